@@ -1,0 +1,66 @@
+// The walk over the bundle: from the last footer backwards through each
+// footer's `start`. No footer value is trusted: every descriptor handed out
+// lies inside the file with start <= end, and every step moves strictly
+// towards the beginning of the file, so a walk ends on any file.
+#include <cstring>
+
+#include "core/bundle.h"
+#include "core/fs.h"
+#include "core/platform.h"
+
+namespace kv {
+namespace {
+
+constexpr int64_t kMaxOffset = 0xFFFFFFFFll;
+
+// Reads the 8 footer bytes at `position` into a fresh descriptor. False when
+// the footer cannot be read completely or lacks the magic; the descriptor is
+// then left empty, never holding an earlier footer's bytes.
+bool readFooter(std::FILE* file, int64_t position, BlockDescriptor& block) {
+  block = BlockDescriptor();
+  if (position < 0 || position > kMaxOffset) return false;
+  std::clearerr(file);
+  if (fs::seek(file, position, SEEK_SET) != 0) return false;
+  unsigned char bytes[kFooterSize];
+  if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) return false;
+  if (std::memcmp(bytes + 4, kFooterMagic, sizeof kFooterMagic) != 0) return false;
+  block.start = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
+                (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  std::memcpy(block.magic, bytes + 4, sizeof block.magic);
+  block.end = static_cast<uint32_t>(position);
+  return true;
+}
+
+int64_t fileSize(std::FILE* file) {
+  std::clearerr(file);
+  if (fs::seek(file, 0, SEEK_END) != 0) return -1;
+  return fs::tell(file);
+}
+
+}  // namespace
+
+bool walkBundleFrom(std::FILE* file, TagHandler& handler, int64_t endOffset) {
+  const int64_t size = fileSize(file);
+  if (size < kFooterSize) return false;
+  const int64_t lastFooter = size + endOffset;
+  if (lastFooter < 0 || lastFooter + kFooterSize > size) return false;
+
+  BlockDescriptor block;
+  if (!readFooter(file, lastFooter, block) || block.start > block.end) return false;
+
+  for (;;) {
+    if (!handler.visit(file, block)) return true;
+    const uint32_t previousStart = block.start;
+    // The 8 bytes before the first block belong to the image; a block that
+    // starts within the first 8 bytes has no footer before it.
+    if (previousStart < static_cast<uint32_t>(kFooterSize)) return true;
+    if (!readFooter(file, static_cast<int64_t>(previousStart) - kFooterSize, block)) return true;
+    if (block.start > block.end || block.start >= previousStart) return true;
+  }
+}
+
+bool walkBundle(std::FILE* file, TagHandler& handler) {
+  return walkBundleFrom(file, handler, bundleEndOffset(file));
+}
+
+}  // namespace kv

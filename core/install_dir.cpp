@@ -1,0 +1,120 @@
+#include "core/install_dir.h"
+
+#include <errno.h>
+
+#include "core/fs.h"
+
+namespace kv {
+
+namespace {
+
+const char kProbeName[] = "setup.log";
+
+bool sameName(const std::string& a, const std::string& b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  if (!ignoreCase) return a == b;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Whether the directory listing holds the probe file, by exact name or, on a
+// host that ignores case in file names, by a name differing only in case.
+bool listsProbe(fs::DirectoryReader& dir, const HostRules& rules) {
+  std::string name;
+  while (dir.next(name)) {
+    if (sameName(name, kProbeName, rules.caseInsensitiveFileNames)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> directoryPrefixes(const std::string& path, const HostRules& rules) {
+  std::string copy = path;
+  for (char& c : copy) {
+    if (c == '\\') c = '/';
+  }
+  std::vector<std::string> prefixes;
+  size_t slash = copy.find('/');
+  if (slash == 0) slash = copy.find('/', 1);
+  while (slash != std::string::npos) {
+    if (rules.windowsPaths && slash == 1 && copy[0] == '/') {
+      // "//server/share": the server alone is no directory; the first prefix
+      // is the one that ends after the share name.
+      slash = copy.find('/', slash + 1);
+      if (slash != std::string::npos) slash = copy.find('/', slash + 1);
+      continue;
+    }
+    prefixes.push_back(copy.substr(0, slash));
+    slash = copy.find('/', slash + 1);
+  }
+  prefixes.push_back(copy);
+  return prefixes;
+}
+
+int makeDirs(const std::string& path, const HostRules& rules) {
+  for (const std::string& prefix : directoryPrefixes(path, rules)) {
+    if (fs::canOpenDirectory(prefix)) continue;
+    int result = fs::makeDirectory(prefix);
+    if (result != 0) return result;  // errno is the creation's
+  }
+  return 0;
+}
+
+std::optional<std::string> checkInstallDir(const std::string& path, const HostRules& rules) {
+  if (makeDirs(path, rules) != 0) {
+    int error = errno;
+    return "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
+  }
+  fs::DirectoryReader dir(path);
+  if (!dir.isOpen()) return "ERROR: " + path + " cannot be opened.";
+  bool logExisted = listsProbe(dir, rules);
+  dir.close();
+
+  const std::string probe = path + "/" + kProbeName;
+  // A log the listing did not show by name (another spelling on a file system
+  // that ignores case, or one that appeared since) is still never removed.
+  if (!logExisted && fs::exists(probe)) logExisted = true;
+  FilePtr file = openFile(probe, "a");
+  if (!file) {
+    int error = errno;
+    return "ERROR: cannot write to install directory (" + path + "): " + std::to_string(error) + ".";
+  }
+  file.reset();
+  if (!logExisted) fs::removeFile(probe);
+  return std::nullopt;
+}
+
+void emptyDirectory(const std::string& path, const HostRules& rules) {
+  // The listing is reopened for every entry, so each pass deletes the first
+  // entry that remains; the first one that cannot be deleted (a
+  // subdirectory, for instance) ends the emptying.
+  for (;;) {
+    fs::DirectoryReader dir(path);
+    if (!dir.isOpen()) return;
+    std::string name;
+    bool found = false;
+    while (dir.next(name)) {
+      if (!name.empty() && name[0] != '.') {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return;
+    dir.close();
+    if (fs::removeFile(path + rules.separator + name) != 0) return;
+  }
+}
+
+std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules) {
+  const std::string sep(1, rules.separator);
+  return installDir + sep + "maintenance" + sep + "kvInstaller" + sep + "kvProfiles" + sep +
+         "Installer." + rules.platformName + ".profile";
+}
+
+}  // namespace kv

@@ -1,0 +1,36 @@
+// Install-directory helpers: create a directory with its parents, prove that
+// a location is a writable directory (probe file "setup.log", never removed
+// when it was there before), and empty the installer profile directory.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/host_rules.h"
+
+namespace kv {
+
+// The prefixes of `path` that makeDirs examines, in order, ending with the
+// whole path. Backslashes count as "/"; a leading "/" never makes a prefix of
+// its own; with Windows rules a "//server/share" head is examined as one.
+std::vector<std::string> directoryPrefixes(const std::string& path, const HostRules& rules);
+
+// Each prefix that cannot be opened as a directory is created. 0, or the
+// failing creation's result (-1) with errno set. Nothing is undone on failure.
+int makeDirs(const std::string& path, const HostRules& rules);
+
+// None when `path` exists (created if needed) and a file can be created in
+// it; otherwise "ERROR: directory %s cannot be created: %d.",
+// "ERROR: %s cannot be opened." or
+// "ERROR: cannot write to install directory (%s): %d.".
+std::optional<std::string> checkInstallDir(const std::string& path, const HostRules& rules);
+
+// Deletes, one at a time, the entries of `path` whose names do not begin
+// with "."; stops at the first entry that cannot be deleted as a file.
+void emptyDirectory(const std::string& path, const HostRules& rules);
+
+// The installer profile directory inside an install directory.
+std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules);
+
+}  // namespace kv

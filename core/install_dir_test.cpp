@@ -1,0 +1,204 @@
+#include "core/install_dir.h"
+
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "core/fs.h"
+#include "core/host_rules.h"
+
+namespace kv {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+using Prefixes = std::vector<std::string>;
+
+TEST(DirectoryPrefixes, EachLevelThenTheWholePath) {
+  EXPECT_EQ(directoryPrefixes("/a/b/c", kLinuxHost), (Prefixes{"/a", "/a/b", "/a/b/c"}));
+  EXPECT_EQ(directoryPrefixes("rel/x", kLinuxHost), (Prefixes{"rel", "rel/x"}));
+  EXPECT_EQ(directoryPrefixes("/a/b/", kLinuxHost), (Prefixes{"/a", "/a/b", "/a/b/"}));
+  EXPECT_EQ(directoryPrefixes("/top", kLinuxHost), (Prefixes{"/top"}));
+}
+
+TEST(DirectoryPrefixes, BackslashesCountAsSlashes) {
+  EXPECT_EQ(directoryPrefixes("/a\\b/c\\d", kLinuxHost),
+            (Prefixes{"/a", "/a/b", "/a/b/c", "/a/b/c/d"}));
+  EXPECT_EQ(directoryPrefixes("C:\\kv/inst", kWindowsHost), (Prefixes{"C:", "C:/kv", "C:/kv/inst"}));
+}
+
+TEST(DirectoryPrefixes, WindowsNetworkPathStartsAtTheShare) {
+  const Prefixes expected{"//server/share", "//server/share/folder"};
+  EXPECT_EQ(directoryPrefixes("//server/share/folder", kWindowsHost), expected);
+  EXPECT_EQ(directoryPrefixes("\\\\server\\share\\folder", kWindowsHost), expected);
+  EXPECT_EQ(directoryPrefixes("\\\\server/share\\folder", kWindowsHost), expected);
+  EXPECT_EQ(directoryPrefixes("//server/share", kWindowsHost), (Prefixes{"//server/share"}));
+  EXPECT_EQ(directoryPrefixes("//server", kWindowsHost), (Prefixes{"//server"}));
+  // Linux has no such rule: "/" is a directory like any other.
+  EXPECT_EQ(directoryPrefixes("//server/share", kLinuxHost),
+            (Prefixes{"/", "//server", "//server/share"}));
+}
+
+class InstallDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = stdfs::temp_directory_path() /
+            ("kv_install_dir_" + std::to_string(::getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    stdfs::remove_all(root_);
+    stdfs::create_directories(root_);
+  }
+  void TearDown() override {
+    stdfs::permissions(root_, stdfs::perms::owner_all, stdfs::perm_options::add);
+    stdfs::remove_all(root_);
+  }
+
+  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
+
+  static void writeFile(const std::string& file, const std::string& content) {
+    std::ofstream(file, std::ios::binary) << content;
+  }
+  static std::string readFile(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static std::vector<std::string> names(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& entry : stdfs::directory_iterator(dir)) out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  stdfs::path root_;
+};
+
+TEST_F(InstallDirTest, MakeDirsCreatesEveryMissingLevel) {
+  std::string target = path("one/two/three");
+  EXPECT_EQ(makeDirs(target, kLinuxHost), 0);
+  EXPECT_TRUE(stdfs::is_directory(target));
+  EXPECT_EQ(makeDirs(target, kLinuxHost), 0);  // existing levels are fine
+}
+
+TEST_F(InstallDirTest, MakeDirsTurnsBackslashesIntoSlashes) {
+  EXPECT_EQ(makeDirs(root_.string() + "\\mixed/a\\b", kLinuxHost), 0);
+  EXPECT_TRUE(stdfs::is_directory(path("mixed/a/b")));
+  EXPECT_FALSE(stdfs::exists(root_.string() + "\\mixed"));
+}
+
+TEST_F(InstallDirTest, MakeDirsReportsTheFailingCreationsErrno) {
+  writeFile(path("file"), "x");
+  errno = 0;
+  EXPECT_EQ(makeDirs(path("file/sub/deeper"), kLinuxHost), -1);
+  EXPECT_EQ(errno, EEXIST);  // "file" exists, but not as a directory
+  EXPECT_FALSE(stdfs::exists(path("file/sub")));
+}
+
+TEST_F(InstallDirTest, CheckCreatesTheDirectoryAndLeavesNoProbe) {
+  std::string target = path("a/b/c");
+  EXPECT_EQ(checkInstallDir(target, kLinuxHost), std::nullopt);
+  EXPECT_TRUE(stdfs::is_directory(target));
+  EXPECT_TRUE(names(target).empty());
+}
+
+TEST_F(InstallDirTest, CheckKeepsAnExistingLogUnchanged) {
+  writeFile(path("setup.log"), "earlier run\n");
+  EXPECT_EQ(checkInstallDir(root_.string(), kLinuxHost), std::nullopt);
+  EXPECT_EQ(readFile(path("setup.log")), "earlier run\n");
+}
+
+TEST_F(InstallDirTest, CheckKeepsALogSpelledInOtherCaseWhereCaseIsIgnored) {
+  HostRules caseless = kLinuxHost;
+  caseless.caseInsensitiveFileNames = true;
+  writeFile(path("SETUP.LOG"), "keep me\n");
+  EXPECT_EQ(checkInstallDir(root_.string(), caseless), std::nullopt);
+  EXPECT_EQ(readFile(path("SETUP.LOG")), "keep me\n");
+  // On this case-sensitive test file system the probe became a second file;
+  // that it stays shows the probe was taken for the existing log, which on a
+  // file system that ignores case is the very same file.
+  EXPECT_TRUE(stdfs::exists(path("setup.log")));
+
+  // Where case counts, "SETUP.LOG" is another file: the probe goes again.
+  stdfs::remove(path("setup.log"));
+  EXPECT_EQ(checkInstallDir(root_.string(), kLinuxHost), std::nullopt);
+  EXPECT_EQ(names(root_.string()), (std::vector<std::string>{"SETUP.LOG"}));
+}
+
+TEST_F(InstallDirTest, CheckReportsAPrefixThatIsAFile) {
+  writeFile(path("file"), "x");
+  std::string target = path("file/inst");
+  EXPECT_EQ(checkInstallDir(target, kLinuxHost),
+            "ERROR: directory " + target + " cannot be created: " + std::to_string(EEXIST) + ".");
+}
+
+TEST_F(InstallDirTest, CheckReportsAProbeThatCannotBeOpened) {
+  // A directory named "setup.log" cannot be opened for appending, even by root.
+  stdfs::create_directories(path("inst/setup.log"));
+  std::string target = path("inst");
+  EXPECT_EQ(checkInstallDir(target, kLinuxHost),
+            "ERROR: cannot write to install directory (" + target + "): " + std::to_string(EISDIR) +
+                ".");
+  EXPECT_TRUE(stdfs::is_directory(path("inst/setup.log")));
+}
+
+TEST_F(InstallDirTest, CheckReportsAReadOnlyDirectory) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+  std::string target = path("ro");
+  stdfs::create_directories(target);
+  ::chmod(target.c_str(), 0555);
+  EXPECT_EQ(checkInstallDir(target, kLinuxHost),
+            "ERROR: cannot write to install directory (" + target + "): " + std::to_string(EACCES) +
+                ".");
+  ::chmod(target.c_str(), 0755);
+}
+
+TEST_F(InstallDirTest, ProfileDirectoryPerHost) {
+  EXPECT_EQ(installerProfileDirectory("/opt/kv", kLinuxHost),
+            "/opt/kv/maintenance/kvInstaller/kvProfiles/Installer.x86-linux2.profile");
+  EXPECT_EQ(installerProfileDirectory("C:\\kv", kWindowsHost),
+            "C:\\kv\\maintenance\\kvInstaller\\kvProfiles\\Installer.x86-win32.profile");
+}
+
+TEST_F(InstallDirTest, EmptyDirectoryRemovesPlainFilesButNotHiddenOnes) {
+  std::string profile = installerProfileDirectory(root_.string(), kLinuxHost);
+  stdfs::create_directories(profile);
+  for (const char* name : {"a.txt", "b.bin", "c", ".hidden"}) writeFile(profile + "/" + name, "x");
+  emptyDirectory(profile, kLinuxHost);
+  EXPECT_EQ(names(profile), (std::vector<std::string>{".hidden"}));
+
+  std::string missing = path("no/such/profile");
+  emptyDirectory(missing, kLinuxHost);
+  EXPECT_FALSE(stdfs::exists(missing));
+}
+
+TEST_F(InstallDirTest, EmptyDirectoryStopsAtTheFirstSubdirectory) {
+  std::string dir = path("profile");
+  stdfs::create_directories(dir + "/sub");
+  for (const char* name : {"f1", "f2", "f3", "f4"}) writeFile(dir + "/" + name, "x");
+  // Entries come in the listing's order; those before "sub" go, the rest stay.
+  std::vector<std::string> listed;
+  {
+    fs::DirectoryReader reader(dir);
+    std::string name;
+    while (reader.next(name)) {
+      if (name[0] != '.') listed.push_back(name);
+    }
+  }
+  emptyDirectory(dir, kLinuxHost);
+  bool afterSub = false;
+  for (const std::string& name : listed) {
+    if (name == "sub") afterSub = true;
+    EXPECT_EQ(stdfs::exists(dir + "/" + name), afterSub) << name;
+  }
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,110 @@
+#include "core/location.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "core/install_dir.h"
+#include "core/tag_handlers.h"
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kProgramTail = "/maintenance/kvInstaller/x86-linux2/kvInstaller";
+constexpr int kProgramPathLimit = 1023;  // the installer's path is held in 1024 bytes
+
+std::string invalidCharactersMessage(const HostRules& rules, bool allowSpace) {
+  std::string text =
+      "Your installation could not be completed because the location you specified includes "
+      "invalid characters.\nThe installation path may not contain the following characters:\n";
+  text += rules.forbiddenCharacters;
+  if (!allowSpace) text += "<space>";
+  return text;
+}
+
+std::string tooLongMessage(int limit) {
+  return "Your installation could not be completed because the location you specified has more "
+         "than " + std::to_string(limit) + " characters.";
+}
+
+bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+}  // namespace
+
+int maxLocationLength(const HostRules& rules) {
+  if (rules.maxLocationLength > 0) return rules.maxLocationLength;
+  return kProgramPathLimit - static_cast<int>(std::strlen(kProgramTail));
+}
+
+LocationValidator::LocationValidator(std::FILE* launcherFile, const HostRules& rules,
+                                     bool allowSpace, std::string home)
+    : launcherFile_(launcherFile), rules_(rules), allowSpace_(allowSpace), home_(std::move(home)) {}
+
+std::optional<std::string> LocationValidator::checkCharacters(const std::string& path) const {
+  bool bad = path.find_first_of(rules_.forbiddenCharacters) != std::string::npos;
+  if (!allowSpace_ && path.find(' ') != std::string::npos) bad = true;
+  if (bad) return invalidCharactersMessage(rules_, allowSpace_);
+  return std::nullopt;
+}
+
+bool LocationValidator::canRunInstaller(const std::string& path) const {
+  return kv::canRunInstaller(launcherFile_, path, rules_);
+}
+
+std::optional<std::string> LocationValidator::check(const std::string& original, std::string& out,
+                                                    bool requireProducts) const {
+  std::string path = original;
+  if (!rules_.windowsPaths) {
+    if (path.compare(0, 2, "~/") == 0) path = home_ + path.substr(1);
+    if (path.empty() || path[0] != '/') return "ERROR: " + path + " is an invalid path.";
+  }
+  if (auto message = checkCharacters(path)) return message;
+  int limit = maxLocationLength(rules_);
+  if (static_cast<int>(path.size()) > limit) return tooLongMessage(limit);
+  if (requireProducts && !canRunInstaller(path)) {
+    return std::string("Error: KV installer can't run; this location contains no Korvane products.\n");
+  }
+  out = path;
+  return checkInstallDir(out, rules_);
+}
+
+std::optional<std::string> promptForInstallDir(std::FILE* in, std::FILE* out, std::FILE* err,
+                                               std::optional<std::string> defaultLocation,
+                                               const LocationValidator& validator) {
+  if (defaultLocation) std::fprintf(out, "Default install directory: %s\n", defaultLocation->c_str());
+  // Longer lines are read in pieces, each piece an answer of its own.
+  std::vector<char> buffer(static_cast<size_t>(validator.rules().consoleLineLimit));
+  for (;;) {
+    std::fputs(defaultLocation ? "Enter install directory or press enter\n>"
+                               : "Enter install directory\n>",
+               out);
+    std::fflush(out);
+    if (!std::fgets(buffer.data(), static_cast<int>(buffer.size()), in)) return std::nullopt;
+
+    std::string answer(buffer.data());
+    while (!answer.empty() && isBlank(answer.back())) answer.pop_back();
+    size_t first = 0;
+    while (first < answer.size() && isBlank(answer[first])) ++first;
+    answer.erase(0, first);
+
+    bool fromDefault = false;
+    if (answer.empty() && defaultLocation) {
+      answer = *defaultLocation;
+      fromDefault = true;
+    }
+    if (answer.empty()) continue;
+
+    std::string checked;
+    if (auto message = validator.check(answer, checked, true)) {
+      std::fflush(out);
+      std::fprintf(err, "%s\n", message->c_str());
+      std::fflush(err);
+      if (fromDefault) defaultLocation.reset();
+      continue;
+    }
+    return checked;
+  }
+}
+
+}  // namespace kv

@@ -1,0 +1,171 @@
+#include "core/location.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "core/fs.h"
+#include "test_support.h"
+
+namespace kv {
+namespace {
+
+using kvtest::Block;
+using kvtest::ScratchDir;
+
+const char kLinuxCharsMessage[] =
+    "Your installation could not be completed because the location you specified includes invalid "
+    "characters.\nThe installation path may not contain the following characters:\n:%#<>\"!?<space>";
+const char kProductsMessage[] =
+    "Error: KV installer can't run; this location contains no Korvane products.\n";
+
+// A launcher file with or without installer and runtime blocks.
+struct Launcher {
+  explicit Launcher(const ScratchDir& dir, bool withPayload) {
+    std::vector<Block> blocks;
+    if (withPayload) blocks = {{'i', "installer"}, {'j', "runtime"}, {'r', "REL"}};
+    kvtest::writeLauncher(dir / "launcher", "IMAGE", blocks);
+    file = openFile(dir / "launcher", "rb");
+  }
+  FilePtr file;
+};
+
+TEST(LocationValidatorTest, LinuxPathRules) {
+  ScratchDir dir;
+  Launcher launcher(dir, true);
+  LocationValidator validator(launcher.file.get(), kLinuxHost, false, dir.path());
+  std::string out;
+
+  // "~/" stands for the home folder; the folder is created by the check.
+  EXPECT_EQ(validator.check("~/inst/deep", out, true), std::nullopt);
+  EXPECT_EQ(out, dir / "inst/deep");
+  EXPECT_TRUE(fs::isDirectory(dir / "inst/deep"));
+
+  EXPECT_EQ(validator.check("inst", out, true), "ERROR: inst is an invalid path.");
+  EXPECT_EQ(validator.check("~inst", out, true), "ERROR: ~inst is an invalid path.");
+  EXPECT_EQ(validator.check("", out, true), "ERROR:  is an invalid path.");
+  EXPECT_EQ(validator.check(dir / "a b", out, true), kLinuxCharsMessage);
+  EXPECT_EQ(validator.check(dir / "a:b", out, true), kLinuxCharsMessage);
+  EXPECT_FALSE(fs::exists(dir / "a:b"));
+
+  LocationValidator spaces(launcher.file.get(), kLinuxHost, true, dir.path());
+  auto message = spaces.check(dir / "a?b", out, false);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->substr(message->size() - 9), "\n:%#<>\"!?");
+  EXPECT_EQ(spaces.check(dir / "a b", out, false), std::nullopt);
+}
+
+TEST(LocationValidatorTest, LinuxLengthKeepsTheInstallerPathWithinItsLimit) {
+  ScratchDir dir;
+  Launcher launcher(dir, true);
+  LocationValidator validator(launcher.file.get(), kLinuxHost, false, dir.path());
+  int limit = maxLocationLength(kLinuxHost);
+  EXPECT_EQ(limit, 1023 - 47);
+  std::string out;
+  std::string tooLong = "/" + std::string(static_cast<size_t>(limit), 'x');
+  EXPECT_EQ(validator.check(tooLong, out, false),
+            "Your installation could not be completed because the location you specified has more "
+            "than " + std::to_string(limit) + " characters.");
+}
+
+TEST(LocationValidatorTest, WindowsCharacterAndLengthRules) {
+  ScratchDir dir;
+  Launcher noBundle(dir, false);
+  // Without a bundle and with nothing installed the product check is the
+  // first rule after characters and length to reject, which proves that the
+  // path passed those two without touching the disk.
+  LocationValidator validator(noBundle.file.get(), kWindowsHost, false, "");
+  std::string out;
+  auto message = validator.check("C:\\Program Files\\X", out, true);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->substr(message->size() - 15), "\n%#<>\"!?<space>");
+
+  LocationValidator spaces(noBundle.file.get(), kWindowsHost, true, "");
+  EXPECT_EQ(spaces.check("C:\\Program Files\\X", out, true), kProductsMessage);
+  message = spaces.check("C:\\a#b", out, true);
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->back(), '?');
+  EXPECT_EQ(validator.check("C:\\a:b", out, true), kProductsMessage);
+
+  std::string hundred = "C:\\" + std::string(97, 'x');
+  EXPECT_EQ(validator.check(hundred, out, true), kProductsMessage);
+  EXPECT_EQ(validator.check(hundred + "x", out, true),
+            "Your installation could not be completed because the location you specified has more "
+            "than 100 characters.");
+  // Characters are tested before the length.
+  message = validator.check(hundred + "x#", out, true);
+  ASSERT_TRUE(message);
+  EXPECT_NE(message->find("invalid characters"), std::string::npos);
+  // "~/" means nothing on Windows.
+  EXPECT_EQ(validator.check("~/x", out, true), kProductsMessage);
+}
+
+TEST(LocationValidatorTest, ProductRequirement) {
+  ScratchDir dir;
+  Launcher noBundle(dir, false);
+  LocationValidator validator(noBundle.file.get(), kLinuxHost, false, dir.path());
+  std::string out;
+  EXPECT_EQ(validator.check(dir / "empty", out, true), kProductsMessage);
+  EXPECT_FALSE(fs::exists(dir / "empty"));
+  // A download location needs no products.
+  EXPECT_EQ(validator.check(dir / "download", out, false), std::nullopt);
+
+  // An installed installer with the older runtime folder can run.
+  kvtest::writeFileWithParents(dir / "inst/maintenance/kvInstaller/x86-linux2/kvInstaller", "#!/bin/sh\n");
+  kvtest::runShell("mkdir -p '" + dir / "inst/jre/1.6.0_06/x86-linux2" + "'");
+  EXPECT_EQ(validator.check(dir / "inst", out, true), std::nullopt);
+}
+
+// Feeds `input` to the prompt and collects what it wrote.
+struct PromptRun {
+  PromptRun(const std::string& input, std::optional<std::string> defaultLocation,
+            const LocationValidator& validator) {
+    FilePtr in(tmpfile()), out(tmpfile()), err(tmpfile());
+    std::fputs(input.c_str(), in.get());
+    std::rewind(in.get());
+    result = promptForInstallDir(in.get(), out.get(), err.get(), defaultLocation, validator);
+    stdoutText = contents(out.get());
+    stderrText = contents(err.get());
+  }
+  static std::string contents(std::FILE* f) {
+    std::rewind(f);
+    std::string text;
+    int c;
+    while ((c = std::fgetc(f)) != EOF) text.push_back(static_cast<char>(c));
+    return text;
+  }
+  std::optional<std::string> result;
+  std::string stdoutText, stderrText;
+};
+
+TEST(ConsolePromptTest, DefaultTypedRejectedAndEndOfInput) {
+  ScratchDir dir;
+  Launcher launcher(dir, true);
+  LocationValidator validator(launcher.file.get(), kLinuxHost, false, dir.path());
+
+  PromptRun enter("\n", dir / "def", validator);
+  EXPECT_EQ(enter.result, dir / "def");
+  EXPECT_EQ(enter.stdoutText, "Default install directory: " + dir / "def" +
+                                  "\nEnter install directory or press enter\n>");
+
+  PromptRun typed(" \t ~/typed  \n", dir / "def", validator);
+  EXPECT_EQ(typed.result, dir / "typed");
+
+  // A rejected default is dropped: the short prompt follows, Enter alone asks
+  // again, and the end of input gives no path.
+  PromptRun rejected("\n\n", std::string("relative"), validator);
+  EXPECT_EQ(rejected.result, std::nullopt);
+  EXPECT_EQ(rejected.stdoutText,
+            "Default install directory: relative\nEnter install directory or press enter\n>"
+            "Enter install directory\n>Enter install directory\n>");
+  EXPECT_EQ(rejected.stderrText, "ERROR: relative is an invalid path.\n");
+
+  // Typing a rejected text by hand keeps the default.
+  PromptRun byHand("bad\n\n", dir / "def2", validator);
+  EXPECT_EQ(byHand.result, dir / "def2");
+  EXPECT_EQ(byHand.stderrText, "ERROR: bad is an invalid path.\n");
+}
+
+}  // namespace
+}  // namespace kv

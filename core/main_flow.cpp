@@ -1,0 +1,298 @@
+#include "core/main_flow.h"
+
+#include <string>
+#include <vector>
+
+#include "core/arg_assembly.h"
+#include "core/arg_list.h"
+#include "core/bundle.h"
+#include "core/combined_progress.h"
+#include "core/fs.h"
+#include "core/ini_file.h"
+#include "core/launch_options.h"
+#include "core/location.h"
+#include "core/option_scan.h"
+#include "core/platform.h"
+#include "core/progress.h"
+#include "core/tag_handlers.h"
+#include "core/text_store.h"
+#include "core/usage.h"
+
+namespace kv {
+
+namespace {
+
+// The two argument lists live until the process ends: the listing of
+// -showargsandexit reads them at exit.
+GrowableArgList& installerArgs() {
+  static GrowableArgList list;
+  return list;
+}
+
+GrowableArgList& vmArgs() {
+  static GrowableArgList list;
+  return list;
+}
+
+void printError(const std::string& text) {
+  std::fflush(stdout);
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+void appendEmbeddedArguments(std::FILE* file, GrowableArgList& args, GrowableArgList& vm) {
+  ArgCounter counter;
+  walkBundle(file, counter);
+  if (counter.count <= 0) return;
+  std::vector<const char*> embedded;
+  ArgFetcher fetcher(counter.count, embedded);
+  walkBundle(file, fetcher);
+  for (const char* text : embedded) {
+    if (text) args.push(text);
+  }
+  splitVmArgs(args, vm);
+}
+
+void appendIniArguments(std::vector<const char*>& userArgs, const std::string& exePath,
+                        const HostRules& rules, GrowableArgList& args, GrowableArgList& vm) {
+  std::vector<std::string> lines;
+  std::string iniPath;
+  bool read = false;
+  if (takeIniOption(userArgs, iniPath)) {
+    read = readIniFile(iniPath, rules, lines) == 0;
+  } else {
+    for (const std::string& candidate : defaultIniCandidates(exePath, rules)) {
+      lines.clear();
+      if (readIniFile(candidate, rules, lines) == 0) {
+        read = true;
+        break;
+      }
+    }
+  }
+  if (!read) return;
+  for (std::string& line : lines) args.push(keepText(std::move(line)));
+  splitVmArgs(args, vm);
+}
+
+bool appendUserArguments(const std::vector<const char*>& userArgs, const HostRules& rules,
+                         GrowableArgList& args, GrowableArgList& vm) {
+  bool winConsole = false;
+  for (const char* arg : userArgs) {
+    if (rules.hasConsoleTwin && isWinConsoleOption(arg)) {
+      winConsole = true;
+      continue;
+    }
+    args.push(arg);
+  }
+  splitVmArgs(args, vm);
+  return winConsole;
+}
+
+// Settles the install (and download) location. Returns -1 to go on, or the
+// exit code that ends the run.
+int settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
+                    const LocationValidator& validator, bool& guiUsed) {
+  std::string out;
+  if (opts.consoleMode) {
+    if (!opts.installPathGiven && !opts.tempInstallAllowed) {
+      if (opts.consoleOnly) {
+        std::optional<std::string> answer =
+            promptForInstallDir(stdin, stdout, stderr, opts.installPath, validator);
+        if (answer) {
+          opts.installPath = *answer;
+          opts.installPathGiven = true;
+          insertPromptedInstallPath(args, opts, *answer);
+        }
+      }
+      if (!opts.installPathGiven) {
+        printError(opts.section == LaunchOptions::Section::Yum ? "Error: --installroot= required in yum mode\n"
+                                                : "Error: -installPath required in silent mode\n");
+        return 1;
+      }
+    }
+    if (auto message = validator.check(opts.installPath.value_or(""), out, true)) {
+      printError(*message + "\n");
+      return 1;
+    }
+    opts.installPath = out;
+    if (opts.download) {
+      if (opts.downloadPathGiven) {
+        if (auto message = validator.check(opts.downloadPath.value_or(""), out, false)) {
+          printError(*message + "\n");
+          return 1;
+        }
+        opts.downloadPath = out;
+      } else if (!opts.installPathGiven) {
+        printError("Error: -download path required in silent mode\n");
+        return 1;
+      } else {
+        opts.downloadPath = opts.installPath;
+      }
+    }
+    return -1;
+  }
+
+  extractLogo(file);
+  guiUsed = true;
+  if (opts.download) {
+    opts.downloadPath = selectLocation(opts.downloadPath, "Select the download location:", false, validator);
+    if (opts.downloadPath) {
+      if (auto message = validator.check(opts.installPath.value_or(""), out, true)) {
+        printError(*message + "\n");
+        return 1;
+      }
+      if (auto message = validator.check(*opts.downloadPath, out, false)) {
+        printError(*message + "\n");
+        return 1;
+      }
+      opts.downloadPath = out;
+    }
+  } else {
+    opts.installPath = selectLocation(opts.installPath, "Select the install location:", true, validator);
+  }
+  return -1;
+}
+
+}  // namespace
+
+bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode) {
+  VersionCheckHandler versionCheck(installDir, hostRules());
+  if (!walkBundle(launcherFile, versionCheck)) return false;
+  IProgress* window = consoleMode ? nullptr : createProgress();
+  CombinedProgress progress(window);
+  PayloadHandler payload(versionCheck, window ? &progress : nullptr);
+  bool found = walkBundle(launcherFile, payload);
+  if (window) window->finish();
+  return found;
+}
+
+int runLauncher(int argc, char** argv) {
+  const HostRules& rules = hostRules();
+  const char* argv0 = argc > 0 && argv[0] ? argv[0] : "";
+
+  // Start-up: the launcher's own file, its folder, the two lists.
+  std::string exePath = ownExecutablePath(argv0);
+  FilePtr launcher = openFile(exePath, "rb");
+  if (!launcher) {
+    attachConsole();
+    printError("Can't open setup itself.\n");
+    return 1;
+  }
+  std::FILE* file = launcher.get();
+  const std::string launcherDir = launcherDirectory(argv0, rules);
+  GrowableArgList& args = installerArgs();
+  GrowableArgList& vm = vmArgs();
+  args.push(argv0);
+  vm.push("-vmargs");
+
+  // Arguments: embedded, .ini, the user's.
+  std::vector<const char*> userArgs;
+  for (int i = 1; i < argc; ++i) userArgs.push_back(argv[i]);
+  appendEmbeddedArguments(file, args, vm);
+  appendIniArguments(userArgs, exePath, rules, args, vm);
+  bool winConsole = appendUserArguments(userArgs, rules, args, vm);
+
+  // Scan and mode.
+  LaunchOptions opts = scanOptions(args);
+  opts.winConsole = opts.winConsole || winConsole || isConsoleTwinProgram();
+  if (opts.showArgsAndExit) {
+    attachConsole();
+    registerListArgsAtExit(&args, &vm);
+  }
+  const std::string productKey = opts.productKey.value_or("");
+  const std::string productFolder = opts.productFolder.value_or("");
+  if (!opts.installPath) opts.installPath = readDefaultLocation(productKey, productFolder);
+  if (!opts.downloadPath) opts.downloadPath = readDefaultLocation(productKey, productFolder);
+
+  if (opts.winConsole && !opts.consoleMode) {
+    insertSilentForWinConsole(args, opts);
+    opts.consoleMode = true;
+  }
+  if (opts.consoleMode) {
+    insertConsoleSwitches(args, opts, false);
+  } else if (rules.startsGui) {
+    if (std::optional<std::string> failure = initGui(args)) {
+      std::fputs(failure->c_str(), stdout);
+      std::fflush(stdout);
+      hostCheck(launcherDir);
+      std::fputs("\nFalling back to text-based mode...\n", stdout);
+      std::fflush(stdout);
+      insertConsoleSwitches(args, opts, true);
+      opts.consoleMode = true;
+    }
+  }
+
+  if (opts.consoleMode) {
+    if (opts.consoleOnly && !opts.winConsole) {
+      int twinExitCode = 0;
+      if (runConsoleTwin(twinExitCode)) return twinExitCode;
+    }
+    if (!attachConsole()) return 1;
+  }
+
+  // Informational runs.
+  if (opts.help || opts.version) {
+    RelPrinter printer;
+    walkBundle(file, printer);
+    if (opts.help) {
+      if (opts.section == LaunchOptions::Section::Yum) {
+        printYumUsage();
+      } else {
+        printMainUsage();
+      }
+    }
+    std::fflush(stdout);
+    return 0;
+  }
+
+  // Location.
+  if (opts.tempInstallAllowed && !opts.installPathGiven) {
+    std::string temporary = makeTempFolderName();
+    if (temporary.empty()) {
+      printError("Error: could not create a temporary install folder.\n");
+      return 1;
+    }
+    opts.installPath = temporary;
+  }
+  LocationValidator validator(file, rules, opts.allowSpaceInInstallPath, homeDirectory());
+  bool guiUsed = false;
+  int ended = settleLocations(file, opts, args, validator, guiUsed);
+  if (ended >= 0) return ended;
+  if (!opts.installPath || (opts.download && !opts.downloadPath)) return 0;
+  const std::string installDir = *opts.installPath;
+  if (!opts.tempInstallAllowed) writeDefaultLocation(productKey, installDir);
+
+  // Extraction.
+  if (!extractBundle(file, installDir, opts.consoleMode)) {
+    if (canRunInstaller(file, installDir, rules)) {
+      std::printf("Warning: Could not extract installer payload. Using %s as fall-back\n",
+                  installDir.c_str());
+    } else {
+      printError("Error: extracting content failed.\n");
+      return 1;
+    }
+  }
+
+  // The installer's arguments, complete.
+  if (opts.download || opts.installPathGiven) rewriteLocations(args, opts);
+  addLauncherOptions(args, opts, launcherDir, rules);
+  InstallCheckHandler patchCheck(installDir, rules);
+  if (!patchCheck.supportsPatch) removePatchOptions(args);
+  appendVmArgs(args, vm);
+  if (opts.showArgsAndExit) return 0;
+
+  // Launch.
+  std::printf("Launching installer...\n");
+  std::fflush(stdout);
+  const bool temporary = opts.tempInstallAllowed && !opts.installPathGiven;
+  const bool wait = temporary || opts.winConsole;
+  int result = launchInstaller(installDir, args, opts.consoleMode, wait);
+  if (temporary && deleteFolderTree(installDir) != 0) {
+    std::printf("Failed to clean temporary files.\n");
+    std::fflush(stdout);
+  }
+  if (guiUsed) removeLogoFile();
+  return result;
+}
+
+}  // namespace kv

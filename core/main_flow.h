@@ -1,0 +1,17 @@
+// The launcher from program entry to exit: gathers the installer's
+// arguments, settles the mode and the install location, extracts what the
+// install directory lacks and starts the installer. Returns the exit code.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace kv {
+
+int runLauncher(int argc, char** argv);
+
+// The extraction step: version check, then the payload walk (with a progress
+// window unless consoleMode). False only when the launcher carries no bundle.
+bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode);
+
+}  // namespace kv

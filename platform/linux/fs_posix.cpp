@@ -1,0 +1,78 @@
+// The core's file-system seam on POSIX systems.
+#include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "core/fs.h"
+
+namespace kv {
+namespace fs {
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool canOpenDirectory(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return false;
+  ::closedir(dir);
+  return true;
+}
+
+bool canOpenForReading(const std::string& path) {
+  return openFile(path, "r") != nullptr;
+}
+
+int makeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
+
+int removeFile(const std::string& path) { return ::unlink(path.c_str()); }
+
+std::string currentDirectory() {
+  std::vector<char> buffer(1024);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::string(buffer.data());
+}
+
+int seek(std::FILE* file, int64_t offset, int origin) {
+  return ::fseeko(file, static_cast<off_t>(offset), origin);
+}
+
+int64_t tell(std::FILE* file) { return static_cast<int64_t>(::ftello(file)); }
+
+DirectoryReader::DirectoryReader(const std::string& path) : handle_(::opendir(path.c_str())) {}
+
+DirectoryReader::~DirectoryReader() { close(); }
+
+bool DirectoryReader::next(std::string& name) {
+  if (!handle_) return false;
+  struct dirent* entry = ::readdir(static_cast<DIR*>(handle_));
+  if (!entry) return false;
+  name = entry->d_name;
+  return true;
+}
+
+void DirectoryReader::close() {
+  if (handle_) ::closedir(static_cast<DIR*>(handle_));
+  handle_ = nullptr;
+}
+
+}  // namespace fs
+}  // namespace kv

@@ -1,0 +1,149 @@
+// Binding GTK at run time: load the library, resolve the GtkApi table, open
+// the display. Any failure yields the message that precedes the fall-back to
+// console mode; the library stays loaded whatever happens.
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+#include "core/arg_list.h"
+#include "core/platform.h"
+#include "core/text_store.h"
+#include "platform/linux/gtk_api.h"
+#include "platform/linux/gtk_log.h"
+
+namespace kv {
+
+namespace {
+
+const char kGtkLibrary[] = "libgtk-x11-2.0.so.0";
+const char kXtstLibrary[] = "libXtst.so.6";
+
+// The fall-back messages are kept within the 1024 bytes of the original
+// message buffer.
+const size_t kMaxMessageLength = 1023;
+
+static_assert(kGtkEntryCount == 54, "GtkApi has 54 entries");
+static_assert(kGtkEntry_g_type_check_instance_cast == 2, "entries 1-3 come first");
+static_assert(kGtkEntry_gtk_file_chooser_dialog_new == 23, "entry 24 is the file chooser");
+static_assert(kGtkEntry_gtk_file_chooser_set_filename == 26, "entries 25-27 follow it");
+static_assert(kGtkEntry_g_log_set_default_handler == 53, "entry 54 is the log handler");
+
+// One table entry: its name, and how to store a looked-up address in it.
+struct EntryInfo {
+  const char* name;
+  void (*store)(GtkApi& api, void* address);
+};
+
+#define KV_GTK_API_INFO(name, result, params) \
+  {#name, [](GtkApi& api, void* address) { api.name = reinterpret_cast<decltype(api.name)>(address); }},
+const EntryInfo kEntries[kGtkEntryCount] = {KV_GTK_API(KV_GTK_API_INFO)};
+#undef KV_GTK_API_INFO
+
+// Looks entry `index` up and stores it; false when it is missing.
+bool resolve(const std::function<void*(const char*)>& lookup, GtkApi& api, int index) {
+  void* address = lookup(kEntries[index].name);
+  kEntries[index].store(api, address);
+  return address != nullptr;
+}
+
+std::string limitMessage(std::string message) {
+  if (message.size() > kMaxMessageLength) message.resize(kMaxMessageLength);
+  return message;
+}
+
+GtkApi& processApi() {
+  static GtkApi api;
+  return api;
+}
+
+}  // namespace
+
+const char kGtkCoreMissingMessage[] =
+    "The installer program cannot run in GUI mode on this host type. Switching to text-based "
+    "mode...\n";
+
+std::string gtkLoadFailureMessage(const char* library) {
+  return limitMessage(std::string("The installer program cannot run in GUI mode on this host type due to an "
+                                  "error loading gtk libraries(") +
+                      library +
+                      ").\n We suggest to install these libraries on your host and retry the "
+                      "installation.\n");
+}
+
+std::string displayFailureMessage(const char* display) {
+  return limitMessage(std::string("The installer program cannot run in GUI mode: Cannot open display: ") + display +
+                      "\nPossible causes:\n"
+                      "  - The DISPLAY environment variable might not be set or incorrect\n"
+                      "  - Access to the DISPLAY might be restricted (try xhost+)\n");
+}
+
+std::string symbolMissingMessage(const char* symbol) {
+  return limitMessage(std::string("The installer program cannot run in GUI mode. Symbol ") + symbol +
+                      " not found in libgtk-x11-2.0.so.0");
+}
+
+const GtkApi& gtkApi() { return processApi(); }
+
+std::string resolveRemainingEntries(const std::function<void*(const char*)>& lookup, GtkApi& api) {
+  std::string missing;
+  for (int index = kGtkEntry_g_timeout_add; index < kGtkEntryCount; ++index) {
+    bool found = resolve(lookup, api, index);
+    if (index == kGtkEntry_gtk_file_chooser_dialog_new) {
+      // No file chooser: the location dialog goes without "Browse...".
+      if (!found) index = kGtkEntry_gtk_file_chooser_set_filename;
+      continue;
+    }
+    if (index == kGtkEntry_g_log_set_default_handler) continue;  // no log file then
+    if (!found) missing = kEntries[index].name;
+  }
+  return missing;
+}
+
+std::optional<std::string> bindGtkFrom(const char* libName, const char* xtstName, int* argc,
+                                       char*** argv, GtkApi& api) {
+  // Kept open for the life of the process, after a failed binding too.
+  void* library = dlopen(libName, RTLD_LAZY | RTLD_GLOBAL);
+  if (!library) return gtkLoadFailureMessage(libName);
+  void* xtst = dlopen(xtstName, RTLD_LAZY | RTLD_GLOBAL);
+  if (!xtst) return gtkLoadFailureMessage(xtstName);
+  dlclose(xtst);  // a presence probe only
+
+  auto lookup = [library](const char* name) { return dlsym(library, name); };
+  bool coreFound = true;
+  for (int index = 0; index <= kGtkEntry_g_type_check_instance_cast; ++index) {
+    if (!resolve(lookup, api, index)) coreFound = false;
+  }
+  if (!coreFound) return std::string(kGtkCoreMissingMessage);
+
+  if (!api.gtk_init_check(argc, argv)) {
+    const char* display = std::getenv("DISPLAY");
+    return displayFailureMessage(display ? display : "");
+  }
+  std::string missing = resolveRemainingEntries(lookup, api);
+  if (!missing.empty()) return symbolMissingMessage(missing.c_str());
+  return std::nullopt;
+}
+
+std::optional<std::string> bindGtk(int* argc, char*** argv) {
+  return bindGtkFrom(kGtkLibrary, kXtstLibrary, argc, argv, processApi());
+}
+
+std::optional<std::string> initGui(GrowableArgList& args) {
+  // GLib's option parser writes into the entries it is given (grouped short
+  // options are rewritten in place), and some entries may be read-only
+  // texts: GTK gets writable copies, which live as long as the originals.
+  for (int i = 0; i < args.count(); ++i) {
+    if (args.at(i)) args.set(i, keepText(args.at(i)));
+  }
+  std::optional<std::string> failure = bindGtk(args.countField(), args.itemsField());
+  // GTK may have taken its own options out of the vector.
+  args.reterminate();
+  // The log header lists the vector as it now stands.
+  saveLogArguments(args);
+  if (!failure && processApi().g_log_set_default_handler) {
+    processApi().g_log_set_default_handler(gtkLogHandler, nullptr);
+  }
+  return failure;
+}
+
+}  // namespace kv

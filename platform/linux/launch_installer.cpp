@@ -1,0 +1,67 @@
+// Starting the extracted installer: "<install folder>/maintenance/kvInstaller/
+// x86-linux2/kvInstaller", run in its own folder with the installer argument
+// vector, either in place of the launcher or as a child that is waited for.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "core/arg_list.h"
+#include "core/platform.h"
+#include "core/text_store.h"
+#include "platform/linux/child_process.h"
+
+namespace kv {
+
+namespace {
+
+// The installer paths are composed in 1024-byte buffers; a longer install
+// folder is refused rather than cut.
+const size_t kMaxPathLength = 1023;
+
+int launchingFailed() {
+  std::fputs("Launching failed\n", stdout);
+  std::fflush(stdout);
+  return 1;
+}
+
+// Changes to the program folder and replaces this process by the program.
+// Returns only when that failed.
+void startInPlace(const std::string& folder, const char* program, const char* const* argv) {
+  if (chdir(folder.c_str()) != 0) return;
+  execv(program, const_cast<char* const*>(argv));
+}
+
+}  // namespace
+
+int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /*consoleMode*/,
+                    bool wait) {
+  const HostRules& rules = hostRules();
+  const std::string folder = installDir + "/maintenance/kvInstaller/" + rules.platformName;
+  const std::string programPath = folder + "/" + rules.installerFileName;
+  if (programPath.size() > kMaxPathLength) return launchingFailed();
+  const char* program = keepText(programPath);
+  if (args.count() == 0) {
+    args.push(program);
+  } else {
+    args.set(0, program);
+  }
+
+  // Nothing buffered may be lost with the launcher's image or written twice
+  // by a child.
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (!wait) {
+    startInPlace(folder, program, args.items());
+    return launchingFailed();
+  }
+  pid_t child = fork();
+  if (child < 0) return launchingFailed();
+  if (child == 0) {
+    startInPlace(folder, program, args.items());
+    _exit(0);  // a failed start ends the child quietly
+  }
+  int result = waitForChild(child);
+  return result < 0 ? 1 : result;
+}
+
+}  // namespace kv

@@ -1,0 +1,120 @@
+#include "platform/linux/location_store.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+
+#include "core/platform.h"
+#include "platform/linux/scratch_dir_for_tests.h"
+
+namespace kv {
+namespace {
+
+using testing::readText;
+using testing::ScopedEnv;
+using testing::ScratchDir;
+using testing::writeText;
+
+TEST(LocationStoreTest, DefaultsWithoutStoredLocation) {
+  ScratchDir home;
+  LocationStore store;
+  EXPECT_EQ(home / "Korvane", store.read(home.path(), "", ""));
+  EXPECT_EQ(home / "Acme", store.read(home.path(), "", "Acme"));
+  EXPECT_EQ(home / "Acme", store.read(home.path(), "prod1", "Acme"));
+  EXPECT_EQ(home / "Korvane", store.read(home.path(), "prod1", ""));
+}
+
+TEST(LocationStoreTest, NoHomeFolderGivesBareFolderNameAndStoresNothing) {
+  LocationStore store;
+  EXPECT_EQ("Korvane", store.read("", "", ""));
+  EXPECT_EQ("Acme", store.read("", "key", "Acme"));
+  store.write("", "key", "/opt/x");  // nowhere to write: no effect, no crash
+  EXPECT_EQ("Acme", store.read("", "key", "Acme"));
+}
+
+TEST(LocationStoreTest, UnkeyedRoundTripHasNoLineEnd) {
+  ScratchDir home;
+  LocationStore store;
+  store.write(home.path(), "", "/opt/korvane/inst");
+  EXPECT_EQ("/opt/korvane/inst", readText(home / ".kvInstaller.loc"));
+  EXPECT_EQ("/opt/korvane/inst", store.read(home.path(), "", "Other"));
+  store.write(home.path(), "", "/a");  // truncates the longer value
+  EXPECT_EQ("/a", readText(home / ".kvInstaller.loc"));
+}
+
+TEST(LocationStoreTest, UnkeyedFileKeepsLineEndAndReadsFirstLineOnly) {
+  ScratchDir home;
+  LocationStore store;
+  writeText(home / ".kvInstaller.loc", "/home/u/edited\nsecond line\n");
+  EXPECT_EQ("/home/u/edited\n", store.read(home.path(), "", ""));
+
+  writeText(home / ".kvInstaller.loc", std::string(1500, 'x'));
+  EXPECT_EQ(std::string(1023, 'x'), store.read(home.path(), "", ""));
+
+  writeText(home / ".kvInstaller.loc", "");
+  EXPECT_EQ(home / "Korvane", store.read(home.path(), "", ""));
+}
+
+TEST(LocationStoreTest, KeyedStoreKeepsOtherProductsAndIgnoresKeyCase) {
+  ScratchDir home;
+  writeText(home / ".kvInstaller.locations",
+            "# remembered\nPRODA = /opt/a\nprodB=/opt/b\nblank =\n");
+  LocationStore store;
+  EXPECT_EQ("/opt/a", store.read(home.path(), "proda", "Folder"));
+  EXPECT_EQ(home / "Folder", store.read(home.path(), "prodC", "Folder"));
+
+  store.write(home.path(), "prodC", "/opt/c");
+  std::string saved = readText(home / ".kvInstaller.locations");
+  EXPECT_NE(std::string::npos, saved.find("PRODA = /opt/a\n"));
+  EXPECT_NE(std::string::npos, saved.find("prodB = /opt/b\n"));
+  EXPECT_NE(std::string::npos, saved.find("prodC = /opt/c\n"));
+  EXPECT_EQ(std::string::npos, saved.find("#"));
+  EXPECT_EQ(std::string::npos, saved.find("blank"));
+
+  LocationStore fresh;
+  EXPECT_EQ("/opt/c", fresh.read(home.path(), "PRODC", ""));
+  EXPECT_EQ("/opt/b", fresh.read(home.path(), "PRODB", ""));
+}
+
+TEST(LocationStoreTest, WriteWithoutEarlierReadKeepsStoredProducts) {
+  ScratchDir home;
+  writeText(home / ".kvInstaller.locations", "prodA = /opt/a\n");
+  LocationStore store;  // the location came from the command line: no read
+  store.write(home.path(), "prodB", "/opt/b");
+  LocationStore fresh;
+  EXPECT_EQ("/opt/a", fresh.read(home.path(), "prodA", ""));
+  EXPECT_EQ("/opt/b", fresh.read(home.path(), "prodB", ""));
+}
+
+TEST(LocationStoreTest, OverlongHomeIsNeitherReadNorWritten) {
+  std::string home = "/tmp/" + std::string(4100, 'h');
+  EXPECT_EQ("", locationFilePath(home, "key"));
+  EXPECT_EQ("/h/.kvInstaller.locations", locationFilePath("/h", "key"));
+  EXPECT_EQ("/h/.kvInstaller.loc", locationFilePath("/h", ""));
+  LocationStore store;
+  EXPECT_EQ(home + "/Korvane", store.read(home, "", ""));
+}
+
+TEST(LocationStoreTest, ProcessStoreUsesHomeVariable) {
+  ScratchDir home;
+  ScopedEnv env("HOME", home.path());
+  EXPECT_EQ(home.path(), homeDirectory());
+  writeDefaultLocation("", "/srv/inst");
+  EXPECT_EQ("/srv/inst", readText(home / ".kvInstaller.loc"));
+  EXPECT_EQ("/srv/inst", readDefaultLocation("", ""));
+}
+
+TEST(LocationStoreTest, HomeFromPasswordDatabaseWhenHomeUnsetOrEmpty) {
+  const passwd* entry = getpwuid(getuid());
+  std::string expected = entry && entry->pw_dir ? entry->pw_dir : "";
+  {
+    ScopedEnv env("HOME", std::nullopt);
+    EXPECT_EQ(expected, homeDirectory());
+  }
+  {
+    ScopedEnv env("HOME", std::string());
+    EXPECT_EQ(expected, homeDirectory());
+  }
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "core/platform.h"
+#include "platform/linux/scratch_dir_for_tests.h"
+
+namespace kv {
+namespace {
+
+using testing::readText;
+using testing::ScopedEnv;
+using testing::ScratchDir;
+using testing::writeText;
+namespace stdfs = std::filesystem;
+
+TEST(TempFolderTest, NameIsPrivateFolderCreatedUnderTmpdir) {
+  ScratchDir tmp;
+  ScopedEnv env("TMPDIR", tmp.path() + "/");
+  std::string first = makeTempFolderName();
+  std::string second = makeTempFolderName();
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(0u, first.find(tmp.path() + "/kvtmp"));
+  struct stat status;
+  ASSERT_EQ(0, lstat(first.c_str(), &status));
+  EXPECT_TRUE(S_ISDIR(status.st_mode));
+  EXPECT_EQ(0700u, status.st_mode & 07777);
+}
+
+TEST(TempFolderTest, NoNameWhenTmpdirUnusable) {
+  ScopedEnv env("TMPDIR", std::string("/nonexistent-kv-folder"));
+  EXPECT_EQ("", makeTempFolderName());
+}
+
+TEST(TempFolderTest, DeletesTreeButNotWhatLinksPointAt) {
+  ScratchDir dir;
+  const std::string outside = dir / "outside";
+  stdfs::create_directories(outside + "/sub");
+  writeText(outside + "/keep.txt", "keep");
+  writeText(outside + "/sub/keep2.txt", "keep2");
+
+  const std::string tree = dir / "tree";
+  stdfs::create_directories(tree + "/a/b/c");
+  writeText(tree + "/top.txt", "x");
+  writeText(tree + "/a/b/c/deep.txt", "y");
+  stdfs::create_directory_symlink(outside, tree + "/a/linkToFolder");
+  stdfs::create_symlink(outside + "/keep.txt", tree + "/linkToFile");
+  stdfs::create_symlink(dir / "missing", tree + "/dangling");
+
+  EXPECT_EQ(0, deleteFolderTree(tree));
+  EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(tree)));
+  EXPECT_EQ("keep", readText(outside + "/keep.txt"));
+  EXPECT_EQ("keep2", readText(outside + "/sub/keep2.txt"));
+}
+
+TEST(TempFolderTest, RefusesMissingFolderAndLinkedFolder) {
+  ScratchDir dir;
+  EXPECT_EQ(-1, deleteFolderTree(dir / "missing"));
+
+  stdfs::create_directory(dir / "real");
+  writeText(dir / "real/file", "stays");
+  stdfs::create_directory_symlink(dir / "real", dir / "link");
+  EXPECT_EQ(-1, deleteFolderTree(dir / "link"));
+  EXPECT_EQ("stays", readText(dir / "real/file"));
+}
+
+TEST(TempFolderTest, FailureStopsAndKeepsFolder) {
+  if (geteuid() == 0) GTEST_SKIP() << "root may remove anything";
+  ScratchDir dir;
+  const std::string tree = dir / "tree";
+  stdfs::create_directories(tree + "/locked");
+  writeText(tree + "/locked/file", "x");
+  chmod((tree + "/locked").c_str(), 0500);
+  EXPECT_EQ(-1, deleteFolderTree(tree));
+  EXPECT_TRUE(stdfs::exists(tree + "/locked/file"));
+  chmod((tree + "/locked").c_str(), 0700);
+}
+
+}  // namespace
+}  // namespace kv

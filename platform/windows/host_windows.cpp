@@ -1,0 +1,22 @@
+// The Windows answers to the core's questions about the host, and the hooks
+// that only the Linux launcher fills (GUI start, host check, logo file).
+#include "core/platform.h"
+
+namespace kv {
+
+const HostRules& hostRules() { return kWindowsHost; }
+
+// The core has no use for a home folder on Windows: locations are
+// remembered in the registry and "~/" is not expanded.
+std::string homeDirectory() { return std::string(); }
+
+// The Windows dialogs need no start that could fail.
+std::optional<std::string> initGui(GrowableArgList&) { return std::nullopt; }
+
+void hostCheck(const std::string&) {}
+
+// The window icon is the LOGO resource: no logo file.
+void extractLogo(std::FILE*) {}
+void removeLogoFile() {}
+
+}  // namespace kv

@@ -1,0 +1,172 @@
+// The progress window (template 101) on a UI thread of its own: a text and a
+// bar that runs a busy animation (0, 4, ..., 100, every 500 ms) until real
+// counts arrive. The main thread talks to it only through sent messages,
+// which return once the UI thread has handled them. The window has no close
+// box and ignores close requests; it goes with the process.
+#include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "core/platform.h"
+#include "core/progress.h"
+#include "platform/windows/logo_icon.h"
+#include "platform/windows/resource_ids.h"
+#include "platform/windows/system_library.h"
+
+namespace kv {
+
+namespace {
+
+constexpr UINT_PTR kAnimationTimer = 0;
+constexpr UINT kAnimationInterval = 500;  // milliseconds
+constexpr int kAnimationStep = 4;
+constexpr int kBarMaximum = 100;
+
+class Progress : public IProgress {
+ public:
+  Progress() : instance_(GetModuleHandleA(nullptr)) {}
+
+  // Shows the window on a new thread; returns once it is on screen.
+  bool show();
+
+  void start(int total) override;
+  void update(int done) override;
+  void finish() override;
+
+  // One step of the busy animation (UI thread).
+  void animate();
+
+ private:
+  static DWORD WINAPI uiThread(LPVOID self);
+  void setText(const char* text) const;
+
+  HINSTANCE instance_;
+  HANDLE ready_ = nullptr;
+  HWND window_ = nullptr;
+  // The next animation position; -1 once a real count has been shown. The
+  // UI thread's timer and the main thread's update() both write it.
+  std::atomic<int> animationPosition_{0};
+  int total_ = 0;
+};
+
+// The one progress window's object, for its dialog procedure.
+std::atomic<Progress*> shownProgress{nullptr};
+
+// Registers the common control classes (the progress bar) from comctl32 of
+// the system folder.
+void initCommonControls() {
+  using InitCommonControlsFn = void(WINAPI*)();
+  auto init = systemProcedure<InitCommonControlsFn>(loadSystemLibrary("comctl32.dll"),
+                                                    "InitCommonControls");
+  if (init) init();
+}
+
+INT_PTR CALLBACK progressDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      shownProgress = reinterpret_cast<Progress*>(lParam);
+      SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(logoIcon()));
+      SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(logoIcon()));
+      SetTimer(dialog, kAnimationTimer, kAnimationInterval, nullptr);
+      return TRUE;
+    case WM_TIMER:
+      if (Progress* progress = shownProgress.load()) progress->animate();
+      SetTimer(dialog, kAnimationTimer, kAnimationInterval, nullptr);
+      return TRUE;
+    case WM_COMMAND:
+      if (wParam == IDCANCEL) PostMessageA(dialog, WM_CLOSE, 0, 0);
+      return wParam == IDCANCEL;
+    case WM_CLOSE:
+      return TRUE;  // the window is not closed by the user
+    default:
+      return FALSE;
+  }
+}
+
+bool Progress::show() {
+  ready_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (!ready_) return false;
+  HANDLE thread = CreateThread(nullptr, 0, &Progress::uiThread, this, 0, nullptr);
+  if (!thread) return false;
+  CloseHandle(thread);  // the thread runs until the process ends
+  WaitForSingleObject(ready_, INFINITE);
+  return window_ != nullptr;
+}
+
+DWORD WINAPI Progress::uiThread(LPVOID self) {
+  Progress* progress = static_cast<Progress*>(self);
+  initCommonControls();
+  HWND window = CreateDialogParamA(progress->instance_, MAKEINTRESOURCEA(KV_DIALOG_PROGRESS), nullptr,
+                                   progressDialogProcedure, reinterpret_cast<LPARAM>(progress));
+  progress->window_ = window;
+  if (window) ShowWindow(window, SW_SHOW);
+  SetEvent(progress->ready_);
+  if (!window) return 1;
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageA(window, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  return 0;
+}
+
+void Progress::animate() {
+  int position = animationPosition_.load();
+  if (position < 0) return;
+  SendDlgItemMessageA(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  int next = position + kAnimationStep;
+  if (next > kBarMaximum) next = 0;
+  // Left alone when update() has stopped the animation meanwhile.
+  animationPosition_.compare_exchange_strong(position, next);
+}
+
+void Progress::setText(const char* text) const {
+  SendDlgItemMessageA(window_, KV_ID_PROGRESS_TEXT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void Progress::start(int total) {
+  total_ = total;
+  char text[1024];
+  std::snprintf(text, sizeof text, "Preparing installer: uncompressing %d files", total);
+  setText(text);
+}
+
+void Progress::update(int done) {
+  animationPosition_ = -1;  // the busy animation stops for good
+  char text[1024];
+  std::snprintf(text, sizeof text, "Preparing installer: extracted %d of %d files", done, total_);
+  setText(text);
+  const long long percent = total_ > 0 ? static_cast<long long>(done) * kBarMaximum / total_ : 0;
+  SendDlgItemMessageA(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+}
+
+void Progress::finish() {
+  // The dialog ignores the request: the window keeps its last text and bar
+  // until the launcher ends.
+  SendMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+// Stands in when the window cannot be shown: the extraction goes on.
+class NoProgress : public IProgress {
+ public:
+  void start(int) override {}
+  void update(int) override {}
+  void finish() override {}
+};
+
+}  // namespace
+
+IProgress* createProgress() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  Progress* progress = new Progress;  // lives until the process ends
+  if (progress->show()) return progress;
+  static NoProgress none;
+  return &none;
+}
+
+}  // namespace kv

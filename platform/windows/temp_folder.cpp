@@ -1,0 +1,55 @@
+// The temporary install folder of -validate and -download runs: created at
+// once under the user's temporary folder with a name no other run can hold,
+// and deleted with everything in it by the shell afterwards.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "core/platform.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int kMaxAttempts = 100;
+
+}  // namespace
+
+std::string makeTempFolderName() {
+  std::vector<char> buffer(MAX_PATH + 1);
+  const DWORD length = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length == 0 || length >= buffer.size()) return std::string();
+  const std::string base(buffer.data(), length);  // ends in a backslash
+  const long long seconds = static_cast<long long>(std::time(nullptr));
+  const unsigned long process = GetCurrentProcessId();
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    char name[80];
+    std::snprintf(name, sizeof name, "tempfolder%lld_%lu_%d", seconds, process, attempt);
+    const std::string path = base + "\\" + name;
+    if (path.size() >= MAX_PATH) return std::string();
+    // Created here, exclusively: a folder that exists already is another
+    // run's (or planted) and is never taken over.
+    if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+  }
+  return std::string();
+}
+
+int deleteFolderTree(const std::string& path) {
+  if (path.empty()) return -1;
+  // The shell takes a list of names, each ended by a NUL, ended by a NUL.
+  std::vector<char> from(path.begin(), path.end());
+  from.push_back('\0');
+  from.push_back('\0');
+  SHFILEOPSTRUCTA operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.data();
+  operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  return SHFileOperationA(&operation);
+}
+
+}  // namespace kv

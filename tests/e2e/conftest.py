@@ -1,0 +1,72 @@
+"""Fixtures of the end-to-end tests; the helpers themselves are in kvtest.py.
+
+  repo_root   the repository root
+  dist_dir    the built programs ($KV_DIST or <repo>/dist)
+  launcher    parametrized over setup_linux and setup_linux64: the binary
+  home        an empty home folder for one test
+  x_display   (gui tests) DISPLAY/XAUTHORITY of the test X server, with a
+              window manager running; skips when there is no display
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import kvtest  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def repo_root():
+    return kvtest.REPO_ROOT
+
+
+@pytest.fixture(scope="session")
+def dist_dir():
+    return kvtest.dist_dir()
+
+
+@pytest.fixture(params=kvtest.LAUNCHERS)
+def launcher(request, dist_dir):
+    path = dist_dir / request.param
+    if not path.is_file():
+        pytest.fail(f"{path} is missing; run ./scripts/build.sh")
+    return path
+
+
+@pytest.fixture
+def home(tmp_path):
+    path = tmp_path / "home"
+    path.mkdir()
+    return path
+
+
+def _window_manager_running(env):
+    return subprocess.run(["wmctrl", "-m"], env=env, capture_output=True).returncode == 0
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    """The X display of a gui run (scripts/test.sh starts Xvfb), with openbox
+    started once for the session when no window manager is running."""
+    env = kvtest.display_env()
+    if "DISPLAY" not in env:
+        pytest.skip("no X display (gui tests run under Xvfb in scripts/test.sh)")
+    full_env = dict(os.environ)
+    wm = None
+    if shutil.which("wmctrl") and shutil.which("openbox") and not _window_manager_running(full_env):
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=full_env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if _window_manager_running(full_env):
+                break
+            time.sleep(0.1)
+    yield env
+    if wm is not None:
+        wm.terminate()
+        wm.wait(timeout=10)

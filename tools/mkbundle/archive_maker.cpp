@@ -1,0 +1,146 @@
+// Runs 7zz without a shell (fork and execvp with an argument vector).
+#include "tools/mkbundle/archive_maker.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/fs.h"
+
+namespace mkbundle {
+namespace {
+
+const unsigned char kSevenZipSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+
+std::string realPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::string();
+  std::string result(resolved);
+  ::free(resolved);
+  return result;
+}
+
+// True when `inner` is `outer` or lies below it (both resolved).
+bool isInside(const std::string& inner, const std::string& outer) {
+  if (inner.empty() || outer.empty()) return false;
+  if (outer == "/") return true;
+  return inner == outer || inner.rfind(outer + "/", 0) == 0;
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Runs `program` with `args` in `workingDirectory`, standard output
+// discarded. The exit status, or -1 when it could not be started.
+int run(const std::vector<std::string>& args, const std::string& workingDirectory,
+        std::string& error) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    error = std::string("cannot start 7zz: ") + std::strerror(errno);
+    return -1;
+  }
+  if (pid == 0) {
+    if (::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    if (devNull >= 0) ::dup2(devNull, STDOUT_FILENO);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      error = std::string("cannot wait for 7zz: ") + std::strerror(errno);
+      return -1;
+    }
+  }
+  if (WIFEXITED(status)) {
+    if (WEXITSTATUS(status) == 127) {
+      error = "cannot run 7zz (is 7-Zip installed and on PATH?)";
+      return -1;
+    }
+    if (WEXITSTATUS(status) == 126) {
+      error = "cannot enter directory '" + workingDirectory + "'";
+      return -1;
+    }
+    return WEXITSTATUS(status);
+  }
+  error = "7zz was killed by signal " + std::to_string(WTERMSIG(status));
+  return -1;
+}
+
+}  // namespace
+
+ArchiveFolder::~ArchiveFolder() {
+  for (const std::string& file : files_) ::unlink(file.c_str());
+  for (const std::string& folder : folders_) ::rmdir(folder.c_str());
+}
+
+std::string ArchiveFolder::folderOutside(const std::string& directory,
+                                         const std::string& outputHint, std::string& folder) {
+  const std::string source = realPath(directory);
+  for (const std::string& existing : folders_) {
+    if (!isInside(realPath(existing), source)) {
+      folder = existing;
+      return "";
+    }
+  }
+  const char* tmp = ::getenv("TMPDIR");
+  const std::string candidates[] = {tmp && *tmp ? tmp : "/tmp", folderOf(outputHint)};
+  for (const std::string& base : candidates) {
+    if (isInside(realPath(base), source)) continue;
+    std::string pattern = base + "/mkbundle-XXXXXX";
+    if (!::mkdtemp(&pattern[0])) continue;
+    folders_.push_back(pattern);
+    // 7zz runs inside the directory: the archive path must be absolute.
+    folder = realPath(pattern);
+    if (folder.empty()) break;
+    return "";
+  }
+  return "cannot make a temporary folder outside '" + directory + "'";
+}
+
+std::string ArchiveFolder::archiveDirectory(const std::string& directory,
+                                            const std::string& method, const std::string& name,
+                                            const std::string& outputHint,
+                                            std::string& archivePath) {
+  if (!kv::fs::canOpenDirectory(directory))
+    return "cannot read directory '" + directory + "': " + std::strerror(errno);
+  std::string folder;
+  std::string error = folderOutside(directory, outputHint, folder);
+  if (!error.empty()) return error;
+  archivePath = folder + "/" + name;
+  files_.push_back(archivePath);
+  const std::vector<std::string> args = {
+      "7zz", "a", "-t7z", "-m0=" + method, "-bd", "-bso0", "-bsp0", "-spd", "-y", "--",
+      archivePath, "."};
+  const int status = run(args, directory, error);
+  if (status < 0) return error;
+  if (status != 0)
+    return "7zz could not archive '" + directory + "' (exit status " + std::to_string(status) +
+           ")";
+  if (!isSevenZipFile(archivePath)) return "7zz made no archive of '" + directory + "'";
+  return "";
+}
+
+bool isSevenZipFile(const std::string& path) {
+  kv::FilePtr file = kv::openFile(path, "rb");
+  if (!file) return false;
+  unsigned char head[sizeof kSevenZipSignature];
+  return std::fread(head, 1, sizeof head, file.get()) == sizeof head &&
+         std::memcmp(head, kSevenZipSignature, sizeof head) == 0;
+}
+
+}  // namespace mkbundle

@@ -1,0 +1,39 @@
+// Turns a directory into a 7z archive by running 7zz, into private
+// temporary folders (mkdtemp) that are removed with the archives in them
+// when the ArchiveFolder goes out of scope.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mkbundle {
+
+class ArchiveFolder {
+ public:
+  ArchiveFolder() = default;
+  ~ArchiveFolder();
+  ArchiveFolder(const ArchiveFolder&) = delete;
+  ArchiveFolder& operator=(const ArchiveFolder&) = delete;
+
+  // Archives the CONTENTS of `directory` (entry names relative to it, such
+  // as "maintenance/kvInstaller/...") with 7zz and compression method
+  // `method` into a new file named `name` in the private folder. The folder
+  // is made on first use, outside `directory`; `outputHint` is a file
+  // whose folder serves when the system's temporary folder lies inside
+  // `directory`. Returns "" and sets `archivePath`, or the error message.
+  std::string archiveDirectory(const std::string& directory, const std::string& method,
+                               const std::string& name, const std::string& outputHint,
+                               std::string& archivePath);
+
+ private:
+  std::string folderOutside(const std::string& directory, const std::string& outputHint,
+                            std::string& folder);
+
+  std::vector<std::string> folders_;
+  std::vector<std::string> files_;
+};
+
+// True when the file begins with the 7z signature.
+bool isSevenZipFile(const std::string& path);
+
+}  // namespace mkbundle

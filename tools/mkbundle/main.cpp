@@ -1,0 +1,26 @@
+// mkbundle: appends a bundle of tagged blocks to a launcher image, or lists
+// the bundle of an existing launcher.
+#include <cstdio>
+
+#include "tools/mkbundle/build_command.h"
+#include "tools/mkbundle/list_bundle.h"
+#include "tools/mkbundle/options.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(mkbundle::usageText(), stderr);
+    return 2;
+  }
+  mkbundle::Options options;
+  const std::string error = mkbundle::parseOptions(argc, argv, options);
+  if (!error.empty()) {
+    std::fprintf(stderr, "mkbundle: %s\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(mkbundle::usageText(), stdout);
+    return 0;
+  }
+  if (!options.listPath.empty()) return mkbundle::listBundle(options.listPath, stdout);
+  return mkbundle::buildBundle(options);
+}

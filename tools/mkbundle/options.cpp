@@ -1,0 +1,132 @@
+// Parses and checks the mkbundle command line.
+#include "tools/mkbundle/options.h"
+
+#include <set>
+
+namespace mkbundle {
+namespace {
+
+const char kUsage[] =
+    "usage: mkbundle -o OUT --launcher FILE [--logo PNG]\n"
+    "                [--version-file FILE | --version X.Y.Z.Q [--name N] [--id I]]\n"
+    "                [--installer DIR|FILE.7z] [--jre DIR|FILE.7z] [--payload DIR|FILE.7z]\n"
+    "                [--release ID]... [--arg TEXT]... [--block TAG:FILE]...\n"
+    "                [--method M] [--windows]\n"
+    "       mkbundle --list FILE\n"
+    "\n"
+    "Builds OUT from a copy of the launcher image followed by the bundle blocks,\n"
+    "in this order: l (--logo), v (version text), i (--installer), j (--jre),\n"
+    "r (--release, text + NUL), a (one per --arg, in order), p (--payload),\n"
+    "then the --block extras in order. Every block starts at a multiple of 8,\n"
+    "is zero-padded to a multiple of 8 and followed by its 8-byte footer\n"
+    "(u32 LE start, \"kvi\", tag); OUT's length is a multiple of 8.\n"
+    "The v block is \"version=X\\nname=N\\nid=I\\n\", or the bytes of --version-file.\n"
+    "A DIR is archived with 7zz (entries relative to DIR, method -m0=M,\n"
+    "default LZMA2); a FILE.7z is used as it is. OUT must stay below 4 GiB.\n"
+    "--windows builds for the Windows launcher (no logo block).\n"
+    "\n"
+    "--list FILE prints the blocks of FILE, first block first, one per line:\n"
+    "  TAG OFFSET LENGTH [\"TEXT\"]\n"
+    "TAG is the tag letter (\\xHH when not printable), OFFSET and LENGTH are the\n"
+    "decimal file offset and length of the block's data (padding included,\n"
+    "footer excluded). TEXT is shown for v, r and a blocks: the data up to its\n"
+    "first NUL (v: its lines joined by \"; \"), in double quotes with \\\\, \\\",\n"
+    "\\n, \\r, \\t and \\xHH escapes, followed by ... when cut at 4096 bytes.\n"
+    "A file beginning with \"MZ\" is read up to its certificate table.\n"
+    "Prints \"no bundle\" when there is none.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure or no bundle, 2 bad command line.\n";
+
+bool hasLineBreak(const std::string& text) {
+  return text.find('\n') != std::string::npos || text.find('\r') != std::string::npos;
+}
+
+bool isTagCharacter(unsigned char c) { return c > ' ' && c < 0x7F && c != ':'; }
+
+}  // namespace
+
+const char* usageText() { return kUsage; }
+
+std::string parseOptions(int argc, char** argv, Options& options) {
+  struct Single {
+    const char* name;
+    std::string* field;
+    bool mayBeEmpty;
+  };
+  const Single singles[] = {
+      {"-o", &options.output, false},          {"--output", &options.output, false},
+      {"--launcher", &options.launcher, false}, {"--logo", &options.logo, false},
+      {"--version-file", &options.versionFile, false},
+      {"--version", &options.version, false},   {"--name", &options.name, true},
+      {"--id", &options.id, true},              {"--installer", &options.installer, false},
+      {"--jre", &options.jre, false},           {"--payload", &options.payload, false},
+      {"--method", &options.method, false},     {"--list", &options.listPath, false}};
+  std::set<const std::string*> seen;
+  int optionCount = 0;
+
+  for (int i = 1; i < argc; ++i, ++optionCount) {
+    std::string arg = argv[i];
+    std::string value;
+    bool inlineValue = false;
+    const size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+      inlineValue = true;
+    }
+    if ((arg == "-h" || arg == "--help" || arg == "--windows") && !inlineValue) {
+      (arg == "--windows" ? options.windows : options.help) = true;
+      continue;
+    }
+    const Single* single = nullptr;
+    for (const Single& s : singles)
+      if (arg == s.name) single = &s;
+    if (!single && arg != "--release" && arg != "--arg" && arg != "--block")
+      return "unknown option '" + arg + "' (try 'mkbundle --help')";
+    if (!inlineValue) {
+      if (i + 1 >= argc) return "option " + arg + " needs a value";
+      value = argv[++i];
+    }
+
+    if (single) {
+      if (!seen.insert(single->field).second) return "option " + arg + " given twice";
+      if (value.empty() && !single->mayBeEmpty) return "option " + arg + " needs a value";
+      *single->field = value;
+    } else if (arg == "--release") {
+      options.releases.push_back(value);
+    } else if (arg == "--arg") {
+      options.arguments.push_back(value);
+    } else {
+      if (value.size() < 2 || value[1] != ':' ||
+          !isTagCharacter(static_cast<unsigned char>(value[0])))
+        return "bad --block '" + value +
+               "': expected TAG:FILE with a tag of one printable character";
+      if (value.size() == 2) return "bad --block '" + value + "': no file given";
+      options.extras.push_back(ExtraBlock{value[0], value.substr(2)});
+    }
+  }
+  options.hasVersion = seen.count(&options.version) > 0;
+  options.hasName = seen.count(&options.name) > 0;
+  options.hasId = seen.count(&options.id) > 0;
+
+  if (options.help) return "";
+  if (!options.listPath.empty()) {
+    if (optionCount != 1) return "--list takes just the file to list";
+    return "";
+  }
+  if (options.output.empty()) return "no output given (-o OUT)";
+  if (options.launcher.empty()) return "no launcher given (--launcher FILE)";
+  if (!options.versionFile.empty() && (options.hasVersion || options.hasName || options.hasId))
+    return "--version-file cannot be combined with --version, --name or --id";
+  if ((options.hasName || options.hasId) && !options.hasVersion)
+    return "--name and --id need --version";
+  for (const std::string* text : {&options.version, &options.name, &options.id})
+    if (hasLineBreak(*text)) return "--version, --name and --id must be single lines";
+  if (options.windows && !options.logo.empty())
+    return "--logo is for the Linux launcher; the Windows launcher has no logo block";
+  if (options.method.find_first_of(" \t\r\n") != std::string::npos)
+    return "bad --method '" + options.method + "'";
+  return "";
+}
+
+}  // namespace mkbundle

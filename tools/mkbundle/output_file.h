@@ -1,0 +1,34 @@
+// An output file that appears only when complete: written to
+// OUT.tmp-XXXXXX in OUT's folder, synced and renamed over OUT by commit();
+// removed when it goes out of scope without a successful commit().
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdio>
+#include <string>
+
+namespace mkbundle {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates the temporary file. "" or the error message.
+  std::string open(const std::string& path);
+  std::FILE* stream() const { return stream_; }
+
+  // Sets `mode`, flushes, syncs and renames into place. "" or the error.
+  std::string commit(mode_t mode);
+
+ private:
+  std::string path_;
+  std::string temporaryPath_;
+  std::FILE* stream_ = nullptr;
+  bool committed_ = false;
+};
+
+}  // namespace mkbundle
