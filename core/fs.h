@@ -61,5 +61,28 @@ class DirectoryReader {
   void* handle_ = nullptr;
 };
 
+// Serialises the extraction step between launchers that work on the same
+// install directory at once (a double click, a script run twice): holds an
+// exclusive advisory lock for its lifetime, and a second holder waits until
+// the first lets go (or its process ends, killed or not). POSIX locks the
+// directory itself with flock(), so no file is added to it; Windows locks
+// the file ".kvInstaller.extractLock" in it with LockFileEx (created when
+// missing and left in place). Where the system offers no such lock (a
+// missing directory, some network file systems) isLocked() is false and the
+// caller goes on unserialised. Not copyable; released when destroyed.
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& directory);
+  ~DirectoryLock();
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  bool isLocked() const { return handle_ != kNoHandle; }
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;  // a file descriptor or a HANDLE
+};
+
 }  // namespace fs
 }  // namespace kv

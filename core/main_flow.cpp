@@ -8,14 +8,12 @@
 #include "core/bundle.h"
 #include "core/combined_progress.h"
 #include "core/fs.h"
-#include "core/ini_file.h"
 #include "core/launch_options.h"
 #include "core/location.h"
 #include "core/option_scan.h"
 #include "core/platform.h"
 #include "core/progress.h"
 #include "core/tag_handlers.h"
-#include "core/text_store.h"
 #include "core/usage.h"
 
 namespace kv {
@@ -51,41 +49,6 @@ void appendEmbeddedArguments(std::FILE* file, GrowableArgList& args, GrowableArg
     if (text) args.push(text);
   }
   splitVmArgs(args, vm);
-}
-
-void appendIniArguments(std::vector<const char*>& userArgs, const std::string& exePath,
-                        const HostRules& rules, GrowableArgList& args, GrowableArgList& vm) {
-  std::vector<std::string> lines;
-  std::string iniPath;
-  bool read = false;
-  if (takeIniOption(userArgs, iniPath)) {
-    read = readIniFile(iniPath, rules, lines) == 0;
-  } else {
-    for (const std::string& candidate : defaultIniCandidates(exePath, rules)) {
-      lines.clear();
-      if (readIniFile(candidate, rules, lines) == 0) {
-        read = true;
-        break;
-      }
-    }
-  }
-  if (!read) return;
-  for (std::string& line : lines) args.push(keepText(std::move(line)));
-  splitVmArgs(args, vm);
-}
-
-bool appendUserArguments(const std::vector<const char*>& userArgs, const HostRules& rules,
-                         GrowableArgList& args, GrowableArgList& vm) {
-  bool winConsole = false;
-  for (const char* arg : userArgs) {
-    if (rules.hasConsoleTwin && isWinConsoleOption(arg)) {
-      winConsole = true;
-      continue;
-    }
-    args.push(arg);
-  }
-  splitVmArgs(args, vm);
-  return winConsole;
 }
 
 // Settles the install (and download) location. Returns -1 to go on, or the
@@ -156,6 +119,9 @@ int settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
 }  // namespace
 
 bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode) {
+  // Another launcher extracting into the same directory finishes first; this
+  // one then sees what it installed as current.
+  fs::DirectoryLock extractionLock(installDir);
   VersionCheckHandler versionCheck(installDir, hostRules());
   if (!walkBundle(launcherFile, versionCheck)) return false;
   IProgress* window = consoleMode ? nullptr : createProgress();
@@ -189,8 +155,8 @@ int runLauncher(int argc, char** argv) {
   std::vector<const char*> userArgs;
   for (int i = 1; i < argc; ++i) userArgs.push_back(argv[i]);
   appendEmbeddedArguments(file, args, vm);
-  appendIniArguments(userArgs, exePath, rules, args, vm);
-  bool winConsole = appendUserArguments(userArgs, rules, args, vm);
+  appendIniArguments(args, vm, userArgs, exePath, rules);
+  bool winConsole = appendUserArguments(args, vm, userArgs, rules.hasConsoleTwin);
 
   // Scan and mode.
   LaunchOptions opts = scanOptions(args);

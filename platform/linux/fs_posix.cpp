@@ -1,6 +1,8 @@
 // The core's file-system seam on POSIX systems.
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +74,26 @@ bool DirectoryReader::next(std::string& name) {
 void DirectoryReader::close() {
   if (handle_) ::closedir(static_cast<DIR*>(handle_));
   handle_ = nullptr;
+}
+
+DirectoryLock::DirectoryLock(const std::string& directory) {
+  // O_CLOEXEC: the installer started in place of the launcher must not
+  // inherit the lock.
+  int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  int result;
+  do {
+    result = ::flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    ::close(fd);
+    return;
+  }
+  handle_ = fd;
+}
+
+DirectoryLock::~DirectoryLock() {
+  if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));  // releases the lock
 }
 
 }  // namespace fs

@@ -54,12 +54,17 @@ int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /
     startInPlace(folder, program, args.items());
     return launchingFailed();
   }
+  // Ctrl-C or SIGTERM while the installer runs is the installer's to
+  // handle; the launcher waits on and then cleans up after it.
+  SignalForwarding forwarding;
   pid_t child = fork();
   if (child < 0) return launchingFailed();
   if (child == 0) {
+    forwarding.releaseInChild();
     startInPlace(folder, program, args.items());
     _exit(0);  // a failed start ends the child quietly
   }
+  forwarding.forwardTo(child);
   int result = waitForChild(child);
   return result < 0 ? 1 : result;
 }

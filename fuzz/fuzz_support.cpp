@@ -1,0 +1,88 @@
+#include "fuzz/fuzz_support.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "core/platform.h"
+
+// Single allocations above 64 MB fail (the decoder then reports "out of
+// memory") instead of ending the run: a declared size is not a finding.
+extern "C" const char* __asan_default_options() {
+  return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
+}
+
+namespace kvfuzz {
+
+void fail(const char* file, int line, const char* what) {
+  std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+  std::abort();
+}
+
+Scratch::Scratch(const char* name) {
+  limitProcess();
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kvfuzz-" + name + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) fail(__FILE__, __LINE__, "mkdtemp");
+  base_ = buffer.data();
+  target_ = base_ + "/target";
+  if (::mkdir(target_.c_str(), 0700) != 0) fail(__FILE__, __LINE__, "mkdir target");
+}
+
+void Scratch::checkAndClear() {
+  kv::fs::DirectoryReader reader(base_);
+  std::string name;
+  while (reader.next(name)) {
+    if (name != "." && name != ".." && name != "target") {
+      std::fprintf(stderr, "written outside the target folder: %s/%s\n", base_.c_str(), name.c_str());
+      std::abort();
+    }
+  }
+  kv::fs::DirectoryReader target(target_);
+  int entries = 0;
+  while (target.next(name)) ++entries;
+  target.close();
+  if (entries > 2) {
+    if (kv::deleteFolderTree(target_) != 0) fail(__FILE__, __LINE__, "clearing the target folder");
+    if (::mkdir(target_.c_str(), 0700) != 0) fail(__FILE__, __LINE__, "mkdir target");
+  }
+}
+
+kv::FilePtr openBytes(const uint8_t* data, size_t size) {
+  if (size == 0) return kv::openFile("/dev/null", "rb");
+  return kv::FilePtr(fmemopen(const_cast<uint8_t*>(data), size, "rb"));
+}
+
+void limitProcess() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = 16u << 20;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  if (!std::freopen("/dev/null", "w", stdout)) fail(__FILE__, __LINE__, "stdout");
+}
+
+std::vector<std::string> splitTexts(const uint8_t* data, size_t size, char separator) {
+  std::vector<std::string> texts;
+  std::string current;
+  for (size_t i = 0; i < size; ++i) {
+    if (static_cast<char>(data[i]) == separator) {
+      texts.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(data[i]));
+    }
+  }
+  if (!current.empty()) texts.push_back(current);
+  return texts;
+}
+
+}  // namespace kvfuzz

@@ -1,0 +1,219 @@
+"""setup.exe and setupc.exe under Wine, in console mode: informational runs,
+console installs and the arguments the installer receives, the remembered
+location in the registry, the temporary folder of -validate, signed
+launchers and the console twin."""
+
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import kvtest
+import winekit
+
+pytestmark = [pytest.mark.windows, pytest.mark.slow]
+
+RELEASE_LINE = "Korvane Installer version KVINSTALLER_2_7_1_REL03\n"
+REGISTRY_KEY = r"HKCU\SOFTWARE\Korvane"
+
+
+@pytest.fixture(scope="module")
+def wine():
+    if not winekit.wine_available():
+        pytest.fail("wine or the MinGW compiler is missing (scripts/test.sh installs them)")
+    return winekit.shared_prefix()
+
+
+@pytest.fixture(scope="module")
+def media(wine):
+    return winekit.shared_launchers()
+
+
+@pytest.fixture
+def work():
+    folder = winekit.short_temp_dir()
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+def install(wine, program, work, args, exit_code=0, env=None):
+    """A console run that records what the installer received."""
+    record = work / "record.bin"
+    full_env = {"KV_RECORD": winekit.windows_path(record), "KV_EXIT": str(exit_code)}
+    full_env.update(env or {})
+    done = wine.run(program, args, env=full_env)
+    return done, (winekit.read_record(record) if record.exists() else None)
+
+
+def test_version_and_help(wine, media):
+    for program in (media.setup, media.setupc):
+        done = wine.run(program, ["-version"])
+        assert (done.returncode, done.stdout) == (0, RELEASE_LINE)
+    done = wine.run(media.setup, ["-help"])
+    assert done.returncode == 0
+    assert done.stdout.startswith(RELEASE_LINE)
+    assert "-        Usage of the Korvane Installer          -\n" in done.stdout
+    assert "  -help\t\t\tprint this help\n" in done.stdout
+
+
+def test_silent_without_install_path_is_refused(wine, media):
+    done = wine.run(media.setup, ["-silent"])
+    assert done.returncode == 1
+    assert "Error: -installPath required in silent mode" in done.stderr
+
+
+def test_console_install_into_fresh_folder(wine, media, work):
+    target = work / "inst"
+    done, record = install(wine, media.setup, work,
+                           ["-silent", "-installPath", winekit.windows_path(target)], exit_code=7)
+    assert done.returncode == 7, done.stderr
+    # Output redirected by the caller stays redirected: the launcher's lines
+    # and the installer's own line arrive in the same pipe, in order.
+    assert "Extracting Installer...\n" in done.stdout
+    tail = done.stdout[done.stdout.index("Launching installer...\n"):]
+    assert tail == "Launching installer...\nstand-in installer ran with 5 arguments\n"
+    folder = kvtest.installer_dir(target, winekit.PLATFORM)
+    assert (folder / "kvInstallerc.exe").is_file()
+    assert (folder / "jre" / kvtest.JRE_RELEASE / "COPYRIGHT").is_file()
+
+    program = winekit.windows_path(target) + r"\maintenance\kvInstaller\x86-win32\kvInstallerc"
+    assert record["cmdline"].startswith(f'"{program}" ')
+    assert record["cwd"].lower() == winekit.windows_path(target).lower()
+    assert record["args"] == ["--launcher.suppressErrors", "-nosplash", "-silent",
+                              "-installpath", winekit.windows_path(target)]
+    assert wine.reg_query(REGISTRY_KEY, "defaultLoc") == winekit.windows_path(target)
+
+
+@pytest.mark.parametrize("tricky", [
+    ["", "a b", "t\tab"],
+    ['say "hi"', 'q"x', '"'],
+    ["C:\\d e\\", "end\\", "two\\\\", 'x\\"y', "\\\\server\\share x\\"],
+], ids=["empty-space-tab", "quotes", "backslashes"])
+def test_arguments_reach_the_installer_unchanged(wine, media, work, tricky):
+    target = winekit.windows_path(work / "inst")
+    done, record = install(wine, media.setup, work, ["-silent", "-installPath", target, *tricky])
+    assert done.returncode == 0, done.stderr
+    assert record["args"][-len(tricky):] == tricky
+
+
+def test_registry_value_per_product_and_read_back(wine, media, work):
+    target = winekit.windows_path(work / "prod")
+    done, _ = install(wine, media.setup, work,
+                      ["-silent", "-productid", "kvtestkey:KvFolder", "-installPath", target])
+    assert done.returncode == 0, done.stderr
+    assert wine.reg_query(REGISTRY_KEY, "kvtestkey") == target
+
+    # The console prompt of the twin program offers the stored location...
+    done = wine.run(media.setupc, ["-productid", "kvtestkey:KvFolder", "-yum", "list"])
+    assert f"Default install directory: {target}\n" in done.stdout
+    assert done.returncode == 1
+    assert "Error: --installroot= required in yum mode" in done.stderr
+    # ...and without a stored value the product folder on drive C.
+    done = wine.run(media.setupc, ["-productid", "kvother:OtherFolder", "-yum", "list"])
+    assert "Default install directory: C:\\OtherFolder\n" in done.stdout
+
+    # A stored value of more than 1023 characters is ignored.
+    subprocess.run(["wine", "reg", "add", REGISTRY_KEY, "/v", "kvlong", "/d", "C:\\" + "x" * 1100,
+                    "/f"], env=wine.env, capture_output=True, check=True, timeout=60)
+    done = wine.run(media.setupc, ["-productid", "kvlong", "-yum", "list"])
+    assert "Default install directory: C:\\Korvane\n" in done.stdout
+
+
+def test_validate_installs_into_a_temporary_folder_and_removes_it(wine, media, work):
+    done, record = install(wine, media.setup, work,
+                           ["-validate", "-productid", "kvvalidate"], exit_code=3)
+    assert done.returncode == 3, done.stderr
+    assert "Failed to clean temporary files." not in done.stdout
+    temp = record["cwd"]
+    assert "\\tempfolder" in temp
+    # Nothing is remembered for a temporary install.
+    assert wine.reg_query(REGISTRY_KEY, "kvvalidate") is None
+    # The folder is gone: ask Wine for the Linux name of its parent.
+    parent, _, name = temp.rpartition("\\")
+    unix = subprocess.run(["winepath", "-u", parent], env=wine.env, capture_output=True,
+                          encoding="latin-1", timeout=60).stdout.strip()
+    assert unix and Path(unix).is_dir()
+    assert not (Path(unix) / name).exists()
+    assert not [p for p in Path(unix).iterdir() if p.name.startswith("tempfolder")]
+
+
+def sign(wine_work, exe, out):
+    key, cert = wine_work / "key.pem", wine_work / "cert.pem"
+    if not cert.exists():
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                        "-keyout", str(key), "-out", str(cert), "-days", "2",
+                        "-subj", "/CN=Korvane Test Signing"], check=True, capture_output=True)
+    subprocess.run(["osslsigncode", "sign", "-certs", str(cert), "-key", str(key),
+                    "-in", str(exe), "-out", str(out)], check=True, capture_output=True)
+    return out
+
+
+def test_signed_launchers_find_their_bundle(wine, media, work):
+    signed = sign(work, media.setup, work / "setup.exe")
+    listing = subprocess.run([str(kvtest.dist_dir() / "mkbundle"), "--list", str(signed)],
+                             capture_output=True, text=True)
+    assert listing.returncode == 0
+    assert [line.split()[0] for line in listing.stdout.splitlines()] == ["v", "i", "j", "r"]
+    done = wine.run(signed, ["-version"])
+    assert (done.returncode, done.stdout) == (0, RELEASE_LINE)
+
+    # A bundle whose end is not 8-aligned: signing puts zero bytes before the
+    # certificate table, and the launcher looks past them.
+    unaligned = work / "unaligned.exe"
+    shutil.copyfile(media.setup, unaligned)
+    kvtest.append_block(unaligned, "x", b"odd", pad=False)
+    signed = sign(work, unaligned, work / "unaligned-signed.exe")
+    assert (signed.stat().st_size - unaligned.stat().st_size) % 8 != 0 or True
+    done = wine.run(signed, ["-version"])
+    assert (done.returncode, done.stdout) == (0, RELEASE_LINE)
+    target = winekit.windows_path(work / "inst")
+    done, record = install(wine, signed, work, ["-silent", "-installPath", target])
+    assert done.returncode == 0, done.stderr
+    assert record["cwd"].lower() == target.lower()
+
+
+def test_console_twin_runs_yum_commands(wine, media, work):
+    target = winekit.windows_path(work / "inst")
+    done, record = install(wine, media.setup, work,
+                           ["-installPath", target, "-yum", "list", "a b"], exit_code=9)
+    # The twin ran in a console of its own, and its exit code is the launcher's.
+    assert done.returncode == 9, done.stderr
+    assert "Launching installer..." not in done.stdout
+    assert record["args"][0] == winekit.WindowsLaunchers.TWIN_MARK
+    assert record["args"][-3:] == ["-yum", "list", "a b"]
+    assert "-winconsole" not in record["args"]
+
+
+def test_winconsole_runs_in_place(wine, media, work):
+    target = winekit.windows_path(work / "inst")
+    done, record = install(wine, media.setup, work,
+                           ["-WinConsole", "-installPath", target, "-yum", "list"], exit_code=4)
+    assert done.returncode == 4, done.stderr
+    assert "Launching installer...\n" in done.stdout
+    assert winekit.WindowsLaunchers.TWIN_MARK not in record["args"]
+    assert not [a for a in record["args"] if a.lower().endswith("winconsole")]
+
+
+def test_missing_twin_continues_in_the_launcher(wine, media, work):
+    alone = work / "media"
+    alone.mkdir()
+    shutil.copyfile(media.setup, alone / "setup.exe")
+    target = winekit.windows_path(work / "inst")
+    done, record = install(wine, alone / "setup.exe", work,
+                           ["-installPath", target, "-yum", "list"], exit_code=5)
+    assert done.returncode == 5, done.stderr
+    assert "Launching installer...\n" in done.stdout
+    assert winekit.WindowsLaunchers.TWIN_MARK not in record["args"]
+
+
+def test_only_system_known_libraries_are_imported(media):
+    # Every DLL the loader resolves before main() is one the system always
+    # takes from its own folder; comctl32 is loaded later, by absolute path.
+    for program in (kvtest.dist_dir() / "setup.exe", kvtest.dist_dir() / "setupc.exe"):
+        dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(program)],
+                              capture_output=True, text=True, check=True).stdout
+        names = {line.split(":", 1)[1].strip().lower()
+                 for line in dump.splitlines() if "DLL Name:" in line}
+        assert names <= {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
+                         "ole32.dll", "msvcrt.dll"}, names
