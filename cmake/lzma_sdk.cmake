@@ -10,7 +10,7 @@ set(KV_LZMA_SOURCES
   7zArcIn.c 7zDec.c 7zStream.c 7zBuf.c 7zCrc.c 7zCrcOpt.c CpuArch.c
   LzmaDec.c Lzma2Dec.c Bcj2.c Bra.c Bra86.c BraIA64.c Delta.c
   Ppmd7.c Ppmd7Dec.c 7zAlloc.c
-  Threads.c MtDec.c Lzma2DecMt.c)
+  Threads.c MtDec.c Lzma2DecMt.c Alloc.c)
 list(TRANSFORM KV_LZMA_SOURCES PREPEND "${KV_LZMA_C}/")
 
 add_library(lzma_sdk STATIC ${KV_LZMA_SOURCES})

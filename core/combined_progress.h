@@ -1,15 +1,20 @@
 // One progress bar across several archive extractions: each extraction's
 // start/update is added to what the earlier ones reported, and their finish()
 // is held back; the owner calls finish() on the window once, at the end.
+// Byte counts are combined the same way for a window that takes them.
 #pragma once
 
+#include <cstdint>
+
+#include "core/byte_progress.h"
 #include "core/progress.h"
 
 namespace kv {
 
-class CombinedProgress : public IProgress {
+class CombinedProgress : public IProgress, public IByteProgress {
  public:
-  explicit CombinedProgress(IProgress* window) : window_(window) {}
+  explicit CombinedProgress(IProgress* window)
+      : window_(window), windowBytes_(dynamic_cast<IByteProgress*>(window)) {}
 
   void start(int total) override {
     doneBefore_ += lastDone_;
@@ -24,8 +29,27 @@ class CombinedProgress : public IProgress {
   }
   void finish() override {}
 
+  void startBytes(uint64_t total) override {
+    bytesDoneBefore_ += lastBytesDone_;
+    lastBytesDone_ = 0;
+    bytesTotalBefore_ += lastBytesTotal_;
+    lastBytesTotal_ = total;
+    if (!windowBytes_) return;
+    windowBytes_->startBytes(bytesTotalBefore_ + total);
+    if (bytesDoneBefore_ > 0) windowBytes_->updateBytes(bytesDoneBefore_);
+  }
+  void updateBytes(uint64_t done) override {
+    lastBytesDone_ = done;
+    if (windowBytes_) windowBytes_->updateBytes(bytesDoneBefore_ + done);
+  }
+
  private:
   IProgress* window_;
+  IByteProgress* windowBytes_;
+  uint64_t bytesTotalBefore_ = 0;
+  uint64_t lastBytesTotal_ = 0;
+  uint64_t bytesDoneBefore_ = 0;
+  uint64_t lastBytesDone_ = 0;
   int totalBefore_ = 0;
   int lastTotal_ = 0;
   int doneBefore_ = 0;

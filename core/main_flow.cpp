@@ -15,6 +15,7 @@
 #include "core/progress.h"
 #include "core/tag_handlers.h"
 #include "core/usage.h"
+#include "extract/console_progress.h"
 
 namespace kv {
 
@@ -31,6 +32,29 @@ GrowableArgList& vmArgs() {
   static GrowableArgList list;
   return list;
 }
+
+// The temporary install folder, once made, is removed on every way out of
+// the run; the launch step removes it itself to report a failure.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() = default;
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  ~TemporaryFolder() { remove(); }
+
+  void adopt(const std::string& path) { path_ = path; }
+
+  // 0 when there is nothing (left) to remove.
+  int remove() {
+    if (path_.empty()) return 0;
+    std::string path;
+    path.swap(path_);
+    return deleteFolderTree(path);
+  }
+
+ private:
+  std::string path_;
+};
 
 void printError(const std::string& text) {
   std::fflush(stdout);
@@ -124,7 +148,8 @@ bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool 
   fs::DirectoryLock extractionLock(installDir);
   VersionCheckHandler versionCheck(installDir, hostRules());
   if (!walkBundle(launcherFile, versionCheck)) return false;
-  IProgress* window = consoleMode ? nullptr : createProgress();
+  // Console runs on a terminal get a one-line indicator on standard error.
+  IProgress* window = consoleMode ? consoleProgress() : createProgress();
   CombinedProgress progress(window);
   PayloadHandler payload(versionCheck, window ? &progress : nullptr);
   bool found = walkBundle(launcherFile, payload);
@@ -212,12 +237,14 @@ int runLauncher(int argc, char** argv) {
   }
 
   // Location.
+  TemporaryFolder temporaryFolder;
   if (opts.tempInstallAllowed && !opts.installPathGiven) {
     std::string temporary = makeTempFolderName();
     if (temporary.empty()) {
       printError("Error: could not create a temporary install folder.\n");
       return 1;
     }
+    temporaryFolder.adopt(temporary);
     opts.installPath = temporary;
   }
   LocationValidator validator(file, rules, opts.allowSpaceInInstallPath, homeDirectory());
@@ -253,7 +280,7 @@ int runLauncher(int argc, char** argv) {
   const bool temporary = opts.tempInstallAllowed && !opts.installPathGiven;
   const bool wait = temporary || opts.winConsole;
   int result = launchInstaller(installDir, args, opts.consoleMode, wait);
-  if (temporary && deleteFolderTree(installDir) != 0) {
+  if (temporary && temporaryFolder.remove() != 0) {
     std::printf("Failed to clean temporary files.\n");
     std::fflush(stdout);
   }

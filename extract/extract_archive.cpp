@@ -1,109 +1,58 @@
 #include "extract/extract_archive.h"
 
-#include <cstdio>
+#include <atomic>
+#include <vector>
 
+#include "core/byte_progress.h"
 #include "extract/archive.h"
-#include "extract/entry_decoder.h"
-#include "extract/output_file.h"
+#include "extract/chunk_queue.h"
+#include "extract/decode_workers.h"
+#include "extract/entry_path.h"
+#include "extract/entry_writer.h"
+#include "extract/pack_reader.h"
 #include "extract/safe_path.h"
+#include "extract/threads.h"
 
 namespace kv {
 
 namespace {
 
-constexpr int kOutputFailure = SZ_ERROR_FAIL;  // 11
-constexpr unsigned kDefaultPermissions = 0777;
-constexpr uint32_t kUnixExtension = 0x8000;  // high 16 bits hold st_mode
+constexpr UInt32 kNoFolder = 0xFFFFFFFFu;
 
-bool isSeparator(char c) { return c == '/' || (c == '\\' && output::backslashIsSeparator()); }
-
-// Creates every directory on the way to `path`, then `path` itself; an
-// existing directory (or any failure) is left to show up later.
-void makeDirectoryChain(const std::string& path) {
-  for (size_t i = 1; i < path.size(); ++i) {
-    if (isSeparator(path[i]) && !isSeparator(path[i - 1])) output::makeDirectory(path.substr(0, i));
+// Decodes the folders on worker threads and writes their files here.
+void extractFolders(const CSzArEx& db, BlockStream& stream,
+                    const std::vector<std::vector<UInt32>>& folderFiles, EntryWriter& writer,
+                    std::atomic<UInt32>& stopIndex) {
+  std::vector<DecodeWorkers::Folder> folders;
+  for (UInt32 f = 0; f < folderFiles.size(); ++f) {
+    const std::vector<UInt32>& files = folderFiles[f];
+    if (files.empty() || files.front() >= stopIndex.load()) continue;
+    folders.push_back({f, files.front(), files.back()});
   }
-  output::makeDirectory(path);
-}
+  if (folders.empty()) return;
+  const UInt32 firstFile = folders.front().firstFile;
 
-// Creates the parents of `name` below `targetDir`, refusing to pass through
-// a symbolic link already there, and says whether the file itself may be
-// written (it must not be a symbolic link either).
-bool prepareEntryPath(const std::string& targetDir, const std::string& name) {
-  std::string path = targetDir;
-  size_t begin = 0;
-  while (begin < name.size()) {
-    size_t end = begin;
-    while (end < name.size() && !isSeparator(name[end])) ++end;
-    if (end > begin) {
-      path += '/';
-      path.append(name, begin, end - begin);
-      const output::PathKind kind = output::pathKind(path);
-      if (kind == output::PathKind::kSymbolicLink) return false;
-      if (end < name.size() && kind == output::PathKind::kMissing) output::makeDirectory(path);
+  ChunkQueue queue;
+  if (!queue.ok()) return writer.fail(firstFile, SZ_ERROR_MEM, "");
+  ArchiveInput input(stream.seekStream());
+  DecodeWorkers workers(db, input, queue, std::move(folders), stopIndex);
+  unsigned running = workers.start(processorCount());
+  if (running == 0) return writer.fail(firstFile, SZ_ERROR_MEM, "");
+  while (running > 0) {
+    Chunk* chunk = queue.next();
+    switch (chunk->kind) {
+      case Chunk::Kind::kData:
+        writer.data(chunk->folder, chunk->data, chunk->size);
+        break;
+      case Chunk::Kind::kFolderEnd:
+        writer.folderEnd(chunk->folder, chunk->result);
+        break;
+      case Chunk::Kind::kWorkerEnd:
+        --running;
+        break;
     }
-    begin = end + 1;
+    queue.give(chunk);
   }
-  return true;
-}
-
-unsigned filePermissions(const ArchiveEntry& entry) {
-  if (entry.hasAttributes && (entry.attributes & kUnixExtension) != 0) {
-    return kDefaultPermissions & (entry.attributes >> 16);
-  }
-  return kDefaultPermissions;
-}
-
-int writeEntry(const std::string& path, const ArchiveEntry& entry, const uint8_t* data,
-               size_t size) {
-  output::OutputFile file;
-  if (int error = file.open(path, filePermissions(entry))) {
-    std::printf("Could not open output file '%s' error %d\n", path.c_str(), error);
-    return kOutputFailure;
-  }
-  while (size > 0) {
-    int error = 0;
-    const size_t written = file.write(data, size, &error);
-    if (written == 0) {
-      std::printf("Could not write output file '%s' error %d\n", path.c_str(), error);
-      return kOutputFailure;
-    }
-    data += written;
-    size -= written;
-  }
-  if (file.close() != 0) {
-    std::printf("Could not close output file '%s'\n", path.c_str());
-    return kOutputFailure;
-  }
-  return 0;
-}
-
-int refuse(const ArchiveEntry& entry) {
-  std::printf("Refusing unsafe archive entry '%s'\n", entry.name.c_str());
-  return kOutputFailure;
-}
-
-int extractEntries(const std::string& targetDir, IProgress* progress, const Archive& archive) {
-  EntryDecoder decoder(archive);
-  int written = 0;
-  for (uint32_t i = 0; i < archive.entryCount(); ++i) {
-    const ArchiveEntry entry = archive.entry(i);
-    if (entry.isDirectory) continue;
-
-    if (!isSafeEntryName(entry.name)) return refuse(entry);
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    if (int result = decoder.decode(i, &data, &size)) return result;
-    if (!prepareEntryPath(targetDir, entry.name)) return refuse(entry);
-
-    // A symbolic link planted after the check is still not followed for
-    // the file itself.
-    const std::string path = targetDir + "/" + entry.name;
-    if (int result = writeEntry(path, entry, data, size)) return result;
-    ++written;
-    if (progress) progress->update(written);
-  }
-  return 0;
 }
 
 }  // namespace
@@ -111,17 +60,41 @@ int extractEntries(const std::string& targetDir, IProgress* progress, const Arch
 int extractArchive(const std::string& targetDir, IProgress* progress, BlockStream& stream) {
   Archive archive;
   if (int result = archive.open(stream.lookStream())) return result;
+  const CSzArEx& db = archive.database();
 
+  std::vector<ArchiveEntry> entries;
+  entries.reserve(db.NumFiles);
+  std::vector<std::vector<UInt32>> folderFiles(db.db.NumFolders);
   int files = 0;
-  for (uint32_t i = 0; i < archive.entryCount(); ++i) {
-    if (!SzArEx_IsDir(&archive.database(), i)) ++files;
+  uint64_t totalBytes = 0;
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    entries.push_back(archive.entry(i));
+    if (entries.back().isDirectory) continue;
+    ++files;
+    totalBytes += SzArEx_GetFileSize(&db, i);
+    const UInt32 folder = db.FileToFolder[i];
+    if (folder != kNoFolder && folder < folderFiles.size()) folderFiles[folder].push_back(i);
   }
+  IByteProgress* bytes = dynamic_cast<IByteProgress*>(progress);
   if (progress) progress->start(files);
+  if (bytes) bytes->startBytes(totalBytes);
 
   makeDirectoryChain(targetDir);
-  const int result = extractEntries(targetDir, progress, archive);
+
+  std::atomic<UInt32> stopIndex(db.NumFiles);
+  EntryWriter writer(targetDir, db, entries, folderFiles, progress, bytes, stopIndex);
+  // A name that would leave the target ends the extraction before it.
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    if (!entries[i].isDirectory && !isSafeEntryName(entries[i].name)) {
+      writer.fail(i, SZ_ERROR_FAIL, "Refusing unsafe archive entry '" + entries[i].name + "'\n");
+      break;
+    }
+  }
+  extractFolders(db, stream, folderFiles, writer, stopIndex);
+  writer.writeEmptyFiles();
+  writer.printFailure();
   if (progress) progress->finish();
-  return result;
+  return writer.result();
 }
 
 }  // namespace kv

@@ -7,32 +7,59 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
+
+#include <sanitizer/common_interface_defs.h>
 
 #include "core/platform.h"
 
 // Single allocations above 64 MB fail (the decoder then reports "out of
 // memory") instead of ending the run: a declared size is not a finding.
 extern "C" const char* __asan_default_options() {
-  return "allocator_may_return_null=1:max_allocation_size_mb=64:detect_leaks=1";
+  return "allocator_may_return_null=1:max_allocation_size_mb=64";
 }
 
 namespace kvfuzz {
 
+namespace {
+
+std::vector<std::string>& scratchFolders() {
+  static std::vector<std::string>* folders = new std::vector<std::string>();
+  return *folders;
+}
+
+// At a normal exit (a finding aborts and leaves the folder for a look).
+void removeScratchFolders() {
+  for (const std::string& folder : scratchFolders()) kv::deleteFolderTree(folder);
+}
+
+}  // namespace
+
 void fail(const char* file, int line, const char* what) {
-  std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+  // Through the sanitizer's report channel: the runs' own standard error
+  // is closed (-close_fd_mask) to keep the handlers' error lines out.
+  const std::string message =
+      std::string("check failed: ") + what + " at " + file + ":" + std::to_string(line);
+  __sanitizer_report_error_summary(message.c_str());
   std::abort();
 }
 
 Scratch::Scratch(const char* name) {
   limitProcess();
+  // In memory where the host offers it: runs write and delete files all
+  // the time.
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kvfuzz-" + name + "-XXXXXX";
+  std::string folder = tmp && *tmp ? tmp : (kv::fs::isDirectory("/dev/shm") ? "/dev/shm" : "/tmp");
+  std::string pattern = folder + "/kvfuzz-" + name + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) fail(__FILE__, __LINE__, "mkdtemp");
   base_ = buffer.data();
   target_ = base_ + "/target";
   if (::mkdir(target_.c_str(), 0700) != 0) fail(__FILE__, __LINE__, "mkdir target");
+  scratchFolders().push_back(base_);
+  static bool registered = false;
+  if (!registered) registered = std::atexit(removeScratchFolders) == 0;
 }
 
 void Scratch::checkAndClear() {

@@ -25,7 +25,8 @@ namespace kvfuzz {
 void releaseKeptTexts();
 
 // A private folder "<base>/target" for one fuzz target, made once per
-// process; target() is where runs may write. After each run, call
+// process in $TMPDIR, else /dev/shm, else /tmp, and left there for a look
+// after a finding; target() is where runs may write. After each run, call
 // checkAndClear(): it fails when anything appeared in <base> next to
 // "target" (a write that escaped it) and empties "target" again.
 class Scratch {

@@ -47,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static kvfuzz::Scratch scratch("ini");
   static const std::string path = scratch.target() + "/setup.ini";
   {
+    // A fresh file each time: truncating one makes some file systems
+    // flush it on close, which would slow every run down to the disk.
+    ::unlink(path.c_str());
     kv::FilePtr out = kv::openFile(path, "wb");
     KV_FUZZ_CHECK(out != nullptr);
     if (size > 0) KV_FUZZ_CHECK(std::fwrite(data, 1, size, out.get()) == size);

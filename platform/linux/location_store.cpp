@@ -1,5 +1,8 @@
 #include "platform/linux/location_store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "core/fs.h"
 #include "core/platform.h"
 
@@ -24,6 +27,18 @@ bool readFirstLine(std::FILE* file, std::string& line) {
     if (c == '\n') break;
   }
   return !line.empty();
+}
+
+// Opens a location file for writing, truncated, without following a
+// symbolic link at its name: the launcher may run as root with the home
+// folder of someone else, who must not be able to point the file at
+// another file of the system. Null when it cannot be opened.
+FilePtr openForWriting(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FilePtr file(::fdopen(fd, "w"));
+  if (!file) ::close(fd);
+  return file;
 }
 
 }  // namespace
@@ -78,7 +93,7 @@ void LocationStore::write(const std::string& home, const std::string& productKey
     if (!map_) map_ = std::make_unique<PropertiesMap>(kMapBuckets, true);
   }
   if (path.empty()) return;
-  FilePtr file = openFile(path, "w");
+  FilePtr file = openForWriting(path);
   if (!file) return;
   if (!productKey.empty()) {
     map_->set(productKey, location);

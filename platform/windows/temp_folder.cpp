@@ -16,6 +16,10 @@ namespace kv {
 namespace {
 
 constexpr int kMaxAttempts = 100;
+// A child that has just ended may hold its working folder (the temporary
+// folder) open for a moment longer; the delete is then tried again.
+constexpr int kDeleteAttempts = 10;
+constexpr DWORD kDeleteRetryDelay = 100;  // milliseconds
 
 }  // namespace
 
@@ -49,7 +53,14 @@ int deleteFolderTree(const std::string& path) {
   operation.wFunc = FO_DELETE;
   operation.pFrom = from.data();
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  return SHFileOperationA(&operation);
+  int result = SHFileOperationA(&operation);
+  for (int attempt = 1; attempt < kDeleteAttempts && result != 0; ++attempt) {
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // gone after all
+    Sleep(kDeleteRetryDelay);
+    operation.fAnyOperationsAborted = FALSE;
+    result = SHFileOperationA(&operation);
+  }
+  return result;
 }
 
 }  // namespace kv

@@ -13,11 +13,12 @@ install_test_deps() {
         libarchive-tools 7zip file binutils
 }
 
-# Tests marked "gui": the i386 launcher's GTK 2 dialogs under Xvfb, driven
-# with xdotool/wmctrl under openbox; screenshots with ImageMagick.
+# Tests marked "gui": both Linux launchers' GTK 2 dialogs under Xvfb, driven
+# with xdotool/wmctrl under openbox; screenshots with ImageMagick, texts read
+# back through the X selection (xclip) or from the pictures (tesseract).
 install_gui_deps() {
     ensure_packages xvfb xauth xdotool openbox wmctrl imagemagick x11-utils \
-        libgtk2.0-0 libxtst6
+        libgtk2.0-0 libxtst6 xclip tesseract-ocr tesseract-ocr-eng
     ensure_i386_architecture
     ensure_packages libgtk2.0-0:i386 libxtst6:i386
 }
@@ -25,10 +26,12 @@ install_gui_deps() {
 # Tests marked "windows": setup.exe / setupc.exe under Wine.
 install_windows_deps() {
     # ---- Windows group: install steps go here ------------------------------
-    # e.g. ensure_i386_architecture
-    #      ensure_packages wine wine32:i386 wine64 osslsigncode
-    # (installing these next to gcc-multilib removes nothing on bookworm;
-    # ensure_packages refuses any plan that would.)
+    # Wine runs the 32-bit launchers (its 32-bit loader is an i386 program);
+    # the stand-in installer is cross-built with MinGW (a build package);
+    # signed launchers are made with openssl and osslsigncode; the dialog
+    # tests use the gui group's Xvfb, xdotool and ImageMagick.
+    ensure_i386_architecture
+    ensure_packages wine wine32:i386 wine64 osslsigncode openssl mingw-w64 \
+        xvfb xauth xdotool imagemagick x11-utils
     # -------------------------------------------------------------------------
-    :
 }

@@ -47,7 +47,10 @@ def home(tmp_path):
 
 
 def _window_manager_running(env):
-    return subprocess.run(["wmctrl", "-m"], env=env, capture_output=True).returncode == 0
+    # -l needs the client list that a running window manager keeps on the
+    # root window; -m alone answers a little earlier during its start.
+    return all(subprocess.run(["wmctrl", flag], env=env, capture_output=True).returncode == 0
+               for flag in ("-m", "-l"))
 
 
 @pytest.fixture(scope="session")

@@ -163,9 +163,9 @@ def run(launcher, args=(), home=None, env=None, input=None, cwd=None, record=Non
                                timeout=timeout)
 
 
-def run_as(launcher, argv0, args=(), home=None, cwd=None):
+def run_as(launcher, argv0, args=(), home=None, cwd=None, env=None):
     """Runs the launcher program with a chosen argv[0]."""
-    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C"}
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C", **(env or {})}
     if home is not None:
         env["HOME"] = str(home)
     return subprocess.run([argv0, *map(str, args)], executable=str(launcher), env=env,
@@ -213,6 +213,29 @@ def kill_during(launcher, args, home, line, until, env=None, poll=0.0005, limit=
     return seen, status
 
 
+def block_spans(path):
+    """[(tag, start, end)] of the bundle's blocks in file order (end is the
+    footer's offset)."""
+    blob = Path(path).read_bytes()
+    spans = []
+    footer = len(blob) - 8
+    while footer >= 0 and blob[footer + 4:footer + 7] == kvtest.FOOTER_MAGIC:
+        start = int.from_bytes(blob[footer:footer + 4], "little")
+        if start > footer:
+            break
+        spans.append((chr(blob[footer + 7]), start, footer))
+        footer = start - 8
+    return spans[::-1]
+
+
+def flip_byte(path, offset):
+    with open(path, "r+b") as f:
+        f.seek(offset)
+        value = f.read(1)[0]
+        f.seek(offset)
+        f.write(bytes([value ^ 0xFF]))
+
+
 # ---- file trees -------------------------------------------------------------
 
 def snapshot(root):
@@ -254,8 +277,8 @@ def copy_launcher(source, folder, name=None):
 _shared = {}
 
 
-@pytest.fixture
-def payloads(tmp_path_factory):
+@pytest.fixture(name="payloads")
+def payloads_fixture(tmp_path_factory):
     """The session's Payloads (made on first use)."""
     if "payloads" not in _shared:
         _shared["payloads"] = Payloads(tmp_path_factory.mktemp("payloads"))

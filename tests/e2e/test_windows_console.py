@@ -163,8 +163,8 @@ def test_signed_launchers_find_their_bundle(wine, media, work):
     unaligned = work / "unaligned.exe"
     shutil.copyfile(media.setup, unaligned)
     kvtest.append_block(unaligned, "x", b"odd", pad=False)
+    assert unaligned.stat().st_size % 8 != 0
     signed = sign(work, unaligned, work / "unaligned-signed.exe")
-    assert (signed.stat().st_size - unaligned.stat().st_size) % 8 != 0 or True
     done = wine.run(signed, ["-version"])
     assert (done.returncode, done.stdout) == (0, RELEASE_LINE)
     target = winekit.windows_path(work / "inst")
@@ -180,7 +180,7 @@ def test_console_twin_runs_yum_commands(wine, media, work):
     # The twin ran in a console of its own, and its exit code is the launcher's.
     assert done.returncode == 9, done.stderr
     assert "Launching installer..." not in done.stdout
-    assert record["args"][0] == winekit.WindowsLaunchers.TWIN_MARK
+    assert winekit.WindowsLaunchers.TWIN_MARK in record["args"]
     assert record["args"][-3:] == ["-yum", "list", "a b"]
     assert "-winconsole" not in record["args"]
 

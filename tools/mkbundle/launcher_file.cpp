@@ -5,6 +5,7 @@
 
 #include "core/fs.h"
 #include "core/pe_certificate.h"
+#include "core/signed_bundle_end.h"
 
 namespace mkbundle {
 namespace {
@@ -35,7 +36,17 @@ uint32_t certificateTableSizeOf(std::FILE* file) {
 }
 
 int64_t bundleEndOffsetOf(std::FILE* file) {
-  return kv::bundleEndOffsetFor(certificateTableSizeOf(file));
+  uint32_t tableSize = certificateTableSizeOf(file);
+  if (tableSize == 0) return kv::bundleEndOffsetFor(0);
+  // A signed launcher: look past the zero bytes a signing tool may have put
+  // between an unaligned bundle and the table, as the launcher does.
+  if (kv::fs::seek(file, 0, SEEK_END) != 0) return kv::bundleEndOffsetFor(tableSize);
+  int64_t size = kv::fs::tell(file);
+  if (size <= 0 || static_cast<uint64_t>(size) > (uint64_t{1} << 32)) {
+    return kv::bundleEndOffsetFor(tableSize);
+  }
+  std::vector<uint8_t> bytes = readHead(file, static_cast<uint64_t>(size));
+  return kv::signedBundleEndOffset(bytes.data(), bytes.size());
 }
 
 }  // namespace mkbundle

@@ -1,0 +1,38 @@
+#include "extract/entry_path.h"
+
+#include "extract/output_file.h"
+
+namespace kv {
+
+namespace {
+
+bool isSeparator(char c) { return c == '/' || (c == '\\' && output::backslashIsSeparator()); }
+
+}  // namespace
+
+void makeDirectoryChain(const std::string& path) {
+  for (size_t i = 1; i < path.size(); ++i) {
+    if (isSeparator(path[i]) && !isSeparator(path[i - 1])) output::makeDirectory(path.substr(0, i));
+  }
+  output::makeDirectory(path);
+}
+
+bool prepareEntryPath(const std::string& targetDir, const std::string& name) {
+  std::string path = targetDir;
+  size_t begin = 0;
+  while (begin < name.size()) {
+    size_t end = begin;
+    while (end < name.size() && !isSeparator(name[end])) ++end;
+    if (end > begin) {
+      path += '/';
+      path.append(name, begin, end - begin);
+      const output::PathKind kind = output::pathKind(path);
+      if (kind == output::PathKind::kSymbolicLink) return false;
+      if (end < name.size() && kind == output::PathKind::kMissing) output::makeDirectory(path);
+    }
+    begin = end + 1;
+  }
+  return true;
+}
+
+}  // namespace kv

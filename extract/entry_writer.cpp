@@ -1,0 +1,223 @@
+#include "extract/entry_writer.h"
+
+#include <cstdio>
+
+#include "7zCrc.h"
+#include "extract/chunk_queue.h"
+#include "extract/entry_path.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int kOutputFailure = SZ_ERROR_FAIL;  // 11
+constexpr unsigned kDefaultPermissions = 0777;
+constexpr uint32_t kUnixExtension = 0x8000;  // high 16 bits hold st_mode
+
+unsigned filePermissions(const ArchiveEntry& entry) {
+  if (entry.hasAttributes && (entry.attributes & kUnixExtension) != 0) {
+    return kDefaultPermissions & (entry.attributes >> 16);
+  }
+  return kDefaultPermissions;
+}
+
+std::string format(const char* pattern, const std::string& path, int error) {
+  const int length = std::snprintf(nullptr, 0, pattern, path.c_str(), error);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  std::snprintf(&text[0], text.size() + 1, pattern, path.c_str(), error);
+  return text;
+}
+
+}  // namespace
+
+struct EntryWriter::Open {
+  UInt32 index = 0;
+  std::string path;
+  output::OutputFile file;
+  UInt64 left = 0;
+  UInt32 crc = CRC_INIT_VAL;
+};
+
+EntryWriter::EntryWriter(const std::string& targetDir, const CSzArEx& db,
+                         const std::vector<ArchiveEntry>& entries,
+                         const std::vector<std::vector<UInt32>>& folderFiles,
+                         IProgress* progress, IByteProgress* bytes,
+                         std::atomic<UInt32>& stopIndex)
+    : targetDir_(targetDir),
+      db_(db),
+      entries_(entries),
+      folderFiles_(folderFiles),
+      folders_(folderFiles.size()),
+      progress_(progress),
+      bytes_(bytes),
+      stopIndex_(stopIndex) {}
+
+EntryWriter::~EntryWriter() {
+  // Files still open belong to folders that never ended: not complete.
+  for (FolderState& state : folders_) dropEntry(&state.open);
+}
+
+void EntryWriter::fail(UInt32 index, int code, const std::string& message) {
+  if (index >= failedIndex_) return;
+  failedIndex_ = index;
+  failedCode_ = code;
+  failedMessage_ = message;
+  if (index < stopIndex_.load()) stopIndex_.store(index);
+}
+
+void EntryWriter::printFailure() const {
+  if (!failedMessage_.empty()) std::fputs(failedMessage_.c_str(), stdout);
+}
+
+bool EntryWriter::openEntry(UInt32 index, std::unique_ptr<Open>* open) {
+  const ArchiveEntry& entry = entries_[index];
+  if (!prepareEntryPath(targetDir_, entry.name)) {
+    fail(index, kOutputFailure, "Refusing unsafe archive entry '" + entry.name + "'\n");
+    return false;
+  }
+  std::unique_ptr<Open> file(new Open);
+  file->index = index;
+  // A symbolic link planted after the check is still not followed.
+  file->path = targetDir_ + "/" + entry.name;
+  file->left = SzArEx_GetFileSize(&db_, index);
+  if (int error = file->file.open(file->path, filePermissions(entry))) {
+    fail(index, kOutputFailure, format("Could not open output file '%s' error %d\n", file->path, error));
+    return false;
+  }
+  *open = std::move(file);
+  return true;
+}
+
+void EntryWriter::dropEntry(std::unique_ptr<Open>* open) {
+  if (!*open) return;
+  (*open)->file.close();
+  output::removeFile((*open)->path);
+  open->reset();
+}
+
+bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
+  Open& file = **open;
+  if (file.file.close() != 0) {
+    fail(file.index, kOutputFailure, format("Could not close output file '%s'\n", file.path, 0));
+    output::removeFile(file.path);
+    open->reset();
+    return false;
+  }
+  if (SzBitWithVals_Check(&db_.CRCs, file.index) &&
+      CRC_GET_DIGEST(file.crc) != db_.CRCs.Vals[file.index]) {
+    fail(file.index, SZ_ERROR_CRC, "");
+    output::removeFile(file.path);
+    open->reset();
+    return false;
+  }
+  open->reset();
+  ++written_;
+  if (progress_) progress_->update(written_);
+  return true;
+}
+
+// Opens the folder's next file; files without bytes are written at once.
+bool EntryWriter::startNext(UInt32 folder, FolderState& state) {
+  const std::vector<UInt32>& files = folderFiles_[folder];
+  while (!state.open) {
+    if (state.next >= files.size()) return false;
+    const UInt32 index = files[state.next];
+    if (index >= stopIndex_.load()) {
+      state.stopped = true;
+      return false;
+    }
+    if (!openEntry(index, &state.open)) {
+      state.stopped = true;
+      return false;
+    }
+    ++state.next;
+    if (state.open->left == 0 && !closeEntry(&state.open)) {
+      state.stopped = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+void EntryWriter::data(UInt32 folder, const Byte* data, size_t size) {
+  FolderState& state = folders_[folder];
+  while (size > 0 && !state.stopped) {
+    if (!startNext(folder, state)) return;
+    Open& file = *state.open;
+    if (file.index >= stopIndex_.load()) {
+      dropEntry(&state.open);
+      state.stopped = true;
+      return;
+    }
+    size_t piece = size;
+    if (piece > file.left) piece = static_cast<size_t>(file.left);
+    file.crc = CrcUpdate(file.crc, data, piece);
+    const Byte* cursor = data;
+    size_t remaining = piece;
+    while (remaining > 0) {
+      int error = 0;
+      const size_t written = file.file.write(cursor, remaining, &error);
+      if (written == 0) {
+        fail(file.index, kOutputFailure,
+             format("Could not write output file '%s' error %d\n", file.path, error));
+        dropEntry(&state.open);
+        state.stopped = true;
+        return;
+      }
+      cursor += written;
+      remaining -= written;
+    }
+    data += piece;
+    size -= piece;
+    file.left -= piece;
+    bytesWritten_ += piece;
+    if (bytes_) bytes_->updateBytes(bytesWritten_);
+    if (file.left == 0 && !closeEntry(&state.open)) {
+      state.stopped = true;
+      return;
+    }
+  }
+}
+
+void EntryWriter::folderEnd(UInt32 folder, SRes result) {
+  FolderState& state = folders_[folder];
+  const std::vector<UInt32>& files = folderFiles_[folder];
+  if (result == SZ_OK && !state.stopped) {
+    // Trailing files without bytes.
+    startNext(folder, state);
+    if (state.open) {
+      // The folder ended before this file did.
+      const UInt32 index = state.open->index;
+      dropEntry(&state.open);
+      fail(index, SZ_ERROR_DATA, "");
+    }
+    return;
+  }
+  if (result == SZ_OK || result == kCancelled) {
+    dropEntry(&state.open);
+    state.stopped = true;
+    return;
+  }
+  // A decoding failure belongs to the file being written, else to the
+  // next one, else to the folder's last.
+  UInt32 index = files.empty() ? 0 : files.back();
+  if (state.open) {
+    index = state.open->index;
+  } else if (state.next < files.size()) {
+    index = files[state.next];
+  }
+  dropEntry(&state.open);
+  state.stopped = true;
+  fail(index, result, "");
+}
+
+void EntryWriter::writeEmptyFiles() {
+  for (UInt32 i = 0; i < db_.NumFiles && i < stopIndex_.load(); ++i) {
+    if (entries_[i].isDirectory || db_.FileToFolder[i] != 0xFFFFFFFFu) continue;
+    std::unique_ptr<Open> open;
+    if (!openEntry(i, &open)) continue;
+    closeEntry(&open);
+  }
+}
+
+}  // namespace kv

@@ -1,0 +1,77 @@
+// EntryWriter: on the extracting thread, turns the unpacked byte streams
+// of the folders into files below the target directory as the bytes
+// arrive, several folders at a time if need be (one open file each).
+//
+// Every file's CRC-32 is checked when its last byte is written; a file
+// that fails (CRC mismatch, damaged data, write error, cut short) is
+// removed rather than left looking complete. Failures are kept by entry
+// index: the lowest one wins, and the stop index (shared with the
+// decoders) drops to it so that later entries are not attempted. Its
+// message (if any) is printed by printFailure(). Progress: update(files
+// written) after each file, updateBytes(bytes written) after each piece.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "7z.h"
+#include "core/byte_progress.h"
+#include "core/progress.h"
+#include "extract/archive.h"
+#include "extract/output_file.h"
+
+namespace kv {
+
+class EntryWriter {
+ public:
+  // `folderFiles[f]` lists the file entries of folder f in order.
+  EntryWriter(const std::string& targetDir, const CSzArEx& db,
+              const std::vector<ArchiveEntry>& entries,
+              const std::vector<std::vector<UInt32>>& folderFiles, IProgress* progress,
+              IByteProgress* bytes, std::atomic<UInt32>& stopIndex);
+  ~EntryWriter();
+  EntryWriter(const EntryWriter&) = delete;
+  EntryWriter& operator=(const EntryWriter&) = delete;
+
+  void data(UInt32 folder, const Byte* data, size_t size);
+  void folderEnd(UInt32 folder, SRes result);
+  // The files without data (empty files) before the stop index.
+  void writeEmptyFiles();
+
+  // Records a failure of entry `index` with its message ("" for none).
+  void fail(UInt32 index, int code, const std::string& message);
+
+  int result() const { return failedCode_; }
+  void printFailure() const;
+
+ private:
+  struct Open;
+  struct FolderState {
+    size_t next = 0;  // position in the folder's file list
+    std::unique_ptr<Open> open;
+    bool stopped = false;
+  };
+
+  bool openEntry(UInt32 index, std::unique_ptr<Open>* open);
+  bool closeEntry(std::unique_ptr<Open>* open);
+  void dropEntry(std::unique_ptr<Open>* open);
+  bool startNext(UInt32 folder, FolderState& state);
+
+  std::string targetDir_;
+  const CSzArEx& db_;
+  const std::vector<ArchiveEntry>& entries_;
+  const std::vector<std::vector<UInt32>>& folderFiles_;
+  std::vector<FolderState> folders_;
+  IProgress* progress_;
+  IByteProgress* bytes_;
+  std::atomic<UInt32>& stopIndex_;
+  int written_ = 0;
+  uint64_t bytesWritten_ = 0;
+  UInt32 failedIndex_ = 0xFFFFFFFFu;
+  int failedCode_ = 0;
+  std::string failedMessage_;
+};
+
+}  // namespace kv

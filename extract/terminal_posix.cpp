@@ -1,0 +1,10 @@
+// Terminal check on POSIX systems.
+#include <unistd.h>
+
+#include "extract/console_progress.h"
+
+namespace kv {
+
+bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+}  // namespace kv

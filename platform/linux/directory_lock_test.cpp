@@ -1,0 +1,53 @@
+// The extraction lock of an install directory: held while the object
+// lives, released when it goes, and absent (not an error) for a folder
+// that cannot be opened.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "core/fs.h"
+#include "platform/linux/scratch_dir_for_tests.h"
+
+namespace kv {
+namespace {
+
+// Whether another open of `path` could take the lock right now.
+bool lockIsFree(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return free;
+}
+
+TEST(DirectoryLockTest, HeldWhileAliveAndReleasedAfterwards) {
+  testing::ScratchDir dir;
+  {
+    fs::DirectoryLock lock(dir.path());
+    EXPECT_TRUE(lock.isLocked());
+    EXPECT_FALSE(lockIsFree(dir.path()));
+  }
+  EXPECT_TRUE(lockIsFree(dir.path()));
+}
+
+TEST(DirectoryLockTest, AddsNoFileToTheDirectory) {
+  testing::ScratchDir dir;
+  fs::DirectoryLock lock(dir.path());
+  fs::DirectoryReader reader(dir.path());
+  std::string name;
+  int entries = 0;
+  while (reader.next(name)) ++entries;
+  EXPECT_EQ(entries, 2);  // "." and ".."
+}
+
+TEST(DirectoryLockTest, MissingDirectoryOrPlainFileIsNotLocked) {
+  testing::ScratchDir dir;
+  EXPECT_FALSE(fs::DirectoryLock(dir / "missing").isLocked());
+  { FilePtr f = openFile(dir / "file", "w"); }
+  EXPECT_FALSE(fs::DirectoryLock(dir / "file").isLocked());
+}
+
+}  // namespace
+}  // namespace kv

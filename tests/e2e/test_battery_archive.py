@@ -1,0 +1,200 @@
+"""Bad archive entries: names that would leave the install directory, names
+Windows treats specially, over-long names, symbolic-link entries, files
+written "through" a link already in the target, and a decompression bomb.
+Each case states its expected outcome on Linux."""
+
+import os
+import struct
+import subprocess
+import zlib
+from pathlib import Path
+
+import py7zr
+import pytest
+
+import fault_support as fs
+import kvtest
+
+REFUSED = "Refusing unsafe archive entry"
+
+
+def installer_archive(out, work, extra):
+    """A 7z of the stand-in installer tree plus the entries `extra` maps
+    (archive name -> bytes), written with py7zr, which keeps names as given."""
+    tree = kvtest.make_installer_tree(Path(work) / "tree")
+    payload = Path(work) / "entry-data"
+    with py7zr.SevenZipFile(out, "w") as archive:
+        for path in sorted(tree.rglob("*")):
+            if path.is_file():
+                archive.write(path, str(path.relative_to(tree)))
+        for n, (name, data) in enumerate(extra.items()):
+            source = payload.with_name(f"entry-data-{n}")
+            source.write_bytes(data)
+            archive.write(source, name)
+    return Path(out)
+
+
+def run_with_installer_archive(launcher, tmp_path, archive):
+    jre = kvtest.make_jre_tree(tmp_path / "jre")
+    bundle = kvtest.mkbundle(tmp_path / "setup", launcher, installer=archive, jre=jre,
+                             version=kvtest.DEFAULT_VERSION)
+    target = tmp_path / "place" / "kv"
+    target.parent.mkdir()
+    done = fs.run_install(bundle, target, tmp_path)
+    assert done.returncode >= 0 and "Sanitizer" not in done.stderr
+    return done, target
+
+
+ESCAPING = {
+    "dotdot": "../x",
+    "dotdot-deep": "a/../../x",
+    "absolute": "/tmp/kv-battery-abs-x",
+    "drive": "C:\\x",
+    "drive-relative": "C:x",
+    "unc": "\\\\srv\\share\\x",
+    "backslash-dotdot": "..\\x",
+    "dots-and-spaces": ". ./x",
+    # One letter and a colon is a drive-relative name on Windows.
+    "x-colon-stream": "x:stream",
+}
+
+
+@pytest.mark.parametrize("case", list(ESCAPING))
+def test_entries_that_would_leave_the_target_are_refused(launcher, tmp_path, case):
+    # Expected: the entry is refused with a line naming it, the installer
+    # block fails with 11 and keeps its lock, nothing appears outside.
+    name = ESCAPING[case]
+    archive = installer_archive(tmp_path / "i.7z", tmp_path, {name: b"escaped\n"})
+    done, target = run_with_installer_archive(launcher, tmp_path, archive)
+    assert f"{REFUSED} '{name}'" in done.stdout
+    assert "ERROR: Extracting install failed: 11" in done.stderr
+    assert (target / ".installerLock").exists()
+    assert not (target.parent / "x").exists() and not (tmp_path / "x").exists()
+    assert not Path("/tmp/kv-battery-abs-x").exists()
+    # (The installer files before the bad entry were written, and the launch
+    # goes ahead with them: its record lies beside the target.)
+    assert set(os.listdir(target.parent)) <= {"kv", "kv.record"}
+    assert not list(tmp_path.rglob("x")), "an escaping entry was written"
+    assert not list(tmp_path.rglob("stream")), "an escaping entry was written"
+
+
+HARMLESS_ON_LINUX = {
+    # Windows would make a stream, a device or drop the dot or space; on
+    # Linux each is an ordinary name inside the target.
+    "stream": "file:stream",
+    "device": "CON",
+    "device-with-extension": "aux.txt",
+    "trailing-dot": "x.",
+    "trailing-dots": "y...",
+    "trailing-space": "z ",
+}
+
+
+@pytest.mark.parametrize("case", list(HARMLESS_ON_LINUX))
+def test_windows_special_names_are_plain_files_on_linux(launcher, tmp_path, case):
+    name = HARMLESS_ON_LINUX[case]
+    archive = installer_archive(tmp_path / "i.7z", tmp_path, {name: b"plain\n"})
+    done, target = run_with_installer_archive(launcher, tmp_path, archive)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert (target / name).read_bytes() == b"plain\n"
+
+
+@pytest.mark.parametrize("case", ["component-300", "path-5000"])
+def test_overlong_names_fail_with_11(launcher, tmp_path, case):
+    # Expected: the system refuses the name; the output-file line and 11.
+    name = "n" * 300 if case == "component-300" else "/".join(["d" * 100] * 50)
+    archive = installer_archive(tmp_path / "i.7z", tmp_path, {name: b"long\n"})
+    done, target = run_with_installer_archive(launcher, tmp_path, archive)
+    assert "Could not open output file '" in done.stdout
+    assert "ERROR: Extracting install failed: 11" in done.stderr
+
+
+def test_symbolic_link_entries_become_plain_files(launcher, tmp_path):
+    # Expected (links get no special treatment): a link stored with -snl is
+    # written as a regular file holding the link text; no link is made.
+    tree = kvtest.make_installer_tree(tmp_path / "tree")
+    folder = kvtest.installer_dir(tree)
+    os.symlink("/etc/passwd", folder / "to-passwd")
+    os.symlink("kvInstaller", folder / "to-installer")
+    archive = tmp_path / "links.7z"
+    subprocess.run(["7zz", "a", "-bd", "-snl", str(archive), "."], cwd=tree, check=True,
+                   capture_output=True)
+    done, target = run_with_installer_archive(launcher, tmp_path, archive)
+    assert done.returncode == 0, done.stdout + done.stderr
+    for name, text in (("to-passwd", b"/etc/passwd"), ("to-installer", b"kvInstaller")):
+        path = kvtest.installer_dir(target) / name
+        assert not path.is_symlink()
+        assert path.read_bytes() == text
+
+
+@pytest.mark.parametrize("where", ["folder", "file"])
+def test_no_file_is_written_through_a_link_in_the_target(launcher, tmp_path, where):
+    # Expected: a link planted in the install directory (a folder on the way,
+    # or the file itself) is never followed: the entry is refused with 11
+    # and the link's target stays untouched.
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    victim = outside / "victim"
+    victim.write_text("untouched\n")
+    target = tmp_path / "place" / "kv"
+    if where == "folder":
+        target.mkdir(parents=True)
+        os.symlink(outside, target / "maintenance")
+    else:
+        folder = kvtest.installer_dir(target)
+        folder.mkdir(parents=True)
+        os.symlink(victim, folder / "kvInstaller")
+    jre = kvtest.make_jre_tree(tmp_path / "jre")
+    installer = kvtest.make_installer_tree(tmp_path / "installer")
+    bundle = kvtest.mkbundle(tmp_path / "setup", launcher, installer=installer, jre=jre,
+                             version=kvtest.DEFAULT_VERSION)
+    done = fs.run_install(bundle, target, tmp_path)
+    assert done.returncode >= 0
+    assert REFUSED in done.stdout
+    assert "failed: 11" in done.stderr
+    assert sorted(os.listdir(outside)) == ["victim"]
+    assert victim.read_text() == "untouched\n"
+
+
+# ---- a decompression bomb ----------------------------------------------------
+
+def _number(value):
+    """A 7z NUMBER in its 9-byte form."""
+    return b"\xff" + struct.pack("<Q", value)
+
+
+def bomb(out, work, declared):
+    """A one-file LZMA archive (plain header) whose folder claims to unpack
+    to `declared` bytes; the start header's sizes and CRCs are fixed up."""
+    src = Path(work) / "bomb-src"
+    src.mkdir()
+    (src / "bomb.bin").write_bytes(b"B" * 16)
+    plain = Path(work) / "plain.7z"
+    subprocess.run(["7zz", "a", "-bd", "-m0=LZMA", "-mhc=off", str(plain), "bomb.bin"],
+                   cwd=src, check=True, capture_output=True)
+    data = bytearray(plain.read_bytes())
+    offset, size = struct.unpack_from("<QQ", data, 12)
+    header = bytes(data[32 + offset:32 + offset + size])
+    at = header.index(b"\x0c\x10\x00", header.index(b"\x0b"))  # CodersUnpackSize 16
+    header = header[:at + 1] + _number(declared) + header[at + 2:]
+    start = struct.pack("<QQI", offset, len(header), zlib.crc32(header))
+    blob = bytes(data[:8]) + struct.pack("<I", zlib.crc32(start)) + start
+    blob += bytes(data[32:32 + offset]) + header
+    Path(out).write_bytes(blob)
+    return Path(out)
+
+
+@pytest.mark.parametrize("declared", [1 << 31, 1 << 40, (1 << 64) - 1],
+                         ids=["2GiB", "1TiB", "2^64-1"])
+def test_decompression_bomb_with_huge_declared_size(launcher, tmp_path, declared):
+    # Expected: the decoder's error code (out of memory or bad data), no
+    # huge file, no crash; the lock file stays.
+    archive = bomb(tmp_path / "bomb.7z", tmp_path, declared)
+    done, target = run_with_installer_archive(launcher, tmp_path, archive)
+    lines = [l for l in done.stderr.splitlines() if l.startswith("ERROR: Extracting install failed: ")]
+    assert lines, done.stdout + done.stderr
+    code = int(lines[0].rsplit(" ", 1)[1])
+    assert code in (1, 2, 16), code
+    assert (target / ".installerLock").exists()
+    total = sum(f.stat().st_size for f in target.rglob("*") if f.is_file() and not f.is_symlink())
+    assert total < 10 << 20

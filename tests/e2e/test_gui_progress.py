@@ -1,0 +1,115 @@
+"""The progress window "Extract Installer" of both Linux launchers during
+an extraction long enough to watch: it counts the files of the runtime and
+the installer on one bar, and the window manager cannot close it."""
+
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+import kvtest
+from gui_support import TITLE, GuiRun, desktop, log_faults, seven_zip  # noqa: F401
+
+pytestmark = [pytest.mark.gui, pytest.mark.slow]
+
+JRE_EXTRA_FILES = 3000
+INSTALLER_EXTRA_FILES = 24000
+COUNT = re.compile(r"Preparing installer: extracted (\d+) of (\d+) files")
+# The progress bar's middle row in a window picture (border 10, label row,
+# spacing 10): x from 12 to 388, y 46.
+BAR_ROW = (12, 46, 376)
+
+
+def add_files(folder, count):
+    for i in range(count):
+        sub = folder / f"part{i // 500:03d}"
+        if i % 500 == 0:
+            sub.mkdir(parents=True)
+        (sub / f"file{i}.bin").write_bytes(os.urandom(1024))
+
+
+def file_count(tree):
+    return sum(len(files) for _, _, files in os.walk(tree))
+
+
+@pytest.fixture(scope="session")
+def big_archives(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("gui-big")
+    jre = kvtest.make_jre_tree(folder / "jre")
+    add_files(kvtest.installer_dir(jre) / "jre" / kvtest.JRE_RELEASE / "lib", JRE_EXTRA_FILES)
+    installer = kvtest.make_installer_tree(folder / "installer")
+    add_files(kvtest.installer_dir(installer) / "plugins", INSTALLER_EXTRA_FILES)
+    return {"jre": seven_zip(jre, folder / "jre.7z"), "jre_files": file_count(jre),
+            "installer": seven_zip(installer, folder / "installer.7z"),
+            "installer_files": file_count(installer)}
+
+
+def bar_fill(desktop, picture):
+    """How much of the bar's row is filled (0 to 1): the share of pixels
+    darker than the trough."""
+    x, y, width = BAR_ROW
+    out = desktop._run("convert", str(picture), "-crop", f"{width}x1+{x}+{y}", "-colorspace",
+                       "Gray", "-depth", "8", "txt:-").stdout
+    levels = [int(m) for m in re.findall(r"gray\((\d+)", out)]
+    assert len(levels) == width, out[:200]
+    return sum(1 for level in levels if level < 140) / width
+
+
+def test_progress_window_counts_files_and_stays_open(desktop, big_archives, home, tmp_path,
+                                                      launcher, x_display, request):
+    media = tmp_path / "media"
+    media.mkdir()
+    bundle = kvtest.mkbundle(media / launcher.name, launcher, version=kvtest.DEFAULT_VERSION,
+                             installer=big_archives["installer"], jre=big_archives["jre"],
+                             releases=["KV_GUI_TEST_1"])
+    jre_files = big_archives["jre_files"]
+    all_files = jre_files + big_archives["installer_files"]
+    run = GuiRun(bundle, home, x_display, record=tmp_path / "record", cwd=tmp_path)
+    try:
+        dialog = desktop.wait_window(TITLE)
+        desktop.activate(dialog)
+        desktop.key("Return")  # the default location, home/Korvane
+        window = desktop.wait_window(TITLE, exclude={dialog}, timeout=30)
+        assert desktop.geometry(window) == (400, 200)
+        desktop.close(window)  # refused: the window stays
+        closed_at = time.monotonic()
+
+        name = f"{request.node.name}".replace("[", "-").replace("]", "")
+        pictures = []
+        seen_after_close = False
+        while len(pictures) < 40 and desktop.exists(window):
+            try:
+                pictures.append(desktop.screenshot(window, f"{name}-progress-{len(pictures):02d}"))
+            except (subprocess.SubprocessError, AssertionError):
+                break  # the window went away at the end of the extraction
+            if time.monotonic() - closed_at > 0.5 and desktop.exists(window):
+                seen_after_close = True
+            time.sleep(0.15)
+        assert run.wait() == 0, run.stderr
+    finally:
+        run.stop()
+
+    assert pictures, "no picture of the progress window"
+    assert seen_after_close, "the window did not outlive the close request"
+    readings = []
+    for picture in pictures:
+        found = COUNT.search(desktop.read_text(picture))
+        if found:
+            readings.append((int(found.group(1)), int(found.group(2)), bar_fill(desktop, picture)))
+        else:
+            picture.unlink()  # only the pictures with a legible count are kept
+    assert len(readings) >= 2, readings
+    done = [reading[0] for reading in readings]
+    assert done == sorted(done) and done[0] < done[-1], readings
+    # One bar for both archives: the total grows to the runtime's and the
+    # installer's files together, and the bar follows the count.
+    assert {reading[1] for reading in readings} <= {jre_files, all_files}, readings
+    assert any(reading[1] == all_files for reading in readings), readings
+    for count, total, fill in readings:
+        assert abs(fill - count / total) < 0.08, readings
+
+    assert (kvtest.installer_dir(home / "Korvane") / "kvInstaller").is_file()
+    assert file_count(home / "Korvane") == all_files
+    assert log_faults(home) == []
