@@ -21,13 +21,19 @@ class CombinedProgress : public IProgress, public IByteProgress {
     lastDone_ = 0;
     totalBefore_ += lastTotal_;
     lastTotal_ = total;
-    if (window_) window_->start(totalBefore_ + total);
+    int shown = totalBefore_ + total;
+    if (knownTotal_ > shown) shown = knownTotal_;
+    if (window_) window_->start(shown);
   }
   void update(int done) override {
     lastDone_ = done;
     if (window_) window_->update(doneBefore_ + done);
   }
   void finish() override {}
+
+  // The files of all the archives to come, when known beforehand: the bar
+  // then runs once from 0 to this total instead of growing per archive.
+  void setKnownTotal(int files) { knownTotal_ = files; }
 
   void startBytes(uint64_t total) override {
     bytesDoneBefore_ += lastBytesDone_;
@@ -50,6 +56,7 @@ class CombinedProgress : public IProgress, public IByteProgress {
   uint64_t lastBytesTotal_ = 0;
   uint64_t bytesDoneBefore_ = 0;
   uint64_t lastBytesDone_ = 0;
+  int knownTotal_ = 0;
   int totalBefore_ = 0;
   int lastTotal_ = 0;
   int doneBefore_ = 0;

@@ -151,6 +151,11 @@ bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool 
   // Console runs on a terminal get a one-line indicator on standard error.
   IProgress* window = consoleMode ? consoleProgress() : createProgress();
   CombinedProgress progress(window);
+  if (window) {
+    PayloadFileCounter counter(versionCheck);
+    walkBundle(launcherFile, counter);
+    progress.setKnownTotal(counter.files);
+  }
   PayloadHandler payload(versionCheck, window ? &progress : nullptr);
   bool found = walkBundle(launcherFile, payload);
   if (window) window->finish();

@@ -6,6 +6,7 @@
 #include "core/install_dir.h"
 #include "core/installer_version.h"
 #include "core/text_store.h"
+#include "extract/archive_file_count.h"
 #include "extract/block_stream.h"
 #include "extract/extract_archive.h"
 
@@ -29,6 +30,12 @@ std::string blockText(std::FILE* file, const BlockDescriptor& block, uint32_t li
 }
 
 void touch(const std::string& path) { openFile(path, "a"); }
+
+// Whether the payload walk extracts a block with this tag.
+bool payloadExtracts(const VersionCheckHandler& check, char tag) {
+  return (tag == kTagJre && check.needJre) || (tag == kTagInstaller && check.needInstaller) ||
+         tag == kTagPayload;
+}
 
 }  // namespace
 
@@ -122,15 +129,14 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
   const char* announce;
   const char* failure;
   std::string lock;
+  if (!payloadExtracts(check_, block.tag())) return true;
   switch (block.tag()) {
     case kTagJre:
-      if (!check_.needJre) return true;
       announce = "Extracting JRE...";
       failure = "ERROR: Extracting jre failed: %d\n";
       lock = jreLockPath(check_.installDir);
       break;
     case kTagInstaller:
-      if (!check_.needInstaller) return true;
       announce = "Extracting Installer...";
       failure = "ERROR: Extracting install failed: %d\n";
       lock = installerLockPath(check_.installDir);
@@ -156,6 +162,16 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
     return false;
   }
   if (!lock.empty()) fs::removeFile(lock);
+  return true;
+}
+
+PayloadFileCounter::PayloadFileCounter(const VersionCheckHandler& versionCheck)
+    : check_(versionCheck) {}
+
+bool PayloadFileCounter::visit(std::FILE* file, const BlockDescriptor& block) {
+  if (!payloadExtracts(check_, block.tag())) return true;
+  int count = countArchiveFiles(file, block.start, block.end);
+  if (count > 0) files += count;
   return true;
 }
 

@@ -68,6 +68,19 @@ class PayloadHandler : public TagHandler {
   IProgress* progress_;
 };
 
+// Adds up the files of the blocks a PayloadHandler walk will extract, read
+// from the archives' headers, so that one progress bar can span them all.
+class PayloadFileCounter : public TagHandler {
+ public:
+  explicit PayloadFileCounter(const VersionCheckHandler& versionCheck);
+  bool visit(std::FILE* file, const BlockDescriptor& block) override;
+
+  int files = 0;
+
+ private:
+  const VersionCheckHandler& check_;
+};
+
 // What a location holds and what the bundle carries.
 class InstallCheckHandler : public TagHandler {
  public:

@@ -146,6 +146,37 @@ TEST(CombinedProgressTest, OneBarAcrossArchives) {
   combined.update(1);
   combined.finish();
   EXPECT_EQ(window.calls, "s2 u1 u2 s5 u3 ");
+
+  // With the total known beforehand the bar never jumps back.
+  RecordingProgress known;
+  CombinedProgress once(&known);
+  once.setKnownTotal(5);
+  once.start(2);
+  once.update(2);
+  once.start(3);
+  once.update(1);
+  EXPECT_EQ(known.calls, "s5 u2 s5 u3 ");
+}
+
+TEST(PayloadFileCounterTest, CountsTheFilesOfTheBlocksToExtract) {
+  ScratchDir dir;
+  kvtest::writeFileWithParents(dir / "i/a/one", "1");
+  kvtest::writeFileWithParents(dir / "i/a/two", "2");
+  kvtest::writeFileWithParents(dir / "j/three", "3");
+  ASSERT_EQ(kvtest::runShell("cd '" + dir / "i" + "' && 7zz a -bd -bso0 -bsp0 ../i.7z . >/dev/null"), 0);
+  ASSERT_EQ(kvtest::runShell("cd '" + dir / "j" + "' && 7zz a -bd -bso0 -bsp0 ../j.7z . >/dev/null"), 0);
+  kvtest::writeLauncher(dir / "launcher", "IMAGE",
+                        {{'v', kBundleVersion}, {'i', kvtest::readFile(dir / "i.7z")},
+                         {'j', kvtest::readFile(dir / "j.7z")}, {'p', "not an archive"}});
+  FilePtr file = openFile(dir / "launcher", "rb");
+  VersionCheckHandler check(dir / "inst", kLinuxHost);
+  PayloadFileCounter all(check);
+  walkBundle(file.get(), all);
+  EXPECT_EQ(all.files, 3);
+  check.needJre = false;
+  PayloadFileCounter installerOnly(check);
+  walkBundle(file.get(), installerOnly);
+  EXPECT_EQ(installerOnly.files, 2);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "CpuArch.h"
 #include "extract/archive.h"
 
 namespace kv {
@@ -10,6 +9,12 @@ namespace kv {
 namespace {
 
 constexpr UInt32 kLzmaMinDictionary = 1 << 12;
+
+// Coder properties are little-endian and not aligned.
+UInt32 readLe32(const Byte* p) {
+  return static_cast<UInt32>(p[0]) | static_cast<UInt32>(p[1]) << 8 |
+         static_cast<UInt32>(p[2]) << 16 | static_cast<UInt32>(p[3]) << 24;
+}
 
 UInt64 lzma2Dictionary(Byte prop) {
   if (prop >= 40) return 0xFFFFFFFFu;
@@ -141,7 +146,7 @@ class PpmdSource final : public ByteSource {
   SRes init(const Byte* props, unsigned propsSize) {
     if (propsSize != 5) return SZ_ERROR_UNSUPPORTED;
     const unsigned order = props[0];
-    const UInt32 memory = GetUi32(props + 1);
+    const UInt32 memory = readLe32(props + 1);
     if (order < PPMD7_MIN_ORDER || order > PPMD7_MAX_ORDER || memory < PPMD7_MIN_MEM_SIZE ||
         memory > PPMD7_MAX_MEM_SIZE) {
       return SZ_ERROR_UNSUPPORTED;
@@ -232,7 +237,7 @@ UInt64 dictionaryNeed(UInt32 methodId, const Byte* props, unsigned propsSize, UI
   if (methodId == method::kLzma2 && propsSize == 1) {
     dictionary = lzma2Dictionary(props[0]);
   } else if (methodId == method::kLzma && propsSize == 5) {
-    dictionary = GetUi32(props + 1);
+    dictionary = readLe32(props + 1);
     if (dictionary < kLzmaMinDictionary) dictionary = kLzmaMinDictionary;
   } else {
     return 0;
@@ -241,7 +246,7 @@ UInt64 dictionaryNeed(UInt32 methodId, const Byte* props, unsigned propsSize, UI
 }
 
 UInt64 ppmdMemory(const Byte* props, unsigned propsSize) {
-  return propsSize == 5 ? GetUi32(props + 1) : 0;
+  return propsSize == 5 ? readLe32(props + 1) : 0;
 }
 
 SRes makeMainCoder(UInt32 methodId, const Byte* props, unsigned propsSize, UInt64 packSize,
@@ -371,7 +376,7 @@ SRes FilterSink::init(UInt32 methodId, const Byte* props, unsigned propsSize) {
     Delta_Init(deltaState_);
   } else if (methodId == method::kArm64 || methodId == method::kRiscv) {
     if (propsSize == 4) {
-      pc_ = GetUi32(props);
+      pc_ = readLe32(props);
       if (pc_ & (methodId == method::kArm64 ? 3u : 1u)) return SZ_ERROR_UNSUPPORTED;
     } else if (propsSize != 0) {
       return SZ_ERROR_UNSUPPORTED;

@@ -254,12 +254,18 @@ void setOnlyEntryAttributes(const std::string& path, uint32_t attributes) {
     return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
                        static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
   };
-  const size_t header = 32 + GetUi64(archive.data() + 12);
+  // Header fields are little-endian and not aligned.
+  const auto le64At = [&archive](size_t at) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(archive[at + i]);
+    return value;
+  };
+  const size_t header = 32 + static_cast<size_t>(le64At(12));
   const size_t at = archive.find(le32(old), header);
   ASSERT_NE(at, std::string::npos);
   archive.replace(at, 4, le32(attributes));
   const uint32_t headerCrc =
-      CrcCalc(archive.data() + header, static_cast<size_t>(GetUi64(archive.data() + 20)));
+      CrcCalc(archive.data() + header, static_cast<size_t>(le64At(20)));
   archive.replace(28, 4, le32(headerCrc));
   archive.replace(8, 4, le32(CrcCalc(archive.data() + 12, 20)));
   writeFile(path, archive);

@@ -62,7 +62,10 @@ int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /
   if (child == 0) {
     forwarding.releaseInChild();
     startInPlace(folder, program, args.items());
-    _exit(0);  // a failed start ends the child quietly
+    // A start that failed must not pass for an installer that succeeded.
+    std::fputs("Launching failed\n", stdout);
+    std::fflush(stdout);
+    _exit(1);
   }
   forwarding.forwardTo(child);
   int result = waitForChild(child);

@@ -47,13 +47,13 @@ TEST(LaunchInstallerTest, WaitReturnsSignalNumber) {
   EXPECT_EQ(9, launchInstaller(dir / "inst", args, false, true));
 }
 
-TEST(LaunchInstallerTest, WaitWithMissingInstallerEndsChildQuietly) {
+TEST(LaunchInstallerTest, WaitWithMissingInstallerReportsTheFailure) {
   ScratchDir dir;
   GrowableArgList args;
   args.push("setup");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(0, launchInstaller(dir / "none", args, false, true));
-  EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+  EXPECT_EQ(1, launchInstaller(dir / "none", args, false, true));
+  EXPECT_EQ("Launching failed\n", ::testing::internal::GetCapturedStdout());
 }
 
 TEST(LaunchInstallerTest, WithoutWaitReplacesProcess) {

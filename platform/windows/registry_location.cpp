@@ -51,8 +51,12 @@ std::string readDefaultLocation(const std::string& productKey, const std::string
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_READ, key.out()) == ERROR_SUCCESS) {
     std::vector<char> buffer(kValueBufferSize, '\0');
     DWORD size = kValueBufferSize;
-    if (RegQueryValueExA(key.get(), valueName(productKey), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer.data()), &size) == ERROR_SUCCESS) {
+    DWORD type = REG_NONE;
+    // Only a text value is a location: a number or binary data read as
+    // text would name some unrelated folder.
+    if (RegQueryValueExA(key.get(), valueName(productKey), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer.data()), &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
       // The text up to its NUL, at most 1023 characters.
       const size_t limit = std::min<size_t>(size, kValueBufferSize - 1);
       return std::string(buffer.data(), strnlen(buffer.data(), limit));
