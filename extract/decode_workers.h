@@ -28,7 +28,7 @@ namespace kv {
 
 class DecodeWorkers {
  public:
-  static constexpr UInt64 kExtraBudget = 12u << 20;
+  static constexpr UInt64 kExtraBudget = 6u << 20;
   static constexpr UInt64 kMinBudget = 40u << 20;
 
   // `folders` lists the folders to decode in order, with the index of

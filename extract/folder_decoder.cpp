@@ -132,6 +132,17 @@ SRes FolderDecoder::decodeThreaded(Byte prop, UInt64 unpackSize, unsigned thread
 }
 
 SRes FolderDecoder::decode(const CSzArEx& db, UInt32 index, unsigned threads, ByteSink* sink) {
+  const SRes result = decodeFolder(db, index, threads, sink);
+  // Large dictionaries go back to the heap: the memory budget counts only
+  // the folders being decoded. Small ones serve the next folder.
+  for (HeapBuffer& dictionary : dictionaries_) {
+    if (dictionary.capacity() > kKeptDictionary) dictionary.release();
+  }
+  return result;
+}
+
+SRes FolderDecoder::decodeFolder(const CSzArEx& db, UInt32 index, unsigned threads,
+                                 ByteSink* sink) {
   const CSzAr& ar = db.db;
   CSzFolder folder;
   const Byte* coderData = nullptr;

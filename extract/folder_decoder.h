@@ -10,8 +10,8 @@
 // An LZMA2 folder with more than one independent block is decoded by the
 // SDK's multi-threaded LZMA2 decoder when `threads` > 1; it then holds at
 // most `threads` blocks of up to kMaxThreadedBlock bytes. A FolderDecoder
-// belongs to one worker thread and keeps its dictionaries for the next
-// folder.
+// belongs to one worker thread and keeps its small dictionaries for the
+// next folder.
 #pragma once
 
 #include "7z.h"
@@ -25,6 +25,8 @@ class FolderDecoder {
   // Blocks of a multi-block LZMA2 stream larger than this are decoded by
   // one thread.
   static constexpr size_t kMaxThreadedBlock = 1 << 24;
+  // Dictionaries up to this size are kept for the next folder.
+  static constexpr size_t kKeptDictionary = 1 << 20;
 
   explicit FolderDecoder(ArchiveInput& input) : input_(input) {}
   FolderDecoder(const FolderDecoder&) = delete;
@@ -36,6 +38,7 @@ class FolderDecoder {
   SRes decode(const CSzArEx& db, UInt32 folder, unsigned threads, ByteSink* sink);
 
  private:
+  SRes decodeFolder(const CSzArEx& db, UInt32 folder, unsigned threads, ByteSink* sink);
   SRes decodeThreaded(Byte prop, UInt64 unpackSize, unsigned threads, PackReader* input,
                       ByteSink* sink);
 

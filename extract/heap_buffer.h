@@ -1,32 +1,34 @@
-// HeapBuffer: a byte buffer from the C heap whose allocation failure is a
-// return value (a dictionary of hundreds of megabytes may not fit a 32-bit
-// process), released when it goes out of scope. Keeps its bytes when it
-// grows only through reserve() on an empty buffer; never shrinks.
+// HeapBuffer: a byte buffer whose allocation failure is a return value (a
+// dictionary of hundreds of megabytes may not fit a 32-bit process),
+// released when it goes out of scope. Buffers of kLargeSize bytes or more
+// are mapped straight from the system (large_memory_*.cpp), so that a
+// released dictionary leaves the process instead of lingering in the C
+// heap. reserve() keeps no contents; release() empties the buffer.
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 
 #include "7zTypes.h"
 
 namespace kv {
 
+// Whole pages from the system; null when there are none.
+void* allocateLarge(size_t size);
+void freeLarge(void* address, size_t size);
+
 class HeapBuffer {
  public:
+  static constexpr size_t kLargeSize = 1 << 20;
+
   HeapBuffer() = default;
-  ~HeapBuffer() { std::free(data_); }
+  ~HeapBuffer() { release(); }
   HeapBuffer(const HeapBuffer&) = delete;
   HeapBuffer& operator=(const HeapBuffer&) = delete;
 
   // Makes room for at least `size` bytes (contents not kept). false when
   // the memory is not there; the buffer is then empty.
-  bool reserve(size_t size) {
-    if (size <= capacity_) return true;
-    std::free(data_);
-    data_ = static_cast<Byte*>(std::malloc(size));
-    capacity_ = data_ ? size : 0;
-    return data_ != nullptr;
-  }
+  bool reserve(size_t size);
+  void release();
 
   Byte* data() { return data_; }
   size_t capacity() const { return capacity_; }

@@ -30,6 +30,10 @@ TARGETS=(bundle_walk_fuzz ini_file_fuzz properties_map_fuzz arg_assembly_fuzz ve
 FUZZ="$ROOT/build/fuzz"
 
 ensure_packages clang libclang-rt-14-dev 7zip python3 cmake make || exit 1
+# One run at a time: runs share the build, the corpora and the logs.
+mkdir -p "$FUZZ"
+exec 9>"$FUZZ/.fuzz.lock"
+flock 9
 "$ROOT/scripts/fetch-lzma-sdk.sh" >/dev/null || exit 1
 
 SAN="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=alignment -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g"

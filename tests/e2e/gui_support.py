@@ -48,7 +48,16 @@ class Desktop:
 
     def managed_windows(self):
         """{window id: title} of every window the window manager manages."""
-        out = self._run("wmctrl", "-l").stdout
+        # wmctrl fails now and then when a window goes away while it reads
+        # the list; ask again.
+        for attempt in range(10):
+            done = self._run("wmctrl", "-l", check=False)
+            if done.returncode == 0:
+                break
+            time.sleep(0.1)
+        else:
+            raise RuntimeError("wmctrl -l keeps failing: " + done.stderr)
+        out = done.stdout
         windows = {}
         for line in out.splitlines():
             parts = line.split(None, 3)

@@ -50,23 +50,8 @@ int main(void) { return GetSystemMetrics(SM_CXSCREEN) & 0; }
 """
 
 
-@pytest.fixture(scope="module")
-def wine():
-    if not winekit.wine_available():
-        pytest.fail("wine or the MinGW compiler is missing (scripts/test.sh installs them)")
-    return winekit.shared_prefix()
-
-
-@pytest.fixture(scope="module")
-def media(wine):
-    return winekit.shared_launchers()
-
-
-@pytest.fixture
-def work():
-    folder = winekit.short_temp_dir()
-    yield folder
-    shutil.rmtree(folder, ignore_errors=True)
+# The Wine prefix, the launchers under test and a scratch folder.
+from winekit import media, wine, work  # noqa: F401,E402  (pytest fixtures)
 
 
 def build_marker_dll(folder):

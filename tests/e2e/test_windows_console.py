@@ -18,23 +18,8 @@ RELEASE_LINE = "Korvane Installer version KVINSTALLER_2_7_1_REL03\n"
 REGISTRY_KEY = r"HKCU\SOFTWARE\Korvane"
 
 
-@pytest.fixture(scope="module")
-def wine():
-    if not winekit.wine_available():
-        pytest.fail("wine or the MinGW compiler is missing (scripts/test.sh installs them)")
-    return winekit.shared_prefix()
-
-
-@pytest.fixture(scope="module")
-def media(wine):
-    return winekit.shared_launchers()
-
-
-@pytest.fixture
-def work():
-    folder = winekit.short_temp_dir()
-    yield folder
-    shutil.rmtree(folder, ignore_errors=True)
+# The Wine prefix, the launchers under test and a scratch folder.
+from winekit import media, wine, work  # noqa: F401,E402  (pytest fixtures)
 
 
 def install(wine, program, work, args, exit_code=0, env=None):

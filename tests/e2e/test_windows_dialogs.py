@@ -2,7 +2,6 @@
 the location dialog ("Extract Installer") with its "Invalid input" box, and
 the progress window. Screenshots are kept in artifacts/windows/."""
 
-import shutil
 import subprocess
 import time
 
@@ -17,23 +16,8 @@ TITLE = "Extract Installer"
 ARTIFACTS = kvtest.REPO_ROOT / "artifacts" / "windows"
 
 
-@pytest.fixture(scope="module")
-def wine():
-    if not winekit.wine_available():
-        pytest.fail("wine or the MinGW compiler is missing (scripts/test.sh installs them)")
-    return winekit.shared_prefix()
-
-
-@pytest.fixture(scope="module")
-def media(wine):
-    return winekit.shared_launchers()
-
-
-@pytest.fixture
-def work():
-    folder = winekit.short_temp_dir()
-    yield folder
-    shutil.rmtree(folder, ignore_errors=True)
+# The Wine prefix, the launchers under test and a scratch folder.
+from winekit import media, wine, work  # noqa: F401,E402  (pytest fixtures)
 
 
 def xdo(display, *args):

@@ -17,6 +17,8 @@ import subprocess
 import tempfile
 from pathlib import Path
 
+import pytest
+
 import kvtest
 
 PLATFORM = "x86-win32"
@@ -240,3 +242,23 @@ def shared_launchers():
         atexit.register(shutil.rmtree, work, True)
         _SHARED["launchers"] = WindowsLaunchers(work)
     return _SHARED["launchers"]
+
+
+# Fixtures shared by the Windows test files (imported there by name).
+@pytest.fixture(scope="module")
+def wine():
+    if not wine_available():
+        pytest.fail("wine or the MinGW compiler is missing (scripts/test.sh installs them)")
+    return shared_prefix()
+
+
+@pytest.fixture(scope="module")
+def media(wine):
+    return shared_launchers()
+
+
+@pytest.fixture
+def work():
+    folder = short_temp_dir()
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
