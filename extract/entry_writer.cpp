@@ -91,7 +91,7 @@ bool EntryWriter::openEntry(UInt32 index, std::unique_ptr<Open>* open) {
 void EntryWriter::dropEntry(std::unique_ptr<Open>* open) {
   if (!*open) return;
   (*open)->file.close();
-  output::removeFile((*open)->path);
+  (*open)->file.discard();
   open->reset();
 }
 
@@ -99,14 +99,20 @@ bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
   Open& file = **open;
   if (file.file.close() != 0) {
     fail(file.index, kOutputFailure, format("Could not close output file '%s'\n", file.path, 0));
-    output::removeFile(file.path);
+    file.file.discard();
     open->reset();
     return false;
   }
   if (SzBitWithVals_Check(&db_.CRCs, file.index) &&
       CRC_GET_DIGEST(file.crc) != db_.CRCs.Vals[file.index]) {
     fail(file.index, SZ_ERROR_CRC, "");
-    output::removeFile(file.path);
+    file.file.discard();
+    open->reset();
+    return false;
+  }
+  if (int error = file.file.commit()) {
+    fail(file.index, kOutputFailure,
+         format("Could not open output file '%s' error %d\n", file.path, error));
     open->reset();
     return false;
   }

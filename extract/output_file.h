@@ -23,8 +23,10 @@ enum class PathKind { kMissing, kDirectory, kSymbolicLink, kOther };
 // What is at `path`, without following a symbolic link there.
 PathKind pathKind(const std::string& path);
 
-// One output file, open for binary writing; closed (errors ignored) when it
-// goes out of scope unless close() was called.
+// One output file. Its bytes go to "<path>.kvpart" beside it, and only
+// commit() puts them in place, so a file that fails its check or is cut
+// short never replaces what was there. Closed and, unless committed,
+// removed when it goes out of scope.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -32,10 +34,15 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates or truncates `path`. POSIX: a new file gets `permissions`
-  // (before the umask), an existing one keeps its own; a symbolic link at
-  // `path` is never followed. 0, or an errno value.
+  // Starts the file for `path`. Fails as opening `path` for writing would:
+  // a directory or a file that may not be written there is an error.
+  // POSIX: a new file gets `permissions` (before the umask), an existing
+  // one keeps its own; no symbolic link is followed. 0, or an errno value.
   int open(const std::string& path, unsigned permissions);
+  // After close(): moves the bytes into place. 0, or an errno value.
+  int commit();
+  // Removes the bytes written so far; what was at the path stays.
+  void discard();
   // Writes what it can of `size` bytes; the count written (0 on failure,
   // the errno value then in *error).
   size_t write(const void* data, size_t size, int* error);
@@ -44,6 +51,10 @@ class OutputFile {
 
  private:
   std::FILE* file_ = nullptr;
+  std::string path_;
+  std::string partPath_;
+  bool keepMode_ = false;
+  unsigned mode_ = 0;
 };
 
 }  // namespace output

@@ -27,20 +27,59 @@ PathKind pathKind(const std::string& path) {
 
 OutputFile::~OutputFile() {
   if (file_) std::fclose(file_);
+  file_ = nullptr;
+  discard();
 }
 
 int OutputFile::open(const std::string& path, unsigned permissions) {
   if (file_) close();
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                        static_cast<mode_t>(permissions));
+  discard();
+  struct stat existing;
+  keepMode_ = false;
+  if (::lstat(path.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    if (S_ISLNK(existing.st_mode)) return ELOOP;
+    if (::access(path.c_str(), W_OK) != 0) return errno;
+    keepMode_ = true;
+    mode_ = existing.st_mode & 07777;
+  }
+  const std::string part = path + ".kvpart";
+  const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(part.c_str(), flags, static_cast<mode_t>(permissions));
+  if (fd < 0 && errno == EEXIST && pathKind(part) == PathKind::kOther) {
+    // Left by an interrupted run.
+    ::unlink(part.c_str());
+    fd = ::open(part.c_str(), flags, static_cast<mode_t>(permissions));
+  }
   if (fd < 0) return errno;
+  if (keepMode_) ::fchmod(fd, static_cast<mode_t>(mode_));
   file_ = ::fdopen(fd, "wb");
   if (!file_) {
     const int error = errno;
     ::close(fd);
+    ::unlink(part.c_str());
     return error;
   }
+  path_ = path;
+  partPath_ = part;
   return 0;
+}
+
+int OutputFile::commit() {
+  if (file_) close();
+  if (partPath_.empty()) return ENOENT;
+  if (::rename(partPath_.c_str(), path_.c_str()) != 0) {
+    const int error = errno;
+    discard();
+    return error;
+  }
+  partPath_.clear();
+  return 0;
+}
+
+void OutputFile::discard() {
+  if (!partPath_.empty()) ::unlink(partPath_.c_str());
+  partPath_.clear();
 }
 
 size_t OutputFile::write(const void* data, size_t size, int* error) {

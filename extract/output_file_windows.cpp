@@ -26,14 +26,42 @@ PathKind pathKind(const std::string& path) {
 
 OutputFile::~OutputFile() {
   if (file_) std::fclose(file_);
+  file_ = nullptr;
+  discard();
 }
 
 int OutputFile::open(const std::string& path, unsigned) {
   if (file_) close();
+  discard();
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
+    if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
+  }
+  const std::string part = path + ".kvpart";
+  std::remove(part.c_str());  // left by an interrupted run
   errno = 0;
-  file_ = std::fopen(path.c_str(), "wb");
+  file_ = std::fopen(part.c_str(), "wb");
   if (!file_) return errno != 0 ? errno : EIO;
+  path_ = path;
+  partPath_ = part;
   return 0;
+}
+
+int OutputFile::commit() {
+  if (file_) close();
+  if (partPath_.empty()) return ENOENT;
+  if (!::MoveFileExA(partPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    discard();
+    return EACCES;
+  }
+  partPath_.clear();
+  return 0;
+}
+
+void OutputFile::discard() {
+  if (!partPath_.empty()) std::remove(partPath_.c_str());
+  partPath_.clear();
 }
 
 size_t OutputFile::write(const void* data, size_t size, int* error) {

@@ -261,10 +261,6 @@ def test_damaged_archives_report_the_error_and_launch_what_is_installed(launcher
     assert not (tmp_path / "record-fresh").exists()
 
 
-@pytest.mark.xfail(strict=True, reason=(
-    "the streaming extraction opens (truncates) an existing file before the new "
-    "content's CRC is known and removes it on a mismatch: the installed "
-    ".eclipseproduct is lost instead of kept"))
 def test_a_damaged_file_does_not_replace_the_installed_one(launcher, payloads, tmp_path,
                                                            home):
     bundles = damaged_bundles(launcher, payloads, tmp_path / "bundles")
