@@ -12,6 +12,7 @@ namespace {
 
 constexpr int kOutputFailure = SZ_ERROR_FAIL;  // 11
 constexpr unsigned kDefaultPermissions = 0777;
+constexpr UInt32 kNoFolder = 0xFFFFFFFFu;  // an entry without bytes
 constexpr uint32_t kUnixExtension = 0x8000;  // high 16 bits hold st_mode
 
 unsigned filePermissions(const ArchiveEntry& entry) {
@@ -99,17 +100,23 @@ bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
   Open& file = **open;
   if (file.file.close() != 0) {
     fail(file.index, kOutputFailure, format("Could not close output file '%s'\n", file.path, 0));
-    file.file.discard();
     open->reset();
     return false;
   }
   if (SzBitWithVals_Check(&db_.CRCs, file.index) &&
       CRC_GET_DIGEST(file.crc) != db_.CRCs.Vals[file.index]) {
     fail(file.index, SZ_ERROR_CRC, "");
-    file.file.discard();
     open->reset();
     return false;
   }
+  const UInt32 index = file.index;
+  verified_[index] = std::move(*open);
+  if (!committing_) commitInOrder();
+  return true;
+}
+
+bool EntryWriter::commitEntry(std::unique_ptr<Open>* open) {
+  Open& file = **open;
   if (int error = file.file.commit()) {
     fail(file.index, kOutputFailure,
          format("Could not open output file '%s' error %d\n", file.path, error));
@@ -120,6 +127,29 @@ bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
   ++written_;
   if (progress_) progress_->update(written_);
   return true;
+}
+
+void EntryWriter::commitInOrder() {
+  committing_ = true;
+  while (nextCommit_ < db_.NumFiles && nextCommit_ < stopIndex_.load()) {
+    const UInt32 index = nextCommit_;
+    if (entries_[index].isDirectory) {
+      ++nextCommit_;
+      continue;
+    }
+    std::unique_ptr<Open> file;
+    if (db_.FileToFolder[index] == kNoFolder) {
+      // A file without bytes is written when its turn comes.
+      if (!openEntry(index, &file) || !closeEntry(&file)) break;
+    }
+    auto found = verified_.find(index);
+    if (found == verified_.end()) break;
+    file = std::move(found->second);
+    verified_.erase(found);
+    if (!commitEntry(&file)) break;
+    ++nextCommit_;
+  }
+  committing_ = false;
 }
 
 // Opens the folder's next file; files without bytes are written at once.
@@ -217,13 +247,10 @@ void EntryWriter::folderEnd(UInt32 folder, SRes result) {
   fail(index, result, "");
 }
 
-void EntryWriter::writeEmptyFiles() {
-  for (UInt32 i = 0; i < db_.NumFiles && i < stopIndex_.load(); ++i) {
-    if (entries_[i].isDirectory || db_.FileToFolder[i] != 0xFFFFFFFFu) continue;
-    std::unique_ptr<Open> open;
-    if (!openEntry(i, &open)) continue;
-    closeEntry(&open);
-  }
+void EntryWriter::finishCommits() {
+  commitInOrder();
+  // Files after a failed one are not put in place.
+  verified_.clear();
 }
 
 }  // namespace kv

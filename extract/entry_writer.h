@@ -3,8 +3,10 @@
 // arrive, several folders at a time if need be (one open file each).
 //
 // Every file's CRC-32 is checked when its last byte is written; a file
-// that fails (CRC mismatch, damaged data, write error, cut short) is
-// removed rather than left looking complete. Failures are kept by entry
+// that fails (CRC mismatch, damaged data, write error, cut short) never
+// replaces what was at its place. Files are put in place in archive order
+// only: one that is complete waits (beside its place) until every file
+// before it is in place, so no file after a failed one appears. Failures are kept by entry
 // index: the lowest one wins, and the stop index (shared with the
 // decoders) drops to it so that later entries are not attempted. Its
 // message (if any) is printed by printFailure(). Progress: update(files
@@ -12,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,8 +40,9 @@ class EntryWriter {
 
   void data(UInt32 folder, const Byte* data, size_t size);
   void folderEnd(UInt32 folder, SRes result);
-  // The files without data (empty files) before the stop index.
-  void writeEmptyFiles();
+  // At the end: puts the remaining files in place, up to a failed one, and
+  // writes the files without data (empty files) before the stop index.
+  void finishCommits();
 
   // Records a failure of entry `index` with its message ("" for none).
   void fail(UInt32 index, int code, const std::string& message);
@@ -56,6 +60,8 @@ class EntryWriter {
 
   bool openEntry(UInt32 index, std::unique_ptr<Open>* open);
   bool closeEntry(std::unique_ptr<Open>* open);
+  bool commitEntry(std::unique_ptr<Open>* open);
+  void commitInOrder();
   void dropEntry(std::unique_ptr<Open>* open);
   bool startNext(UInt32 folder, FolderState& state);
 
@@ -72,6 +78,9 @@ class EntryWriter {
   UInt32 failedIndex_ = 0xFFFFFFFFu;
   int failedCode_ = 0;
   std::string failedMessage_;
+  std::map<UInt32, std::unique_ptr<Open>> verified_;  // complete, waiting their turn
+  UInt32 nextCommit_ = 0;
+  bool committing_ = false;
 };
 
 }  // namespace kv

@@ -91,7 +91,7 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
     }
   }
   extractFolders(db, stream, folderFiles, writer, stopIndex);
-  writer.writeEmptyFiles();
+  writer.finishCommits();
   writer.printFailure();
   if (progress) progress->finish();
   return writer.result();

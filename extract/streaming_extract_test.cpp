@@ -172,5 +172,24 @@ TEST(StreamingFailureTest, TruncatedPackedDataFailsTheFileBeingWritten) {
   EXPECT_FALSE(stdfs::exists(dir / "out/f2"));
 }
 
+TEST(StreamingFailureTest, NoFileAfterAFailedOneIsPutInPlace) {
+  // One folder per file, decoded side by side: later files may be complete
+  // before the first one fails its check, and must still not appear; a file
+  // that was there before stays as it was.
+  TempDir dir;
+  for (int i = 0; i < 6; ++i) writeFile(dir / ("src/f" + std::to_string(i)), textOf(700000, i));
+  make7z(dir / "a.7z", dir / "src", "-ms=off -m0=LZMA2:d=1m -mhc=off");
+  breakEntryCrc(dir / "a.7z", "f0");
+  writeFile(dir / "out/f5", "installed before");
+
+  const Extraction run = extractFile(dir / "a.7z", dir / "out", nullptr);
+  EXPECT_EQ(run.result, 3);
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(stdfs::exists(dir / ("out/f" + std::to_string(i)))) << i;
+  EXPECT_EQ(readFile(dir / "out/f5"), "installed before");
+  for (const auto& item : stdfs::directory_iterator(dir / "out")) {
+    EXPECT_EQ(item.path().filename().string().find(".kvpart"), std::string::npos) << item.path();
+  }
+}
+
 }  // namespace
 }  // namespace kv
