@@ -32,6 +32,11 @@ bool canOpenForReading(const std::string& path);
 
 // Creates one directory (0777 before the umask on POSIX). 0, or -1 with errno.
 int makeDirectory(const std::string& path);
+// Opens `path` for appending and closes it again, creating it when it is
+// missing; `created` tells whether this call made it (exclusively, so a
+// file another process made meanwhile never counts). 0, or an errno value.
+int appendOrCreate(const std::string& path, bool& created);
+
 // Deletes one file. 0, or -1 with errno.
 int removeFile(const std::string& path);
 

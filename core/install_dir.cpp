@@ -77,16 +77,14 @@ std::optional<std::string> checkInstallDir(const std::string& path, const HostRu
   dir.close();
 
   const std::string probe = path + "/" + kProbeName;
-  // A log the listing did not show by name (another spelling on a file system
-  // that ignores case, or one that appeared since) is still never removed.
-  if (!logExisted && fs::exists(probe)) logExisted = true;
-  FilePtr file = openFile(probe, "a");
-  if (!file) {
-    int error = errno;
+  // Only a probe this check created itself is removed again: a log that was
+  // there (under any spelling, or made meanwhile by a second launcher) stays.
+  bool created = false;
+  int error = fs::appendOrCreate(probe, created);
+  if (error != 0) {
     return "ERROR: cannot write to install directory (" + path + "): " + std::to_string(error) + ".";
   }
-  file.reset();
-  if (!logExisted) fs::removeFile(probe);
+  if (created && !logExisted) fs::removeFile(probe);
   return std::nullopt;
 }
 

@@ -42,6 +42,26 @@ bool canOpenForReading(const std::string& path) {
 
 int makeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
 
+int appendOrCreate(const std::string& path, bool& created) {
+  created = false;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      created = true;
+      ::close(fd);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd >= 0) {
+      ::close(fd);
+      return 0;
+    }
+    if (errno != ENOENT) return errno;  // gone again: try once more to create it
+  }
+  return EAGAIN;
+}
+
 int removeFile(const std::string& path) { return ::unlink(path.c_str()); }
 
 std::string currentDirectory() {

@@ -1,7 +1,9 @@
 // The core's file-system seam on Windows, over the C runtime (msvcrt) and
 // the file attributes of the system. Narrow (ANSI) paths throughout.
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -58,6 +60,27 @@ bool canOpenDirectory(const std::string& path) {
 bool canOpenForReading(const std::string& path) { return openFile(path, "r") != nullptr; }
 
 int makeDirectory(const std::string& path) { return _mkdir(path.c_str()); }
+
+int appendOrCreate(const std::string& path, bool& created) {
+  created = false;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int fd = _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_EXCL | _O_BINARY,
+                   _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+      created = true;
+      _close(fd);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+    fd = _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_BINARY);
+    if (fd >= 0) {
+      _close(fd);
+      return 0;
+    }
+    if (errno != ENOENT) return errno;
+  }
+  return EAGAIN;
+}
 
 int removeFile(const std::string& path) { return _unlink(path.c_str()); }
 
