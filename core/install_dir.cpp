@@ -22,12 +22,13 @@ bool sameName(const std::string& a, const std::string& b, bool ignoreCase) {
   return true;
 }
 
-// Whether the directory listing holds the probe file, by exact name or, on a
-// host that ignores case in file names, by a name differing only in case.
-bool listsProbe(fs::DirectoryReader& dir, const HostRules& rules) {
+// Whether the directory listing holds a log under another spelling, on a
+// host that ignores case in file names. (A log under the exact name is found
+// by creating the probe exclusively.)
+bool listsProbeSpelledOtherwise(fs::DirectoryReader& dir, const HostRules& rules) {
   std::string name;
   while (dir.next(name)) {
-    if (sameName(name, kProbeName, rules.caseInsensitiveFileNames)) return true;
+    if (name != kProbeName && sameName(name, kProbeName, rules.caseInsensitiveFileNames)) return true;
   }
   return false;
 }
@@ -73,7 +74,7 @@ std::optional<std::string> checkInstallDir(const std::string& path, const HostRu
   }
   fs::DirectoryReader dir(path);
   if (!dir.isOpen()) return "ERROR: " + path + " cannot be opened.";
-  bool logExisted = listsProbe(dir, rules);
+  bool logExisted = listsProbeSpelledOtherwise(dir, rules);
   dir.close();
 
   const std::string probe = path + "/" + kProbeName;
