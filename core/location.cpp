@@ -11,7 +11,6 @@ namespace kv {
 
 namespace {
 
-constexpr const char* kProgramTail = "/maintenance/kvInstaller/x86-linux2/kvInstaller";
 constexpr int kProgramPathLimit = 1023;  // the installer's path is held in 1024 bytes
 
 std::string invalidCharactersMessage(const HostRules& rules, bool allowSpace) {
@@ -34,7 +33,10 @@ bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 int maxLocationLength(const HostRules& rules) {
   if (rules.maxLocationLength > 0) return rules.maxLocationLength;
-  return kProgramPathLimit - static_cast<int>(std::strlen(kProgramTail));
+  // What the launcher appends to the location to reach the installer.
+  const std::string tail =
+      std::string("/maintenance/kvInstaller/") + rules.platformName + "/" + rules.installerFileName;
+  return kProgramPathLimit - static_cast<int>(tail.size());
 }
 
 LocationValidator::LocationValidator(std::FILE* launcherFile, const HostRules& rules,

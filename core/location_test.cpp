@@ -112,7 +112,7 @@ TEST(LocationValidatorTest, ProductRequirement) {
   EXPECT_EQ(validator.check(dir / "download", out, false), std::nullopt);
 
   // An installed installer with the older runtime folder can run.
-  kvtest::writeFileWithParents(dir / "inst/maintenance/kvInstaller/x86-linux2/kvInstaller", "#!/bin/sh\n");
+  kvtest::writeFile(dir / "inst/maintenance/kvInstaller/x86-linux2/kvInstaller", "#!/bin/sh\n");
   kvtest::runShell("mkdir -p '" + dir / "inst/jre/1.6.0_06/x86-linux2" + "'");
   EXPECT_EQ(validator.check(dir / "inst", out, true), std::nullopt);
 }

@@ -17,7 +17,7 @@ const std::string kBundleVersion = "version=2.7.3.271REL03_201509181225\nname=Ko
 // An install directory whose .eclipseproduct holds `version` (none: no file).
 void installVersion(const std::string& dir, const char* version) {
   if (!version) return;
-  kvtest::writeFileWithParents(dir + "/maintenance/kvInstaller/x86-linux2/.eclipseproduct",
+  kvtest::writeFile(dir + "/maintenance/kvInstaller/x86-linux2/.eclipseproduct",
                                std::string("name=x\nversion=") + version + "\n");
 }
 
@@ -59,7 +59,7 @@ TEST(VersionCheckHandlerTest, DecidesWhatToExtract) {
     std::string inst = dir / ("inst" + std::to_string(n++));
     kvtest::runShell("mkdir -p '" + inst + "'");
     installVersion(inst, c.installed);
-    if (c.marker) kvtest::writeFileWithParents(inst + marker, "marker");
+    if (c.marker) kvtest::writeFile(inst + marker, "marker");
     if (c.installerLock) kvtest::writeFile(inst + "/.installerLock", "");
     if (c.jreLock) kvtest::writeFile(inst + "/.jreLock", "");
     Flags got = versionCheck(dir, inst);
@@ -108,7 +108,7 @@ TEST(TagHandlersTest, ArgumentsReleaseLinesAndPatchSupport) {
 TEST(TagHandlersTest, CanRunInstaller) {
   ScratchDir dir;
   std::string inst = dir / "inst";
-  kvtest::writeFileWithParents(inst + "/maintenance/kvInstaller/x86-linux2/kvInstaller", "x");
+  kvtest::writeFile(inst + "/maintenance/kvInstaller/x86-linux2/kvInstaller", "x");
 
   kvtest::writeLauncher(dir / "none", "IMAGE", {});
   kvtest::writeLauncher(dir / "installerOnly", "IMAGE", {{'i', "I"}});
@@ -160,9 +160,9 @@ TEST(CombinedProgressTest, OneBarAcrossArchives) {
 
 TEST(PayloadFileCounterTest, CountsTheFilesOfTheBlocksToExtract) {
   ScratchDir dir;
-  kvtest::writeFileWithParents(dir / "i/a/one", "1");
-  kvtest::writeFileWithParents(dir / "i/a/two", "2");
-  kvtest::writeFileWithParents(dir / "j/three", "3");
+  kvtest::writeFile(dir / "i/a/one", "1");
+  kvtest::writeFile(dir / "i/a/two", "2");
+  kvtest::writeFile(dir / "j/three", "3");
   ASSERT_EQ(kvtest::runShell("cd '" + dir / "i" + "' && 7zz a -bd -bso0 -bsp0 ../i.7z . >/dev/null"), 0);
   ASSERT_EQ(kvtest::runShell("cd '" + dir / "j" + "' && 7zz a -bd -bso0 -bsp0 ../j.7z . >/dev/null"), 0);
   kvtest::writeLauncher(dir / "launcher", "IMAGE",

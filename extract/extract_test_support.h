@@ -20,6 +20,7 @@
 #include "core/progress.h"
 #include "extract/block_stream.h"
 #include "extract/extract_archive.h"
+#include "test_support.h"
 
 namespace kv {
 namespace extract_test {
@@ -38,29 +39,10 @@ inline std::string shellQuote(const std::string& text) {
   return quoted + "'";
 }
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (stdfs::temp_directory_path() / "kv-extract-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    EXPECT_NE(::mkdtemp(buffer.data()), nullptr);
-    path_ = buffer.data();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    stdfs::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+// Scratch folders and files: the unit tests' shared helpers.
+using TempDir = kvtest::ScratchDir;
+using kvtest::readFile;
+using kvtest::writeFile;
 
 // Runs a shell command; its output goes to `log`, shown when it fails.
 inline void runShell(const std::string& command, const std::string& log) {
@@ -70,20 +52,6 @@ inline void runShell(const std::string& command, const std::string& log) {
   std::stringstream output;
   output << in.rdbuf();
   ASSERT_EQ(status, 0) << command << "\n" << output.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& content) {
-  stdfs::create_directories(stdfs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
 }
 
 // Archives the contents of `sourceDir` (names relative to it) with 7zz.

@@ -16,9 +16,6 @@ bool backslashIsSeparator();
 // Creates one directory (0777 before the umask on POSIX). 0, or an errno value.
 int makeDirectory(const std::string& path);
 
-// Removes a file (a partly written or damaged one). 0, or an errno value.
-int removeFile(const std::string& path);
-
 enum class PathKind { kMissing, kDirectory, kSymbolicLink, kOther };
 // What is at `path`, without following a symbolic link there.
 PathKind pathKind(const std::string& path);

@@ -15,8 +15,6 @@ int makeDirectory(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
 }
 
-int removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
-
 PathKind pathKind(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return PathKind::kMissing;

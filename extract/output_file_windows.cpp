@@ -13,8 +13,6 @@ bool backslashIsSeparator() { return true; }
 
 int makeDirectory(const std::string& path) { return ::_mkdir(path.c_str()) == 0 ? 0 : errno; }
 
-int removeFile(const std::string& path) { return std::remove(path.c_str()) == 0 ? 0 : errno; }
-
 PathKind pathKind(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "core/fs.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
@@ -23,7 +23,7 @@ bool lockIsFree(const std::string& path) {
 }
 
 TEST(DirectoryLockTest, HeldWhileAliveAndReleasedAfterwards) {
-  testing::ScratchDir dir;
+  kvtest::ScratchDir dir;
   {
     fs::DirectoryLock lock(dir.path());
     EXPECT_TRUE(lock.isLocked());
@@ -33,7 +33,7 @@ TEST(DirectoryLockTest, HeldWhileAliveAndReleasedAfterwards) {
 }
 
 TEST(DirectoryLockTest, AddsNoFileToTheDirectory) {
-  testing::ScratchDir dir;
+  kvtest::ScratchDir dir;
   fs::DirectoryLock lock(dir.path());
   fs::DirectoryReader reader(dir.path());
   std::string name;
@@ -43,7 +43,7 @@ TEST(DirectoryLockTest, AddsNoFileToTheDirectory) {
 }
 
 TEST(DirectoryLockTest, MissingDirectoryOrPlainFileIsNotLocked) {
-  testing::ScratchDir dir;
+  kvtest::ScratchDir dir;
   EXPECT_FALSE(fs::DirectoryLock(dir / "missing").isLocked());
   { FilePtr f = openFile(dir / "file", "w"); }
   EXPECT_FALSE(fs::DirectoryLock(dir / "file").isLocked());

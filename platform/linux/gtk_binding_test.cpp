@@ -5,12 +5,12 @@
 #include "core/arg_list.h"
 #include "core/platform.h"
 #include "platform/linux/gtk_api.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
 
-using testing::ScopedEnv;
+using kvtest::ScopedEnv;
 
 const char kGtk[] = "libgtk-x11-2.0.so.0";
 

@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "core/arg_list.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
 
-using testing::readText;
-using testing::ScopedEnv;
-using testing::ScratchDir;
+using kvtest::readFile;
+using kvtest::ScopedEnv;
+using kvtest::ScratchDir;
 
 TEST(GtkLogTest, LevelPrefixComparesWholeValue) {
   EXPECT_STREQ("Gtk-ERROR:", logLevelPrefix(G_LOG_LEVEL_ERROR));
@@ -44,7 +44,7 @@ TEST(GtkLogTest, HeaderOnceThenOneLinePerMessage) {
   log.append(dir / "log", G_LOG_LEVEL_WARNING, "first");
   log.append(dir / "log", G_LOG_LEVEL_MESSAGE, "second");
 
-  std::string text = readText(dir / "log");
+  std::string text = readFile(dir / "log");
   ASSERT_EQ('\n', text[0]);
   std::istringstream lines(text.substr(1));
   std::string header, first, second, extra;
@@ -62,7 +62,7 @@ TEST(GtkLogTest, OverlongHeaderAndLineAreCutButKeepLineEnd) {
   GtkLog log;
   log.setArguments({"prog", std::string(3000, 'a')});
   log.append(dir / "log", G_LOG_LEVEL_ERROR, std::string(5000, 'm').c_str());
-  std::string text = readText(dir / "log");
+  std::string text = readFile(dir / "log");
   size_t headerEnd = text.find('\n', 1);
   ASSERT_NE(std::string::npos, headerEnd);
   EXPECT_EQ(1023u, headerEnd + 1);
@@ -78,7 +78,7 @@ TEST(GtkLogTest, UnwritableLogDropsMessage) {
   ScratchDir dir;
   log.append(dir / "log", G_LOG_LEVEL_WARNING, "kept");
   // The header was not written with the dropped message, so it comes now.
-  EXPECT_EQ('\n', readText(dir / "log")[0]);
+  EXPECT_EQ('\n', readFile(dir / "log")[0]);
 }
 
 TEST(GtkLogTest, HandlerAppendsToHomeFolderLog) {
@@ -89,7 +89,7 @@ TEST(GtkLogTest, HandlerAppendsToHomeFolderLog) {
   args.push("-x");
   saveLogArguments(args);
   gtkLogHandler("Gdk", G_LOG_LEVEL_CRITICAL, "oops", nullptr);
-  std::string text = readText(home / ".kvInstaller.log");
+  std::string text = readFile(home / ".kvInstaller.log");
   EXPECT_NE(std::string::npos, text.find("]Gtk-CRITICAL: oops\n"));
   EXPECT_NE(std::string::npos, text.find("]setup_linux -x\n"));
 }

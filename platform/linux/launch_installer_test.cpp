@@ -3,14 +3,14 @@
 
 #include "core/arg_list.h"
 #include "core/platform.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
 
-using testing::readText;
-using testing::ScratchDir;
-using testing::writeScript;
+using kvtest::readFile;
+using kvtest::ScratchDir;
+using kvtest::writeScript;
 
 // A fake installer that records its folder and arguments in its folder,
 // then exits with 3, or dies by signal 9 when its first argument is "kill".
@@ -34,8 +34,8 @@ TEST(LaunchInstallerTest, WaitReturnsExitCodeWithArgumentsAndFolder) {
   EXPECT_EQ(3, launchInstaller(dir / "inst", args, true, true));
   EXPECT_EQ(program, args.at(0));
   const std::string folder = dir / "inst/maintenance/kvInstaller/x86-linux2";
-  EXPECT_EQ(folder + "\n", readText(folder + "/cwd.txt"));
-  EXPECT_EQ(program + "\n-a\ntwo words\n", readText(folder + "/args.txt"));
+  EXPECT_EQ(folder + "\n", readFile(folder + "/cwd.txt"));
+  EXPECT_EQ(program + "\n-a\ntwo words\n", readFile(folder + "/args.txt"));
 }
 
 TEST(LaunchInstallerTest, WaitReturnsSignalNumber) {
@@ -98,7 +98,7 @@ TEST(HostCheckTest, RunsCheckProgramWithHostsArgument) {
               "printf '%s\\n' \"$0\" \"$@\" > \"$(dirname \"$0\")/ran.txt\"\nexit 5\n");
   hostCheck(dir / "media");
   EXPECT_EQ(dir / "media//installer/host_info/check_hosts\nhosts\n",
-            readText(dir / "media/installer/host_info/ran.txt"));
+            readFile(dir / "media/installer/host_info/ran.txt"));
 }
 
 TEST(HostCheckTest, MissingProgramRunsNothing) {

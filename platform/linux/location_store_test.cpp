@@ -4,15 +4,15 @@
 #include <pwd.h>
 
 #include "core/platform.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
 
-using testing::readText;
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::writeText;
+using kvtest::readFile;
+using kvtest::ScopedEnv;
+using kvtest::ScratchDir;
+using kvtest::writeFile;
 
 TEST(LocationStoreTest, DefaultsWithoutStoredLocation) {
   ScratchDir home;
@@ -35,35 +35,35 @@ TEST(LocationStoreTest, UnkeyedRoundTripHasNoLineEnd) {
   ScratchDir home;
   LocationStore store;
   store.write(home.path(), "", "/opt/korvane/inst");
-  EXPECT_EQ("/opt/korvane/inst", readText(home / ".kvInstaller.loc"));
+  EXPECT_EQ("/opt/korvane/inst", readFile(home / ".kvInstaller.loc"));
   EXPECT_EQ("/opt/korvane/inst", store.read(home.path(), "", "Other"));
   store.write(home.path(), "", "/a");  // truncates the longer value
-  EXPECT_EQ("/a", readText(home / ".kvInstaller.loc"));
+  EXPECT_EQ("/a", readFile(home / ".kvInstaller.loc"));
 }
 
 TEST(LocationStoreTest, UnkeyedFileKeepsLineEndAndReadsFirstLineOnly) {
   ScratchDir home;
   LocationStore store;
-  writeText(home / ".kvInstaller.loc", "/home/u/edited\nsecond line\n");
+  writeFile(home / ".kvInstaller.loc", "/home/u/edited\nsecond line\n");
   EXPECT_EQ("/home/u/edited\n", store.read(home.path(), "", ""));
 
-  writeText(home / ".kvInstaller.loc", std::string(1500, 'x'));
+  writeFile(home / ".kvInstaller.loc", std::string(1500, 'x'));
   EXPECT_EQ(std::string(1023, 'x'), store.read(home.path(), "", ""));
 
-  writeText(home / ".kvInstaller.loc", "");
+  writeFile(home / ".kvInstaller.loc", "");
   EXPECT_EQ(home / "Korvane", store.read(home.path(), "", ""));
 }
 
 TEST(LocationStoreTest, KeyedStoreKeepsOtherProductsAndIgnoresKeyCase) {
   ScratchDir home;
-  writeText(home / ".kvInstaller.locations",
+  writeFile(home / ".kvInstaller.locations",
             "# remembered\nPRODA = /opt/a\nprodB=/opt/b\nblank =\n");
   LocationStore store;
   EXPECT_EQ("/opt/a", store.read(home.path(), "proda", "Folder"));
   EXPECT_EQ(home / "Folder", store.read(home.path(), "prodC", "Folder"));
 
   store.write(home.path(), "prodC", "/opt/c");
-  std::string saved = readText(home / ".kvInstaller.locations");
+  std::string saved = readFile(home / ".kvInstaller.locations");
   EXPECT_NE(std::string::npos, saved.find("PRODA = /opt/a\n"));
   EXPECT_NE(std::string::npos, saved.find("prodB = /opt/b\n"));
   EXPECT_NE(std::string::npos, saved.find("prodC = /opt/c\n"));
@@ -77,7 +77,7 @@ TEST(LocationStoreTest, KeyedStoreKeepsOtherProductsAndIgnoresKeyCase) {
 
 TEST(LocationStoreTest, WriteWithoutEarlierReadKeepsStoredProducts) {
   ScratchDir home;
-  writeText(home / ".kvInstaller.locations", "prodA = /opt/a\n");
+  writeFile(home / ".kvInstaller.locations", "prodA = /opt/a\n");
   LocationStore store;  // the location came from the command line: no read
   store.write(home.path(), "prodB", "/opt/b");
   LocationStore fresh;
@@ -99,7 +99,7 @@ TEST(LocationStoreTest, ProcessStoreUsesHomeVariable) {
   ScopedEnv env("HOME", home.path());
   EXPECT_EQ(home.path(), homeDirectory());
   writeDefaultLocation("", "/srv/inst");
-  EXPECT_EQ("/srv/inst", readText(home / ".kvInstaller.loc"));
+  EXPECT_EQ("/srv/inst", readFile(home / ".kvInstaller.loc"));
   EXPECT_EQ("/srv/inst", readDefaultLocation("", ""));
 }
 

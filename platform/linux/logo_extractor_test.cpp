@@ -1,25 +1,27 @@
 #include "platform/linux/logo_extractor.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <unistd.h>
 
 #include "core/fs.h"
 #include "core/platform.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
 
-using testing::readText;
-using testing::ScratchDir;
-using testing::writeText;
+using kvtest::readFile;
+using kvtest::ScratchDir;
+using kvtest::writeFile;
 
 const std::string kPng = std::string("\x89PNG\r\n\x1a\n", 8) + std::string("\0\x01logo", 6);
 
 // A launcher file with some image bytes, then the logo data; the returned
 // descriptor covers the logo.
 BlockDescriptor writeLauncher(const std::string& path) {
-  writeText(path, "IMAGE" + kPng);
+  writeFile(path, "IMAGE" + kPng);
   BlockDescriptor block;
   block.start = 5;
   block.end = static_cast<uint32_t>(5 + kPng.size());
@@ -45,14 +47,14 @@ TEST(LogoExtractorTest, WritesLogoBlockAndStopsWalk) {
   EXPECT_FALSE(extractor.created());
   EXPECT_FALSE(extractor.visit(file.get(), block));
   EXPECT_TRUE(extractor.created());
-  EXPECT_EQ(kPng, readText(dir / "logo.png"));
+  EXPECT_EQ(kPng, readFile(dir / "logo.png"));
 }
 
 TEST(LogoExtractorTest, NeverWritesThroughPlantedLinkOrOverExistingFile) {
   ScratchDir dir;
   BlockDescriptor block = writeLauncher(dir / "setup");
   FilePtr file = openFile(dir / "setup", "rb");
-  writeText(dir / "victim", "precious");
+  writeFile(dir / "victim", "precious");
   const std::string logo = logoFilePath();  // this test process's name
   ::unlink(logo.c_str());
   ASSERT_EQ(0, symlink((dir / "victim").c_str(), logo.c_str()));
@@ -60,20 +62,20 @@ TEST(LogoExtractorTest, NeverWritesThroughPlantedLinkOrOverExistingFile) {
   LogoExtractor throughLink;
   EXPECT_FALSE(throughLink.visit(file.get(), block));
   EXPECT_FALSE(throughLink.created());
-  EXPECT_EQ("precious", readText(dir / "victim"));
+  EXPECT_EQ("precious", readFile(dir / "victim"));
   ::unlink(logo.c_str());
 
-  writeText(logo, "someone else's");
+  writeFile(logo, "someone else's");
   LogoExtractor overFile;
   EXPECT_FALSE(overFile.visit(file.get(), block));
   EXPECT_FALSE(overFile.created());
-  EXPECT_EQ("someone else's", readText(logo));
+  EXPECT_EQ("someone else's", readFile(logo));
   ::unlink(logo.c_str());
 
   LogoExtractor fresh;
   EXPECT_FALSE(fresh.visit(file.get(), block));
   EXPECT_TRUE(fresh.created());
-  EXPECT_EQ(kPng, readText(logo));
+  EXPECT_EQ(kPng, readFile(logo));
   ::unlink(logo.c_str());
 }
 
@@ -92,7 +94,7 @@ void writeBundle(const std::string& path, bool withLogo) {
   }
   uint32_t start = static_cast<uint32_t>(file.size());
   file += "version=1.0.0.a\n" + footer(start, kTagVersion);
-  writeText(path, file);
+  writeFile(path, file);
 }
 
 TEST(LogoExtractorTest, LogoFileLifeInTheLauncher) {
@@ -104,15 +106,15 @@ TEST(LogoExtractorTest, LogoFileLifeInTheLauncher) {
   FilePtr plain = openFile(dir / "plain", "rb");
   extractLogo(plain.get());
   EXPECT_FALSE(std::filesystem::exists(logo));
-  writeText(logo, "not ours");
+  writeFile(logo, "not ours");
   removeLogoFile();  // did not create it: leaves it alone
-  EXPECT_EQ("not ours", readText(logo));
+  EXPECT_EQ("not ours", readFile(logo));
   ::unlink(logo.c_str());
 
   writeBundle(dir / "branded", true);
   FilePtr branded = openFile(dir / "branded", "rb");
   extractLogo(branded.get());
-  EXPECT_EQ(kPng, readText(logo));
+  EXPECT_EQ(kPng, readFile(logo));
   removeLogoFile();
   EXPECT_FALSE(std::filesystem::exists(logo));
 }

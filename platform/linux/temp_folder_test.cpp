@@ -1,16 +1,18 @@
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "core/platform.h"
-#include "platform/linux/scratch_dir_for_tests.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
 
-using testing::readText;
-using testing::ScopedEnv;
-using testing::ScratchDir;
-using testing::writeText;
+using kvtest::readFile;
+using kvtest::ScopedEnv;
+using kvtest::ScratchDir;
+using kvtest::writeFile;
 namespace stdfs = std::filesystem;
 
 TEST(TempFolderTest, NameIsPrivateFolderCreatedUnderTmpdir) {
@@ -36,21 +38,21 @@ TEST(TempFolderTest, DeletesTreeButNotWhatLinksPointAt) {
   ScratchDir dir;
   const std::string outside = dir / "outside";
   stdfs::create_directories(outside + "/sub");
-  writeText(outside + "/keep.txt", "keep");
-  writeText(outside + "/sub/keep2.txt", "keep2");
+  writeFile(outside + "/keep.txt", "keep");
+  writeFile(outside + "/sub/keep2.txt", "keep2");
 
   const std::string tree = dir / "tree";
   stdfs::create_directories(tree + "/a/b/c");
-  writeText(tree + "/top.txt", "x");
-  writeText(tree + "/a/b/c/deep.txt", "y");
+  writeFile(tree + "/top.txt", "x");
+  writeFile(tree + "/a/b/c/deep.txt", "y");
   stdfs::create_directory_symlink(outside, tree + "/a/linkToFolder");
   stdfs::create_symlink(outside + "/keep.txt", tree + "/linkToFile");
   stdfs::create_symlink(dir / "missing", tree + "/dangling");
 
   EXPECT_EQ(0, deleteFolderTree(tree));
   EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(tree)));
-  EXPECT_EQ("keep", readText(outside + "/keep.txt"));
-  EXPECT_EQ("keep2", readText(outside + "/sub/keep2.txt"));
+  EXPECT_EQ("keep", readFile(outside + "/keep.txt"));
+  EXPECT_EQ("keep2", readFile(outside + "/sub/keep2.txt"));
 }
 
 TEST(TempFolderTest, RefusesMissingFolderAndLinkedFolder) {
@@ -58,10 +60,10 @@ TEST(TempFolderTest, RefusesMissingFolderAndLinkedFolder) {
   EXPECT_EQ(-1, deleteFolderTree(dir / "missing"));
 
   stdfs::create_directory(dir / "real");
-  writeText(dir / "real/file", "stays");
+  writeFile(dir / "real/file", "stays");
   stdfs::create_directory_symlink(dir / "real", dir / "link");
   EXPECT_EQ(-1, deleteFolderTree(dir / "link"));
-  EXPECT_EQ("stays", readText(dir / "real/file"));
+  EXPECT_EQ("stays", readFile(dir / "real/file"));
 }
 
 TEST(TempFolderTest, FailureStopsAndKeepsFolder) {
@@ -69,7 +71,7 @@ TEST(TempFolderTest, FailureStopsAndKeepsFolder) {
   ScratchDir dir;
   const std::string tree = dir / "tree";
   stdfs::create_directories(tree + "/locked");
-  writeText(tree + "/locked/file", "x");
+  writeFile(tree + "/locked/file", "x");
   chmod((tree + "/locked").c_str(), 0500);
   EXPECT_EQ(-1, deleteFolderTree(tree));
   EXPECT_TRUE(stdfs::exists(tree + "/locked/file"));

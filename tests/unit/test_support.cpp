@@ -1,10 +1,13 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -23,8 +26,11 @@ ScratchDir::~ScratchDir() {
 }
 
 void writeFile(const std::string& path, const std::string& content) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+  EXPECT_TRUE(out.good()) << path;
 }
 
 std::string readFile(const std::string& path) {
@@ -34,10 +40,26 @@ std::string readFile(const std::string& path) {
   return buffer.str();
 }
 
-void writeFileWithParents(const std::string& path, const std::string& content) {
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) runShell("mkdir -p '" + path.substr(0, slash) + "'");
-  writeFile(path, content);
+void writeScript(const std::string& path, const std::string& body) {
+  writeFile(path, "#!/bin/sh\n" + body);
+  chmod(path.c_str(), 0755);
+}
+
+ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+  if (const char* old = getenv(name)) old_ = old;
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_) {
+    setenv(name_, old_->c_str(), 1);
+  } else {
+    unsetenv(name_);
+  }
 }
 
 bool pathExists(const std::string& path) {

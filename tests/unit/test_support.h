@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,11 +25,25 @@ class ScratchDir {
   std::string path_;
 };
 
+// Writes `content` to `path`, creating its parent folders.
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
-// Creates the parent folders of `path` too.
-void writeFileWithParents(const std::string& path, const std::string& content);
+// A shell script (mode 0755) with the given body after "#!/bin/sh".
+void writeScript(const std::string& path, const std::string& body);
 bool pathExists(const std::string& path);
+
+// Sets (or, with none, unsets) an environment variable for its lifetime.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 struct Block {
   char tag;
