@@ -138,10 +138,18 @@ class WinePrefix:
         }
         (self.folder / "home").mkdir(parents=True, exist_ok=True)
 
-    def boot(self):
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.wait_idle()
+    def boot(self, attempts=3):
+        # The first wineboot of a machine now and then gives up (exit 53)
+        # while Wine sets itself up; a fresh prefix on the next try works.
+        for attempt in range(attempts):
+            done = subprocess.run(["wineboot", "-i"], env=self.env, timeout=300,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if done.returncode == 0:
+                self.wait_idle()
+                return
+            self.shutdown()
+            shutil.rmtree(self.env["WINEPREFIX"], ignore_errors=True)
+        raise subprocess.CalledProcessError(done.returncode, ["wineboot", "-i"])
 
     def wait_idle(self):
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
