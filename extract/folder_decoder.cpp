@@ -5,6 +5,7 @@
 #include "7zCrc.h"
 #include "Lzma2DecMt.h"
 #include "extract/archive.h"
+#include "extract/threaded_source.h"
 
 namespace kv {
 
@@ -174,7 +175,12 @@ SRes FolderDecoder::decodeFolder(const CSzArEx& db, UInt32 index, unsigned threa
         (unpackSizes[0] & 3) != 0 || (unpackSizes[1] & 3) != 0) {
       return SZ_ERROR_DATA;
     }
-    Bcj2Source bcj2(coders[2].get(), coders[1].get(), coders[0].get(), &packs_[1], unpackSizes[3]);
+    // The main stream is nearly all of the work: with a spare processor it
+    // is decoded on a thread of its own while this one joins the streams.
+    ByteSource* main = coders[2].get();
+    ThreadedSource threaded(main);
+    if (threads > 1 && threaded.start()) main = &threaded;
+    Bcj2Source bcj2(main, coders[1].get(), coders[0].get(), &packs_[1], unpackSizes[3]);
     result = pump(&bcj2, &checking);
   } else {
     FilterSink filter(&checking);

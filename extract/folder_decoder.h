@@ -7,9 +7,10 @@
 // filter (BCJ, ARM, ARMT, ARM64, PPC, SPARC, IA64, RISCV, Delta), and the
 // four-coder BCJ2 chain.
 //
-// An LZMA2 folder with more than one independent block is decoded by the
-// SDK's multi-threaded LZMA2 decoder when `threads` > 1; it then holds at
-// most `threads` blocks of up to kMaxThreadedBlock bytes. A FolderDecoder
+// With `threads` > 1, an LZMA2 folder with more than one independent block
+// is decoded by the SDK's multi-threaded LZMA2 decoder (holding at most
+// `threads` blocks of up to kMaxThreadedBlock bytes), and a BCJ2 folder
+// decodes its main stream on a second thread. A FolderDecoder
 // belongs to one worker thread and keeps its small dictionaries for the
 // next folder.
 #pragma once
