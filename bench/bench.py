@@ -47,6 +47,53 @@ def timed(cmd, workdir, stdout=subprocess.DEVNULL):
     return wall, float(fields[1]) + float(fields[2]), int(fields[3]) / 1024.0
 
 
+# On this kind of machine two effects of the system, not of the tools,
+# made single runs vary by seconds: memory the virtual machine hands out
+# for the first time costs a fault in its host (writing 1 GB into the page
+# cache took 6 s from fresh memory and 0.2 s from memory used before), and
+# ext4 without a journal skips inodes deleted in the last few minutes when
+# it creates files, reading their inode blocks again for every new file.
+# So before each timed run dirty data is synced and a ballast file of
+# twice the payload is written and deleted (the run's page cache then comes
+# from memory already used), and no extracted tree is deleted while runs
+# are measured: each run extracts into a folder of its own, all deleted at
+# the end (per kind, followed by a wait, when the disk is too small).
+INODE_AGE_S = 370  # after a deletion: 60 s, 360 s while the inode block is dirty
+DELETED_STAMP = "deleted-at"
+
+
+def settle(work, ballast_bytes, inputs):
+    """Brings the machine to the same state before every timed run."""
+    os.sync()
+    ballast = work / "ballast"
+    chunk = b"\0" * (8 << 20)
+    with open(ballast, "wb") as f:
+        for _ in range(max(1, ballast_bytes // len(chunk))):
+            f.write(chunk)
+    ballast.unlink()
+    for path in inputs:  # the archive is read from the page cache, as for 7zz
+        with open(path, "rb") as f:
+            while f.read(8 << 20):
+                pass
+
+
+def delete_outputs(outputs, work):
+    if outputs.exists():
+        shutil.rmtree(outputs)
+        os.sync()
+        (work / DELETED_STAMP).write_text("%f" % time.time())
+
+
+def wait_for_deleted_inodes(work, age):
+    stamp = work / DELETED_STAMP
+    if not stamp.exists():
+        return
+    left = float(stamp.read_text()) + age - time.time()
+    if left > 0:
+        print("waiting %.0f s for deleted files to age..." % left, flush=True)
+        time.sleep(left)
+
+
 def make_installer(root):
     folder = root / "maintenance" / "kvInstaller" / "x86-linux2"
     folder.mkdir(parents=True, exist_ok=True)
@@ -96,6 +143,8 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--kinds", default=",".join(k for k, _ in KINDS))
     ap.add_argument("--subsets", default="64,128,256", help="MiB; '' for none")
+    ap.add_argument("--inode-age", type=float, default=INODE_AGE_S,
+                    help="seconds to wait after deleting trees before measuring")
     args = ap.parse_args()
 
     build = Path(args.build)
@@ -125,6 +174,9 @@ def main():
     for kind, switches in kinds:
         archive = work / (kind + ".7z")
         bundle = work / (kind + ".bundle")
+        # A bundle made with an older launcher would measure that launcher.
+        if bundle.exists() and bundle.stat().st_mtime < launcher.stat().st_mtime:
+            bundle.unlink()
         if archive.exists() and not bundle.exists():
             run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher),
                  "--version", VERSION, "--installer", str(installer), "--jre", str(archive)],
@@ -152,13 +204,19 @@ def main():
             bundle.chmod(0o755)
         archives[kind] = (archive, bundle)
 
-    target = work / "out"
+    outputs = work / "out"
+    delete_outputs(outputs, work)  # left by an interrupted run
+    extracting = 6  # tools below that write a tree
+    need = tree_bytes * (extracting * args.runs * len(kinds) + args.runs) + 2 * tree_bytes
+    need += sum(int(s) << 20 for s in args.subsets.split(",") if s) * args.runs
+    keep_all = shutil.disk_usage(str(work)).free > need + (2 << 30)
+    counter = [0]
 
-    def fresh():
-        if target.exists():
-            shutil.rmtree(target)
+    def new_target(kind):
+        counter[0] += 1
+        return outputs / kind / ("%03d" % counter[0])
 
-    def tools(archive, bundle):
+    def tools(archive, bundle, target):
         return [
             ("ours (launcher)", [str(bundle), "-silent", "-installPath", str(target),
                                  "-showargsandexit"]),
@@ -173,22 +231,27 @@ def main():
         ]
 
     results = {}
+    ballast = 2 * tree_bytes
     for kind, _ in kinds:
         archive, bundle = archives[kind]
-        # Byte for byte against 7zz, once.
-        fresh()
-        run([str(kvextract), str(archive), str(target / "ours")], stdout=subprocess.DEVNULL)
-        run(["7zz", "x", "-bd", "-bso0", "-y", "-o" + str(target / "7zz"), str(archive)],
-            stdout=subprocess.DEVNULL)
-        identical = same_tree(str(target / "7zz"), str(target / "ours"))
-        rows = {name: [] for name, _ in tools(archive, bundle)}
+        wait_for_deleted_inodes(work, args.inode_age)
+        names = [name for name, _ in tools(archive, bundle, outputs)]
+        rows = {name: [] for name in names}
+        first = {}
         for _ in range(args.runs):  # interleaved
-            for name, cmd in tools(archive, bundle):
-                fresh()
+            for index, name in enumerate(names):
+                target = new_target(kind)
+                target.parent.mkdir(parents=True, exist_ok=True)
+                cmd = tools(archive, bundle, target)[index][1]
+                settle(work, ballast, [bundle if name == "ours (launcher)" else archive])
                 rows[name].append(timed(cmd, work))
-        fresh()
+                first.setdefault(name, target)
+        # Byte for byte against 7zz.
+        identical = same_tree(str(first["7zz x"]), str(first["ours (kvextract)"]))
         results[kind] = {"archive_mb": archive.stat().st_size / 1e6, "identical": identical,
                          "rows": rows}
+        if not keep_all:
+            delete_outputs(outputs, work)
         print("done %s" % kind, flush=True)
 
     scaling = []
@@ -208,12 +271,18 @@ def main():
                 archive.write_bytes(f.read(length))
             bundle.unlink()
             shutil.rmtree(sub)
+            (work / DELETED_STAMP).write_text("%f" % time.time())
+        wait_for_deleted_inodes(work, args.inode_age)
         runs = []
         for _ in range(args.runs):
-            fresh()
+            target = new_target("subset-%d" % mib)
+            target.parent.mkdir(parents=True, exist_ok=True)
+            settle(work, ballast, [archive])
             runs.append(timed([str(kvextract), str(archive), str(target)], work))
-        fresh()
+        if not keep_all:
+            delete_outputs(outputs, work)
         scaling.append((mib, runs))
+    delete_outputs(outputs, work)
 
     report = render(results, scaling, tree_bytes)
     (out_dir / "latest.md").write_text(report)

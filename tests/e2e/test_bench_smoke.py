@@ -17,7 +17,7 @@ def test_bench_runs_on_a_tiny_payload(tmp_path):
         [sys.executable, str(kvtest.REPO_ROOT / "bench" / "bench.py"), "--build", str(build),
          "--work", str(tmp_path / "work"), "--out", str(tmp_path / "out"), "--jdk", "",
          "--small-files", "60", "--small-mb", "1", "--runs", "1", "--kinds", "default,mkbundle",
-         "--subsets", "1"],
+         "--subsets", "1", "--inode-age", "0"],
         capture_output=True, text=True, timeout=280)
     assert done.returncode == 0, done.stdout + done.stderr
     table = (tmp_path / "out" / "latest.md").read_text()
