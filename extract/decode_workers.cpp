@@ -99,7 +99,7 @@ DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, ChunkQueue&
     if (need > largest) largest = need;
     totalBytes_ += SzAr_GetFolderUnpackSize(&db_.db, folder.index);
   }
-  budget_ = largest + kExtraBudget > kMinBudget ? largest + kExtraBudget : kMinBudget;
+  budget_ = largest + kExtraBudget;
 }
 
 DecodeWorkers::~DecodeWorkers() {

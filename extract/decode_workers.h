@@ -3,10 +3,11 @@
 //
 // Folders are handed out in archive order. Several are decoded at once,
 // one per processor, as long as their dictionaries together stay within
-// the memory budget (the largest folder's need plus kExtraBudget, at least
-// kMinBudget); a
-// folder that holds most of the archive's bytes, or the only one, gets all
-// processors for the multi-threaded LZMA2 decoder instead.
+// the memory budget: the largest folder's need plus kExtraBudget, so that
+// decoding in parallel never needs more than decoding the largest folder
+// alone and a few MB. A folder that holds most of the archive's bytes, or
+// the only one, gets all processors instead (the multi-threaded LZMA2
+// decoder, or BCJ2's main stream on a thread of its own).
 //
 // The writer stops work by lowering the stop index (the first file entry
 // not to be extracted): a folder whose last file lies at or past it is
@@ -29,7 +30,6 @@ namespace kv {
 class DecodeWorkers {
  public:
   static constexpr UInt64 kExtraBudget = 6u << 20;
-  static constexpr UInt64 kMinBudget = 40u << 20;
 
   // `folders` lists the folders to decode in order, with the index of
   // their first and last file entries.

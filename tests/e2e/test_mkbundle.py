@@ -1,6 +1,7 @@
 """mkbundle end to end: builds bundles from directories and files, lists them
 back, extracts the archives with 7zz and checks that bad inputs fail cleanly."""
 import os
+import random
 import shutil
 import stat
 import struct
@@ -153,6 +154,31 @@ def test_bundle_from_directories_lists_back_exactly(work):
         subprocess.run(["7zz", "x", "-bd", "-y", f"-o{target}", archive],
                        capture_output=True, check=True)
         assert tree(target) == tree(source)
+
+
+def test_default_archive_has_small_blocks_and_dictionary(work):
+    # The launcher decodes one solid block per processor; each must stay
+    # within a 4 MB dictionary and 16 MB of files.
+    tmp, launcher, inst, _, _ = work
+    rng = random.Random(7)
+    words = [("%x" % rng.getrandbits(40)).encode() for _ in range(5000)]
+    jre = tmp / "big"
+    jre.mkdir()
+    for name in ("a.bin", "b.bin"):
+        (jre / name).write_bytes(b" ".join(rng.choice(words) for _ in range(900_000)))
+    out = tmp / "setup_linux"
+    result = run("-o", out, "--launcher", launcher, "--version", "1.0", "--name", "N", "--id", "I",
+                 "--installer", inst, "--jre", jre)
+    assert result.returncode == 0, result.stderr
+    [(_, offset, length, _)] = [b for b in listing(out) if b[0] == "j"]
+    archive = tmp / "j.7z"
+    archive.write_bytes(out.read_bytes()[offset:offset + length])
+    slt = subprocess.run(["7zz", "l", "-slt", archive], capture_output=True, text=True,
+                         check=True).stdout
+    methods = {line[9:] for line in slt.splitlines() if line.startswith("Method = ") and line[9:]}
+    assert methods == {"LZMA2:22"}, methods
+    blocks = {line[8:] for line in slt.splitlines() if line.startswith("Block = ") and line[8:]}
+    assert blocks == {"0", "1"}, blocks
 
 
 def test_windows_order_and_ready_archives(work):
