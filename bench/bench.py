@@ -204,6 +204,23 @@ def main():
             bundle.chmod(0o755)
         archives[kind] = (archive, bundle)
 
+    subsets = [int(s) for s in args.subsets.split(",") if s]
+    for mib in subsets:  # made before any run: making them deletes trees
+        sub = work / ("subset-%d" % mib)
+        archive = work / ("subset-%d.7z" % mib)
+        if not archive.exists():
+            payload_mod.subset(str(tree), str(sub), mib * 1024 * 1024)
+            bundle = work / ("subset-%d.bundle" % mib)
+            run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher), "--version",
+                 VERSION, "--installer", str(installer), "--jre", str(sub)],
+                stdout=subprocess.DEVNULL)
+            offset, length = jre_block(bundle, mkbundle)
+            with open(bundle, "rb") as f:
+                f.seek(offset)
+                archive.write_bytes(f.read(length))
+            bundle.unlink()
+            shutil.rmtree(sub)
+            (work / DELETED_STAMP).write_text("%f" % time.time())
     outputs = work / "out"
     delete_outputs(outputs, work)  # left by an interrupted run
     extracting = 6  # tools below that write a tree
@@ -255,23 +272,8 @@ def main():
         print("done %s" % kind, flush=True)
 
     scaling = []
-    subsets = [int(s) for s in args.subsets.split(",") if s]
     for mib in subsets:
-        sub = work / ("subset-%d" % mib)
         archive = work / ("subset-%d.7z" % mib)
-        if not archive.exists():
-            payload_mod.subset(str(tree), str(sub), mib * 1024 * 1024)
-            bundle = work / ("subset-%d.bundle" % mib)
-            run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher), "--version",
-                 VERSION, "--installer", str(installer), "--jre", str(sub)],
-                stdout=subprocess.DEVNULL)
-            offset, length = jre_block(bundle, mkbundle)
-            with open(bundle, "rb") as f:
-                f.seek(offset)
-                archive.write_bytes(f.read(length))
-            bundle.unlink()
-            shutil.rmtree(sub)
-            (work / DELETED_STAMP).write_text("%f" % time.time())
         wait_for_deleted_inodes(work, args.inode_age)
         runs = []
         for _ in range(args.runs):
