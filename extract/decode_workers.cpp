@@ -100,6 +100,19 @@ DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, ChunkQueue&
     totalBytes_ += SzAr_GetFolderUnpackSize(&db_.db, folder.index);
   }
   budget_ = largest + kExtraBudget;
+  // The folder with the most bytes goes first, so that it does not run
+  // alone at the end; the others follow in archive order.
+  size_t longest = 0;
+  for (size_t i = 0; i < folders_.size(); ++i) {
+    if (SzAr_GetFolderUnpackSize(&db_.db, folders_[i].index) >
+        SzAr_GetFolderUnpackSize(&db_.db, folders_[longest].index)) {
+      longest = i;
+    }
+  }
+  if (!folders_.empty()) order_.push_back(longest);
+  for (size_t i = 0; i < folders_.size(); ++i) {
+    if (i != longest) order_.push_back(i);
+  }
 }
 
 DecodeWorkers::~DecodeWorkers() {
@@ -129,21 +142,27 @@ bool DecodeWorkers::nextFolder(size_t* position, unsigned* threads) {
   for (;;) {
     {
       Lock lock(mutex_);
-      if (nextPosition_ >= folders_.size()) return false;
-      const Folder& folder = folders_[nextPosition_];
-      if (folder.firstFile >= stopIndex_.load()) return false;
+      // Folders past the stop index are not started.
+      while (nextOrder_ < order_.size() &&
+             folders_[order_[nextOrder_]].firstFile >= stopIndex_.load()) {
+        ++nextOrder_;
+      }
+      if (nextOrder_ >= order_.size()) return false;
+      const size_t next = order_[nextOrder_];
+      const Folder& folder = folders_[next];
       const UInt64 bytes = SzAr_GetFolderUnpackSize(&db_.db, folder.index);
       // Most of the archive in one folder: all processors on it.
       unsigned wanted = 1;
       if (processors_ > 1 && (bytes * 2 >= totalBytes_ || folders_.size() == 1)) {
         wanted = processors_;
       }
-      UInt64 need = needs_[nextPosition_];
+      UInt64 need = needs_[next];
       if (wanted > 1 && need > 0) need = wanted * kThreadedBlockNeed > need ? wanted * kThreadedBlockNeed : need;
       if (inUse_ == 0 || inUse_ + need <= budget_) {
         inUse_ += need;
-        needs_[nextPosition_] = need;
-        *position = nextPosition_++;
+        needs_[next] = need;
+        *position = next;
+        ++nextOrder_;
         *threads = wanted;
         return true;
       }

@@ -1,7 +1,9 @@
 // DecodeWorkers: the threads that decode the folders of an open archive
 // and send their bytes, in order per folder, through a ChunkQueue.
 //
-// Folders are handed out in archive order. Several are decoded at once,
+// Folders are handed out in archive order, except that the one with the
+// most bytes goes first so that it does not end the run alone on one
+// processor. Several are decoded at once,
 // one per processor, as long as their dictionaries together stay within
 // the memory budget: the largest folder's need plus kExtraBudget, so that
 // decoding in parallel never needs more than decoding the largest folder
@@ -64,7 +66,8 @@ class DecodeWorkers {
   UInt64 budget_ = 0;
   UInt64 inUse_ = 0;
   UInt64 totalBytes_ = 0;
-  size_t nextPosition_ = 0;
+  std::vector<size_t> order_;  // positions in folders_, in the order handed out
+  size_t nextOrder_ = 0;
   unsigned processors_ = 1;
   unsigned workerCount_ = 0;
   Mutex mutex_;
