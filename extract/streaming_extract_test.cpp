@@ -175,9 +175,12 @@ TEST(StreamingFailureTest, TruncatedPackedDataFailsTheFileBeingWritten) {
 TEST(StreamingFailureTest, NoFileAfterAFailedOneIsPutInPlace) {
   // One folder per file, decoded side by side: later files may be complete
   // before the first one fails its check, and must still not appear; a file
-  // that was there before stays as it was.
+  // that was there before stays as it was. f4, the largest, is decoded
+  // first and must be stopped.
   TempDir dir;
-  for (int i = 0; i < 6; ++i) writeFile(dir / ("src/f" + std::to_string(i)), textOf(700000, i));
+  for (int i = 0; i < 6; ++i) {
+    writeFile(dir / ("src/f" + std::to_string(i)), textOf(i == 4 ? 4000000 : 700000, i));
+  }
   make7z(dir / "a.7z", dir / "src", "-ms=off -m0=LZMA2:d=1m -mhc=off");
   breakEntryCrc(dir / "a.7z", "f0");
   writeFile(dir / "out/f5", "installed before");
