@@ -6,6 +6,7 @@
 
 #include "core/bundle.h"
 #include "core/fs.h"
+#include "core/little_endian.h"
 #include "core/platform.h"
 
 namespace kv {
@@ -24,8 +25,7 @@ bool readFooter(std::FILE* file, int64_t position, BlockDescriptor& block) {
   unsigned char bytes[kFooterSize];
   if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) return false;
   if (std::memcmp(bytes + 4, kFooterMagic, sizeof kFooterMagic) != 0) return false;
-  block.start = static_cast<uint32_t>(bytes[0]) | (static_cast<uint32_t>(bytes[1]) << 8) |
-                (static_cast<uint32_t>(bytes[2]) << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
+  block.start = readLe32(bytes);
   std::memcpy(block.magic, bytes + 4, sizeof block.magic);
   block.end = static_cast<uint32_t>(position);
   return true;

@@ -2,6 +2,8 @@
 // Every field is read only when it lies wholly inside the given bytes.
 #include "core/pe_certificate.h"
 
+#include "core/little_endian.h"
+
 namespace kv {
 namespace {
 
@@ -14,9 +16,7 @@ constexpr uint32_t kSecurityDirectory = 4;
 // The little-endian word at `offset`; false when it is not wholly inside.
 bool readU32(const uint8_t* bytes, size_t size, uint64_t offset, uint32_t& value) {
   if (offset > size || size - offset < 4) return false;
-  const uint8_t* p = bytes + offset;
-  value = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  value = readLe32(bytes + offset);
   return true;
 }
 

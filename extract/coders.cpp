@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/little_endian.h"
 #include "extract/archive.h"
 
 namespace kv {
@@ -9,12 +10,6 @@ namespace kv {
 namespace {
 
 constexpr UInt32 kLzmaMinDictionary = 1 << 12;
-
-// Coder properties are little-endian and not aligned.
-UInt32 readLe32(const Byte* p) {
-  return static_cast<UInt32>(p[0]) | static_cast<UInt32>(p[1]) << 8 |
-         static_cast<UInt32>(p[2]) << 16 | static_cast<UInt32>(p[3]) << 24;
-}
 
 UInt64 lzma2Dictionary(Byte prop) {
   if (prop >= 40) return 0xFFFFFFFFu;

@@ -93,22 +93,22 @@ DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, ChunkQueue&
       stopIndex_(stopIndex),
       released_(0, 0x7FFFFFFF) {
   UInt64 largest = 0;
-  for (const Folder& folder : folders_) {
-    const UInt64 need = folderMemoryNeed(db_, folder.index);
+  size_t longest = 0;
+  UInt64 longestBytes = 0;
+  for (size_t i = 0; i < folders_.size(); ++i) {
+    const UInt64 need = folderMemoryNeed(db_, folders_[i].index);
     needs_.push_back(need);
     if (need > largest) largest = need;
-    totalBytes_ += SzAr_GetFolderUnpackSize(&db_.db, folder.index);
+    const UInt64 bytes = SzAr_GetFolderUnpackSize(&db_.db, folders_[i].index);
+    totalBytes_ += bytes;
+    if (bytes > longestBytes) {
+      longest = i;
+      longestBytes = bytes;
+    }
   }
   budget_ = largest + kExtraBudget;
   // The folder with the most bytes goes first, so that it does not run
   // alone at the end; the others follow in archive order.
-  size_t longest = 0;
-  for (size_t i = 0; i < folders_.size(); ++i) {
-    if (SzAr_GetFolderUnpackSize(&db_.db, folders_[i].index) >
-        SzAr_GetFolderUnpackSize(&db_.db, folders_[longest].index)) {
-      longest = i;
-    }
-  }
   if (!folders_.empty()) order_.push_back(longest);
   for (size_t i = 0; i < folders_.size(); ++i) {
     if (i != longest) order_.push_back(i);

@@ -178,8 +178,11 @@ SRes FolderDecoder::decodeFolder(const CSzArEx& db, UInt32 index, unsigned threa
     // The main stream is nearly all of the work: with a spare processor it
     // is decoded on a thread of its own while this one joins the streams.
     ByteSource* main = coders[2].get();
-    ThreadedSource threaded(main);
-    if (threads > 1 && threaded.start()) main = &threaded;
+    std::unique_ptr<ThreadedSource> threaded;
+    if (threads > 1) {
+      threaded.reset(new ThreadedSource(main));
+      if (threaded->start()) main = threaded.get();
+    }
     Bcj2Source bcj2(main, coders[1].get(), coders[0].get(), &packs_[1], unpackSizes[3]);
     result = pump(&bcj2, &checking);
   } else {
