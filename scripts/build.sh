@@ -25,19 +25,16 @@ cmake_configure build/i386 -DCMAKE_BUILD_TYPE=Release -DKV_LAUNCHER_NAME=setup_l
     -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32
 cmake --build build/i386 -j"$JOBS"
 
-if [ -f "$ROOT/platform/windows/CMakeLists.txt" ]; then
-    echo "== Windows build (setup.exe, setupc.exe)"
-    cmake_configure build/mingw -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" \
-        -DKV_BUILD_TOOLS=OFF -DKV_BUILD_TESTS=OFF
-    cmake --build build/mingw -j"$JOBS"
-fi
+echo "== Windows build (setup.exe, setupc.exe)"
+cmake_configure build/mingw -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-i686.cmake" \
+    -DKV_BUILD_TOOLS=OFF -DKV_BUILD_TESTS=OFF
+cmake --build build/mingw -j"$JOBS"
 
 mkdir -p dist
 install -m 0755 build/native/bin/mkbundle dist/mkbundle
 install -m 0755 build/native/bin/setup_linux64 dist/setup_linux64
 install -m 0755 build/i386/bin/setup_linux dist/setup_linux
-for exe in setup.exe setupc.exe; do
-    if [ -f "build/mingw/bin/$exe" ]; then install -m 0755 "build/mingw/bin/$exe" "dist/$exe"; fi
-done
+install -m 0755 build/mingw/bin/setup.exe dist/setup.exe
+install -m 0755 build/mingw/bin/setupc.exe dist/setupc.exe
 echo "== dist/: $(cd dist && ls | tr '\n' ' ')"

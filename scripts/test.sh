@@ -42,6 +42,9 @@ install_test_deps || die "could not install the test packages"
 install_gui_deps || die "could not install the packages of the gui tests"
 install_windows_deps || die "could not install the packages of the windows tests"
 ./scripts/setup-qemu.sh || die "i386 programs cannot be run on this machine"
+# How this machine runs the i386 launcher and Wine: natively or through
+# qemu-user, and whether argv[0] survives (a fresh machine shows it here).
+I386_STATUS="$(./scripts/setup-qemu.sh --report)"
 
 rm -rf "$RESULTS"
 mkdir -p "$RESULTS"
@@ -137,6 +140,7 @@ run_e2e e2e-windows "windows" xvfb
 # ---- summary -------------------------------------------------------------------
 echo
 echo "== summary ($((SECONDS - START)) s)"
+echo "$I386_STATUS"
 printf '%s\n' "${SUMMARY[@]}"
 if [ ${#FAILED[@]} -ne 0 ]; then
     echo "FAILED: ${FAILED[*]}"

@@ -4,8 +4,8 @@
 # ensure_packages, which only installs what is missing).
 #
 # Adding a group: give its tests a marker (register it in pytest.ini), add
-# an install_<group>_deps function here, and add the group to E2E_GROUPS in
-# scripts/test.sh.
+# an install_<group>_deps function here, call it and add a run_e2e line for
+# the group in scripts/test.sh.
 
 # Unit and end-to-end tests of every group.
 install_test_deps() {

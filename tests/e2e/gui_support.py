@@ -132,18 +132,26 @@ class Desktop:
         done = self._run("xclip", "-o", "-selection", "primary", check=False)
         return done.stdout
 
-    def screenshot(self, wid, name):
-        """Saves the window's picture as artifacts/gui/<name>.png, checks
-        that it is not blank, and returns its path."""
+    def screenshot(self, wid, name, timeout=30):
+        """Saves the window's picture as artifacts/gui/<name>.png once it is
+        painted, and returns its path. A window that is mapped but not yet
+        drawn (a cold 32-bit GTK start under qemu) is photographed again
+        until the deadline; one still blank then fails with AssertionError."""
         ARTIFACTS.mkdir(parents=True, exist_ok=True)
         path = ARTIFACTS / f"{name}.png"
-        # import waits a long time for a window that vanishes meanwhile.
-        self._run("import", "-window", str(wid), str(path), timeout=15)
-        colours = int(self._run("identify", "-format", "%k", str(path)).stdout)
-        spread = float(self._run("convert", str(path), "-colorspace", "Gray",
-                                 "-format", "%[fx:standard_deviation]", "info:").stdout)
-        assert colours > 8 and spread > 0.02, f"{path} looks blank ({colours} colours)"
-        return path
+        deadline = time.monotonic() + timeout
+        while True:
+            # import waits a long time for a window that vanishes meanwhile.
+            self._run("import", "-window", str(wid), str(path), timeout=15)
+            colours = int(self._run("identify", "-format", "%k", str(path)).stdout)
+            spread = float(self._run("convert", str(path), "-colorspace", "Gray",
+                                     "-format", "%[fx:standard_deviation]", "info:").stdout)
+            if colours > 8 and spread > 0.02:
+                return path
+            if time.monotonic() >= deadline:
+                break
+            time.sleep(0.5)
+        raise AssertionError(f"{path} looks blank ({colours} colours) after {timeout} s")
 
     def read_text(self, picture):
         """The text tesseract reads in a screenshot, whitespace folded."""
