@@ -17,8 +17,15 @@ pytestmark = pytest.mark.skipif(not os.access(MKBUNDLE, os.X_OK),
                                 reason=f"mkbundle not built ({MKBUNDLE}); set KV_MKBUNDLE")
 
 
-def run(*args, cwd=None):
-    return subprocess.run([MKBUNDLE, *map(str, args)], capture_output=True, text=True, cwd=cwd)
+VERSION = "2.7.3.271REL03"
+VERSION_ARGS = ["--version", VERSION, "--name", "Korvane Installer",
+                "--id", "com.korvane.p2.installer.ui.product"]
+PLATFORM_DIR = Path("maintenance") / "kvInstaller" / "x86-linux2"
+
+
+def run(*args, cwd=None, env=None):
+    return subprocess.run([MKBUNDLE, *map(str, args)], capture_output=True, text=True, cwd=cwd,
+                          env=env)
 
 
 def unescape(quoted):
@@ -82,9 +89,10 @@ def work(tmp_path):
     shutil.copy("/bin/true", launcher)
     os.chmod(launcher, 0o755)
     inst = tmp_path / "inst"
-    (inst / "maintenance" / "kvInstaller" / "x86-linux2").mkdir(parents=True)
-    (inst / "maintenance" / "kvInstaller" / "x86-linux2" / "kvInstaller").write_bytes(
-        b"#!/bin/sh\necho installer\n")
+    (inst / PLATFORM_DIR).mkdir(parents=True)
+    (inst / PLATFORM_DIR / "kvInstaller").write_bytes(b"#!/bin/sh\necho installer\n")
+    (inst / PLATFORM_DIR / "kvInstaller").chmod(0o755)
+    (inst / PLATFORM_DIR / ".eclipseproduct").write_text(f"name=K\nversion={VERSION}\n")
     (inst / "maintenance" / "kvInstaller" / "configuration").mkdir()
     (inst / "maintenance" / "kvInstaller" / "empty").mkdir()
     (inst / "maintenance" / "kvInstaller" / "configuration" / "config.ini").write_bytes(
@@ -93,8 +101,9 @@ def work(tmp_path):
     (inst / "-dash name.txt").write_bytes(b"dash")
     (inst / "star*name?.txt").write_bytes(b"wild")
     jre = tmp_path / "jre"
-    (jre / "bin").mkdir(parents=True)
-    (jre / "bin" / "java").write_bytes(bytes(range(256)) * 40)
+    (jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "bin").mkdir(parents=True)
+    (jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "COPYRIGHT").write_bytes(b"runtime")
+    (jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "bin" / "java").write_bytes(bytes(range(256)) * 40)
     logo = tmp_path / "logo.png"
     logo.write_bytes(b"\x89PNG\r\n\x1a\n" + b"L" * 37)
     return tmp_path, launcher, inst, jre, logo
@@ -103,8 +112,7 @@ def work(tmp_path):
 def test_bundle_from_directories_lists_back_exactly(work):
     tmp, launcher, inst, jre, logo = work
     out = tmp / "setup_linux"
-    result = run("-o", out, "--launcher", launcher, "--logo", logo, "--version", "2.7.3.271REL03",
-                 "--name", "Korvane Installer", "--id", "com.korvane.p2.installer.ui.product",
+    result = run("-o", out, "--launcher", launcher, "--logo", logo, *VERSION_ARGS,
                  "--installer", inst, "--jre", jre, "--release", "KVINSTALLER_2_7_1_REL03",
                  "--arg", "-silent", "--arg", 'say "hi"\there', "--block", "x:" + str(logo))
     assert result.returncode == 0, result.stderr
@@ -141,7 +149,7 @@ def test_bundle_from_directories_lists_back_exactly(work):
     assert data[logo_block[1]:logo_block[1] + logo_block[2]] == logo.read_bytes().ljust(48, b"\0")
 
     # The archives extract to the source trees, byte for byte, with entries
-    # relative to the directory.
+    # relative to the directory; folders come only as parents of files.
     for index, source in ((2, inst), (3, jre)):
         tag, offset, length, _ = blocks[index]
         archive = tmp / f"{tag}.7z"
@@ -153,7 +161,9 @@ def test_bundle_from_directories_lists_back_exactly(work):
         target = tmp / f"x_{tag}"
         subprocess.run(["7zz", "x", "-bd", "-y", f"-o{target}", archive],
                        capture_output=True, check=True)
-        assert tree(target) == tree(source)
+        files = {k: v for k, v in tree(source).items() if v is not None}
+        assert {k: v for k, v in tree(target).items() if v is not None} == files
+    assert "1 empty folder" in result.stderr
 
 
 def test_default_archive_has_small_blocks_and_dictionary(work):
@@ -167,8 +177,8 @@ def test_default_archive_has_small_blocks_and_dictionary(work):
     for name in ("a.bin", "b.bin"):
         (jre / name).write_bytes(b" ".join(rng.choice(words) for _ in range(900_000)))
     out = tmp / "setup_linux"
-    result = run("-o", out, "--launcher", launcher, "--version", "1.0", "--name", "N", "--id", "I",
-                 "--installer", inst, "--jre", jre)
+    result = run("-o", out, "--launcher", launcher, *VERSION_ARGS, "--installer", inst,
+                 "--jre", jre)
     assert result.returncode == 0, result.stderr
     [(_, offset, length, _)] = [b for b in listing(out) if b[0] == "j"]
     archive = tmp / "j.7z"
@@ -184,12 +194,12 @@ def test_default_archive_has_small_blocks_and_dictionary(work):
 def test_windows_order_and_ready_archives(work):
     tmp, launcher, inst, jre, _ = work
     archive = tmp / "payload.7z"
-    subprocess.run(["7zz", "a", "-bd", "-bso0", archive, str(jre / "bin" / "java")], check=True)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", archive, str(next(jre.rglob("java")))], check=True)
     version = tmp / "version.txt"
     version.write_bytes(b"version=1.0.0.1\nname=N\nid=I\n")
     out = tmp / "setup.exe"
-    result = run("--windows", "-o", out, "--launcher", launcher, "--version-file", version,
-                 "--installer", inst, "--jre", archive, "--release", "R1", "--payload", archive,
+    result = run("--windows", "--unchecked", "-o", out, "--launcher", launcher,
+                 "--version-file", version, "--installer", inst, "--jre", archive, "--release", "R1", "--payload", archive,
                  "--method", "Copy")
     assert result.returncode == 0, result.stderr
     blocks = listing(out)
@@ -213,8 +223,8 @@ def test_signed_pe_lists_up_to_its_certificate_table(tmp_path):
     unsigned = tmp_path / "setup_unsigned.exe"
     unsigned.write_bytes(bytes(image))
     out = tmp_path / "setup.exe"
-    result = run("--windows", "-o", out, "--launcher", unsigned, "--version", "1.2.3.4",
-                 "--release", "REL_9")
+    result = run("--windows", "--unchecked", "-o", out, "--launcher", unsigned,
+                 "--version", "1.2.3.4", "--release", "REL_9")
     assert result.returncode == 0, result.stderr
     data = bytearray(out.read_bytes())
     struct.pack_into("<II", data, opt + 96 + 8 * 4, len(data), 6456)
@@ -276,7 +286,8 @@ def test_bad_inputs_fail_cleanly(work, case):
     elif case == "not a 7z":
         args += ["--jre", logo]
     elif case == "bundled launcher":
-        assert run("-o", tmp / "first", "--launcher", launcher, "--release", "R").returncode == 0
+        assert run("-o", tmp / "first", "--launcher", launcher, "--release", "R",
+                   "--unchecked").returncode == 0
         args[3] = tmp / "first"
     elif case == "unknown option":
         args += ["--frobnicate"]
@@ -296,12 +307,21 @@ def test_output_replaced_only_when_complete(work):
     tmp, launcher, inst, _, _ = work
     out = tmp / "out"
     out.write_bytes(b"previous")
-    result = run("-o", out, "--launcher", launcher, "--installer", tmp / "absent")
+    out.chmod(0o600)
+    result = run("-o", out, "--launcher", launcher, "--installer", tmp / "absent", "--force")
     assert result.returncode != 0
     assert out.read_bytes() == b"previous"
-    result = run("-o", out, "--launcher", launcher, "--installer", inst)
+    # An existing file that is not a bundle is kept unless --force is given.
+    result = run("-o", out, "--launcher", launcher, "--installer", inst, "--unchecked")
+    assert result.returncode == 1 and f"'{out}'" in result.stderr and "--force" in result.stderr
+    assert out.read_bytes() == b"previous" and stat.S_IMODE(out.stat().st_mode) == 0o600
+    result = run("-o", out, "--launcher", launcher, "--installer", inst, "--unchecked", "--force")
     assert result.returncode == 0, result.stderr
     assert [b[0] for b in listing(out)] == ["i"]
+    # A bundle is replaced without --force.
+    result = run("-o", out, "--launcher", launcher, "--release", "R2", "--unchecked")
+    assert result.returncode == 0, result.stderr
+    assert [b[0] for b in listing(out)] == ["r"]
 
 
 def test_help_documents_list_format():
@@ -317,7 +337,7 @@ def test_output_of_4_gib_is_refused_before_writing(work):
         f.truncate(4 << 30)  # sparse: nothing is read before the refusal
     out = tmp / "out"
     before = set(os.listdir(tmp))
-    result = run("-o", out, "--launcher", launcher, "--block", "q:" + str(big))
+    result = run("-o", out, "--launcher", launcher, "--block", "q:" + str(big), "--unchecked")
     assert result.returncode != 0
     assert "4 GiB" in result.stderr
     assert leftovers(tmp, before) == []

@@ -1,0 +1,40 @@
+// Walks a folder that is to become an archive, before anything is
+// compressed: every entry is looked at with lstat (links are never
+// followed), names come out sorted byte-wise, and what the launcher could
+// not reproduce fails at once: a dangling link, a link that leaves the
+// tree, a special file, a name with a line break, an unreadable entry.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mkbundle {
+
+struct TreeEntry {
+  std::string path;  // relative to the folder, "/" between components
+  mode_t mode = 0;   // st_mode (type and permissions)
+  uint64_t size = 0;
+  std::string linkTarget;  // symbolic links only
+};
+
+struct TreeListing {
+  std::vector<TreeEntry> entries;       // files and links, sorted by path
+  std::vector<std::string> emptyFolders;  // sorted
+  uint64_t bytes = 0;
+};
+
+// "" and the listing, or the first problem found, naming the entry.
+std::string walkTree(const std::string& folder, TreeListing& listing);
+
+// Where a link at `linkPath` (relative, "/" separated) pointing to `target`
+// ends up, resolved inside a tree whose links are `links` (path -> target):
+// "" when it leaves the tree (an absolute target, ".." above the top, or a
+// loop), else the resolved relative path ("." for the top itself).
+std::string resolveInside(const std::string& linkPath, const std::string& target,
+                          const std::map<std::string, std::string>& links);
+
+}  // namespace mkbundle
