@@ -1,5 +1,6 @@
 """mkbundle end to end: builds bundles from directories and files, lists them
 back, extracts the archives with 7zz and checks that bad inputs fail cleanly."""
+import hashlib
 import os
 import random
 import shutil
@@ -341,3 +342,260 @@ def test_output_of_4_gib_is_refused_before_writing(work):
     assert result.returncode != 0
     assert "4 GiB" in result.stderr
     assert leftovers(tmp, before) == []
+
+
+def build(tmp, launcher, inst, jre, *extra, out=None, env=None):
+    out = out or tmp / "out"
+    return out, run("-o", out, "--launcher", launcher, *VERSION_ARGS, "--installer", inst,
+                    "--jre", jre, *extra, env=env)
+
+
+def refused(result, out, *phrases):
+    assert result.returncode == 1, result.stderr
+    for phrase in phrases:
+        assert phrase in result.stderr, (phrase, result.stderr)
+    assert not out.exists()
+
+
+@pytest.mark.parametrize("case", ["platform folder given", "no kvInstaller", "mode 644",
+                                  "windows tree", "no .eclipseproduct", "no version line",
+                                  "other version", "version format", "no name and id",
+                                  "nothing but -o", "text logo", "windows launcher kind",
+                                  "logo on windows"])
+def test_broken_layouts_are_refused_before_compressing(work, case):
+    tmp, launcher, inst, jre, logo = work
+    program = inst / PLATFORM_DIR / "kvInstaller"
+    product = inst / PLATFORM_DIR / ".eclipseproduct"
+    pe = tmp / "setup.exe"
+    pe.write_bytes(b"MZ" + bytes(510))
+    args, phrases = None, []
+    if case == "platform folder given":
+        inst, phrases = inst / PLATFORM_DIR, ["'kvInstaller'", "folder that holds 'maintenance'"]
+    elif case == "no kvInstaller":
+        program.unlink()
+        phrases = ["no 'maintenance/kvInstaller/x86-linux2/kvInstaller'"]
+    elif case == "mode 644":
+        program.chmod(0o644)
+        phrases = ["mode 644", "executable"]
+    elif case == "windows tree":
+        (inst / PLATFORM_DIR).rename(inst / "maintenance" / "kvInstaller" / "x86-win32")
+        phrases = ["x86-win32", "Windows launcher"]
+    elif case == "no .eclipseproduct":
+        product.unlink()
+        phrases = [".eclipseproduct", "again on every run"]
+    elif case == "no version line":
+        product.write_text("name=K\n" + " " * 1030 + f"\nversion={VERSION}\n")
+        phrases = ["no 'version=' line"]
+    elif case == "other version":
+        product.write_text("version=2.7.4.271REL03\n")
+        phrases = ["says version '2.7.4.271REL03'", f"'{VERSION}'", "never install"]
+    elif case == "version format":
+        args = ["--version", "2.7", "--name", "N", "--id", "I", "--installer", inst, "--jre", jre]
+        phrases = ["'2.7' is not MAJOR.MINOR.MICRO.QUALIFIER"]
+    elif case == "no name and id":
+        args = ["--version", VERSION, "--installer", inst, "--jre", jre]
+        phrases = ["no 'name=' line", "no 'id=' line"]
+    elif case == "nothing but -o":
+        args = []
+        phrases = ["no version block", "no installer archive", "no Java runtime archive"]
+    elif case == "text logo":
+        text = tmp / "logo.txt"
+        text.write_text("not a picture")
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--logo", text]
+        phrases = [f"logo '{text}': not a PNG"]
+    elif case == "windows launcher kind":
+        launcher, phrases = pe, ["Windows program: add --windows"]
+    elif case == "logo on windows":
+        args = ["--windows", *VERSION_ARGS, "--installer", inst, "--jre", jre, "--logo", logo]
+        launcher, phrases = pe, ["--logo is for the Linux launcher"]
+    out = tmp / "out"
+    if args is None:
+        _, result = build(tmp, launcher, inst, jre)
+    else:
+        result = run("-o", out, "--launcher", launcher, *args)
+    if case == "logo on windows":
+        assert result.returncode == 2 and phrases[0] in result.stderr
+        return
+    refused(result, out, *phrases)
+    assert "archiving" not in result.stderr  # nothing was compressed
+
+
+@pytest.mark.parametrize("case", ["BZip2 method", "Deflate archive", "password", "hidden header",
+                                  "absolute link", "escaping link", "dangling link",
+                                  "link leaving the folder", "fifo"])
+def test_archives_the_launcher_cannot_decode_are_refused(work, case):
+    tmp, launcher, inst, jre, _ = work
+    extra, given = [], None
+    if case == "BZip2 method":
+        extra, phrases = ["--method", "BZip2"], ["--method 'BZip2'"]
+    elif case in ("Deflate archive", "password", "hidden header"):
+        switches = {"Deflate archive": ["-m0=Deflate"], "password": ["-psecret"],
+                    "hidden header": ["-psecret", "-mhe"]}[case]
+        given = tmp / "given.7z"
+        subprocess.run(["7zz", "a", "-bd", "-bso0", *switches, given, "."], cwd=jre, check=True)
+        phrases = {"Deflate archive": ["it uses Deflate"], "password": ["encrypted"],
+                   "hidden header": ["encrypted header"]}[case]
+    elif case in ("absolute link", "escaping link"):
+        os.symlink("/etc/passwd" if case == "absolute link" else "../../../outside",
+                   jre / "maintenance" / "link")
+        given = tmp / "given.7z"
+        subprocess.run(["7zz", "a", "-bd", "-bso0", "-snl", given, "."], cwd=jre, check=True)
+        phrases = ["link 'maintenance/link'", "does not stay inside the install directory"]
+    elif case == "dangling link":
+        os.symlink("missing.zip", jre / "src.zip")
+        phrases = [f"dangling link '{jre}/src.zip' -> 'missing.zip'"]
+    elif case == "link leaving the folder":
+        os.symlink("../inst", jre / "up")
+        phrases = [f"link '{jre}/up' -> '../inst' leaves the folder"]
+    elif case == "fifo":
+        os.mkfifo(jre / "pipe")
+        phrases = [f"'{jre}/pipe' is neither a file"]
+    out, result = build(tmp, launcher, inst, given or jre, *extra)
+    refused(result, out, *phrases)
+    if given is None:  # folders fail before anything is compressed
+        assert "archiving" not in result.stderr
+
+
+def test_warnings_say_what_they_cost_and_build(work):
+    tmp, launcher, inst, _, _ = work
+    jre = tmp / "plain-jre"
+    (jre / "legal" / "java.base").mkdir(parents=True)
+    (jre / "bin").mkdir()
+    (jre / "bin" / "java").write_bytes(b"\x7fELF" + bytes(5000))
+    out, result = build(tmp, launcher, inst, jre)
+    assert result.returncode == 0, result.stderr
+    assert ("no runtime marker 'maintenance/kvInstaller/x86-linux2/jre/1.8.0_40/COPYRIGHT'"
+            in result.stderr and "every installer upgrade extracts the runtime again"
+            in result.stderr)
+    assert f"runtime '{jre}': 1 empty folder(s)" in result.stderr
+    assert out.exists()
+
+
+def block_of(data, tag):
+    [(start, end)] = [(s, e) for t, s, e in footers(data) if t == tag]
+    return start, end
+
+
+def test_verify_passes_a_good_bundle_and_names_a_damaged_file(work):
+    tmp, launcher, inst, jre, logo = work
+    lib = jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "lib"
+    lib.mkdir()
+    rng = random.Random(11)
+    for i in range(4):
+        (lib / f"m{i}.so").write_bytes(bytes(rng.getrandbits(6) for _ in range(300_000)))
+    out, result = build(tmp, launcher, inst, jre, "--logo", logo, "--release", "R1")
+    assert result.returncode == 0, result.stderr
+    good = run("--verify", out)
+    assert good.returncode == 0, good.stdout
+    lines = good.stdout.splitlines()
+    assert [line[0] for line in lines[1:-1]] == ["l", "v", "i", "j", "r"]
+    assert "decoded, CRCs match" in lines[4] and lines[-1].startswith("verdict: OK")
+
+    data = bytearray(out.read_bytes())
+    start, end = block_of(data, "j")
+    data[start + (end - start) * 4 // 5] ^= 0x55
+    bad = tmp / "bad"
+    bad.write_bytes(bytes(data))
+    result = run("--verify", bad)
+    assert result.returncode == 1
+    [problem] = [line for line in result.stdout.splitlines() if line.startswith("problem:")]
+    assert f"block j at {start}" in problem and "/lib/m" in problem, problem
+    assert result.stdout.splitlines()[-1].startswith("verdict: REFUSED")
+
+    # A signed Windows bundle is read up to its certificate table.
+    image = bytearray(512)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<I", image, 0x80 + 24 + 92, 16)
+    unsigned = tmp / "setup_unsigned.exe"
+    unsigned.write_bytes(bytes(image))
+    win = tmp / "win"
+    (win / "maintenance" / "kvInstaller").mkdir(parents=True)
+    (inst / PLATFORM_DIR).rename(win / "maintenance" / "kvInstaller" / "x86-win32")
+    folder = win / "maintenance" / "kvInstaller" / "x86-win32"
+    for name in ("kvInstaller.exe", "kvInstallerc.exe"):
+        (folder / name).write_bytes(b"MZ stand-in")
+    (jre / PLATFORM_DIR).rename(jre / "maintenance" / "kvInstaller" / "x86-win32")
+    setup = tmp / "setup.exe"
+    _, result = build(tmp, unsigned, win, jre, "--windows", out=setup)
+    assert result.returncode == 0, result.stderr
+    data = bytearray(setup.read_bytes())
+    struct.pack_into("<II", data, 0x80 + 24 + 96 + 8 * 4, len(data), 4000)
+    setup.write_bytes(bytes(data) + b"\xcc" * 4000)
+    result = run("--verify", setup)
+    assert result.returncode == 0 and "Windows launcher" in result.stdout, result.stdout
+
+
+def test_list_files_shows_what_each_archive_writes(work):
+    tmp, launcher, inst, jre, _ = work
+    os.symlink("kvInstaller", inst / PLATFORM_DIR / "kvInstaller.link")
+    (inst / "maintenance" / "kvInstaller" / "configuration" / "config.ini").chmod(0o600)
+    out, result = build(tmp, launcher, inst, jre)
+    assert result.returncode == 0, result.stderr
+    listed = run("--list", out, "--files")
+    assert listed.returncode == 0, listed.stderr
+    lines = listed.stdout.splitlines()
+    i_at = [n for n, line in enumerate(lines) if line.startswith("i ")][0]
+    j_at = [n for n, line in enumerate(lines) if line.startswith("j ")][0]
+    entries = {line.split(" ", 4)[4]: line.split(" ", 4)[2:4] for line in lines[i_at + 1:j_at]}
+    assert entries["maintenance/kvInstaller/x86-linux2/kvInstaller"] == ["-rwxr-xr-x", "25"]
+    assert entries["maintenance/kvInstaller/x86-linux2/kvInstaller.link"] == ["lrwxrwxrwx", "11"]
+    assert entries["maintenance/kvInstaller/configuration/config.ini"] == ["-rw-------", "3000"]
+    assert entries["-dash name.txt"] == ["-rw-r--r--", "4"]
+    assert not [name for name in entries if name.endswith(("empty", "configuration"))]
+    assert list(entries) == sorted(entries)
+    assert [line for line in lines[j_at + 1:] if line.endswith("/COPYRIGHT")]
+
+
+def copy_tree(source, target, mtime, reverse):
+    """Copies files and links in sorted or reverse order, all at `mtime`."""
+    for folder, dirs, files in sorted(os.walk(source), reverse=reverse):
+        rel = Path(folder).relative_to(source)
+        (target / rel).mkdir(parents=True, exist_ok=True)
+        for name in sorted(files, reverse=reverse):
+            src, dst = Path(folder) / name, target / rel / name
+            if src.is_symlink():
+                os.symlink(os.readlink(src), dst)
+            else:
+                shutil.copy2(src, dst)
+                os.utime(dst, (mtime, mtime))
+
+
+def test_same_inputs_give_the_same_bytes(work):
+    tmp, launcher, inst, jre, _ = work
+    os.symlink("kvInstaller", inst / PLATFORM_DIR / "kvInstaller.link")
+    digests = {}
+    for epoch in (None, "1700000000"):
+        env = dict(os.environ)
+        env.pop("SOURCE_DATE_EPOCH", None)
+        if epoch:
+            env["SOURCE_DATE_EPOCH"] = epoch
+        for name, mtime, reverse in (("a", 1_000_000_000, False), ("b", 1_600_000_000, True)):
+            copy = tmp / f"{name}-{epoch}"
+            copy_tree(inst, copy / "inst", mtime, reverse)
+            copy_tree(jre, copy / "jre", mtime + 7, not reverse)
+            out, result = build(tmp, launcher, copy / "inst", copy / "jre",
+                                out=copy / "setup", env=env)
+            assert result.returncode == 0, result.stderr
+            digests.setdefault(epoch, set()).add(hashlib.sha256(out.read_bytes()).hexdigest())
+        data = out.read_bytes()
+        start, end = block_of(data, "i")
+        archive = tmp / "i.7z"
+        archive.write_bytes(data[start:end])
+        slt = subprocess.run(["7zz", "l", "-slt", archive], capture_output=True, text=True,
+                             check=True).stdout
+        times = {line for line in slt.splitlines()[1:] if line.startswith("Modified = ")}
+        assert times == ({"Modified = 2023-11-14 22:13:20.0000000"} if epoch else {"Modified = "})
+    assert len(digests[None]) == 1 and len(digests["1700000000"]) == 1, digests
+    assert digests[None] != digests["1700000000"]
+
+
+def test_command_line_names_the_offending_argument(tmp_path):
+    version = run("--version")
+    assert version.returncode == 0 and version.stdout.startswith("mkbundle ")
+    for args, message in ((["--list", "a", "b"], "unexpected argument 'b'"),
+                          (["--list", "a", "--force"], "option --force cannot go with --list"),
+                          (["--files"], "--files goes with --list")):
+        result = run(*args)
+        assert result.returncode == 2 and message in result.stderr, (args, result.stderr)

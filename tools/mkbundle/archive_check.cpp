@@ -84,6 +84,7 @@ class FileCutter final : public kv::ByteSink {
       const uint64_t want = SzArEx_GetFileSize(&db_, index) - done_;
       const size_t piece = want < size ? static_cast<size_t>(want) : size;
       crc_ = CrcUpdate(crc_, data, piece);
+      delivered_ += piece;
       if (keep_[index] && done_ + piece <= kMaxKeptContent)
         items_[index].content.append(reinterpret_cast<const char*>(data), piece);
       done_ += piece;
@@ -96,6 +97,7 @@ class FileCutter final : public kv::ByteSink {
         }
         ++position_;
         open_ = false;
+        done_ = 0;
       }
     }
     return SZ_OK;
@@ -113,6 +115,16 @@ class FileCutter final : public kv::ByteSink {
     return position_ == files_.size();
   }
   bool crcFailure() const { return crcFailure_; }
+
+  // The last file that the next `bytes` unpacked bytes reach into.
+  UInt32 fileReached(uint64_t bytes) const {
+    uint64_t offset = delivered_ - done_;  // where the current file begins
+    for (size_t p = position_; p < files_.size(); ++p) {
+      offset += SzArEx_GetFileSize(&db_, files_[p]);
+      if (offset >= delivered_ + bytes) return files_[p];
+    }
+    return files_.empty() ? 0xFFFFFFFFu : files_.back();
+  }
   bool overrun() const { return overrun_; }
 
  private:
@@ -134,6 +146,7 @@ class FileCutter final : public kv::ByteSink {
   size_t position_ = 0;
   bool open_ = false;
   uint64_t done_ = 0;
+  uint64_t delivered_ = 0;
   UInt32 crc_ = CRC_INIT_VAL;
   bool crcFailure_ = false;
   bool overrun_ = false;
@@ -239,18 +252,27 @@ void decodeAll(kv::Archive& archive, kv::BlockStream& stream, ArchiveInfo& info)
     for (UInt32 f; (f = next.fetch_add(1)) < db.db.NumFolders;) {
       FileCutter cutter(db, folderFiles[f], info.items, keep);
       const SRes result = decoder.decode(db, f, 1, &cutter);
+      // The decoder hands out its bytes in steps: damage found inside a
+      // step lies in the file being cut or in one the step reaches.
       const UInt32 at = cutter.currentFile();
-      const std::string where = "solid block " + std::to_string(f) +
-                                (at < info.items.size() ? ", at " + quoted(info.items[at].path) : "");
+      const UInt32 last = cutter.fileReached(kv::kDecodeStep);
+      std::string where = "solid block " + std::to_string(f);
+      if (at < info.items.size()) where += ", in " + quoted(info.items[at].path);
+      if (last < info.items.size() && last != at)
+        where += " or a later file up to " + quoted(info.items[last].path);
       if (cutter.crcFailure()) {
         failures[f] = "CRC mismatch in " + quoted(info.items[at].path) + " (solid block " +
                       std::to_string(f) + "): the archive is damaged";
       } else if (result == SZ_ERROR_UNSUPPORTED) {
-        failures[f] = where + ": a coder chain the launcher cannot decode";
+        failures[f] = "solid block " + std::to_string(f) +
+                      ": a coder chain the launcher cannot decode";
       } else if (result == SZ_ERROR_MEM) {
-        failures[f] = where + ": out of memory while decoding";
+        failures[f] = "solid block " + std::to_string(f) + ": out of memory while decoding";
       } else if (result != SZ_OK || cutter.overrun() || !cutter.complete()) {
-        failures[f] = "damaged data in " + where + " (decoder error " + std::to_string(result) + ")";
+        failures[f] = "damaged data in " + where + " (" +
+                      (result == SZ_ERROR_INPUT_EOF ? std::string("the block is cut short")
+                                                    : "decoder error " + std::to_string(result)) +
+                      ")";
       }
     }
   };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -68,6 +69,14 @@ std::string checkOutput(const Options& options) {
     return "";
   return "output '" + options.output +
          "' exists and is not a bundle; refusing to replace it (give --force to replace it)";
+}
+
+// The main methods the launcher decodes; 7zz adds only filters it decodes
+// too (branch converters, Delta), and the archives are checked when made.
+bool isDecodableMethod(const std::string& method) {
+  std::string name = method.substr(0, method.find(':'));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "copy" || name == "lzma" || name == "lzma2" || name == "ppmd";
 }
 
 std::string versionText(const Options& options) {
@@ -157,6 +166,10 @@ int buildBundle(const Options& options) {
                                   (kind == LauncherKind::kWindows
                                        ? "Windows program: add --windows"
                                        : "Linux program: drop --windows")});
+
+  if (!isDecodableMethod(options.method))
+    findings.push_back({true, "--method " + quoted(options.method) +
+                                  ": the launcher decodes only Copy, LZMA, LZMA2 and PPMd"});
 
   std::vector<BlockSource> blocks;
   auto addFile = [&](char tag, const std::string& path) {

@@ -191,7 +191,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   if (!runtime) {
     out.push_back({true, "no Java runtime archive (--jre): the launcher cannot start the "
                          "installer where no runtime is installed"});
-  } else if (!marker) {
+  } else if (!marker && runtime->info->problems.empty()) {
     out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
                               " in any archive: every installer upgrade extracts the runtime "
                               "again (" + megabytes(runtime->info->unpackedBytes) + ")"});
