@@ -531,6 +531,8 @@ def test_list_files_shows_what_each_archive_writes(work):
     tmp, launcher, inst, jre, _ = work
     os.symlink("kvInstaller", inst / PLATFORM_DIR / "kvInstaller.link")
     (inst / "maintenance" / "kvInstaller" / "configuration" / "config.ini").chmod(0o600)
+    for odd in (" lead space", 'say "hi" ', "größe €"):
+        (inst / odd).write_text("odd")
     out, result = build(tmp, launcher, inst, jre)
     assert result.returncode == 0, result.stderr
     listed = run("--list", out, "--files")
@@ -543,6 +545,8 @@ def test_list_files_shows_what_each_archive_writes(work):
     assert entries["maintenance/kvInstaller/x86-linux2/kvInstaller.link"] == ["lrwxrwxrwx", "11"]
     assert entries["maintenance/kvInstaller/configuration/config.ini"] == ["-rw-------", "3000"]
     assert entries["-dash name.txt"] == ["-rw-r--r--", "4"]
+    for odd in (" lead space", 'say "hi" ', "größe €"):
+        assert entries[odd] == ["-rw-r--r--", "3"]
     assert not [name for name in entries if name.endswith(("empty", "configuration"))]
     assert list(entries) == sorted(entries)
     assert [line for line in lines[j_at + 1:] if line.endswith("/COPYRIGHT")]

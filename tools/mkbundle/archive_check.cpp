@@ -247,11 +247,15 @@ void decodeAll(kv::Archive& archive, kv::BlockStream& stream, ArchiveInfo& info)
   kv::ArchiveInput input(stream.seekStream());
   std::vector<std::string> failures(db.db.NumFolders);
   std::atomic<UInt32> next(0);
+  const unsigned processors = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+  // Few large blocks: each gets several threads (multi-block LZMA2, BCJ2).
+  const unsigned threadsPerFolder =
+      db.db.NumFolders == 0 ? 1 : std::max(1u, processors / db.db.NumFolders);
   auto work = [&]() {
     kv::FolderDecoder decoder(input);
     for (UInt32 f; (f = next.fetch_add(1)) < db.db.NumFolders;) {
       FileCutter cutter(db, folderFiles[f], info.items, keep);
-      const SRes result = decoder.decode(db, f, 1, &cutter);
+      const SRes result = decoder.decode(db, f, threadsPerFolder, &cutter);
       // The decoder hands out its bytes in steps: damage found inside a
       // step lies in the file being cut or in one the step reaches.
       const UInt32 at = cutter.currentFile();
@@ -276,8 +280,7 @@ void decodeAll(kv::Archive& archive, kv::BlockStream& stream, ArchiveInfo& info)
       }
     }
   };
-  unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
-  if (threads > db.db.NumFolders) threads = db.db.NumFolders;
+  const unsigned threads = std::min(processors, db.db.NumFolders);
   std::vector<std::thread> pool;
   for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
   if (threads > 0) work();

@@ -145,8 +145,9 @@ std::string ArchiveFolder::archiveDirectory(const std::string& directory,
   {
     kv::FilePtr list = kv::openFile(listPath, "wb");
     bool written = list != nullptr;
+    // 7zz trims each line and takes off one pair of quotes around it.
     for (const TreeEntry& entry : listing.entries)
-      written = written && std::fprintf(list.get(), "%s\n", entry.path.c_str()) > 0;
+      written = written && std::fprintf(list.get(), "\"%s\"\n", entry.path.c_str()) > 0;
     if (!written || std::fflush(list.get()) != 0)
       return "cannot write '" + listPath + "': " + std::strerror(errno);
   }

@@ -44,11 +44,11 @@ uint64_t getLe(const std::vector<unsigned char>& bytes, size_t at, int size) {
 
 bool sourceDateEpoch(uint64_t& seconds, std::string& error) {
   const char* text = std::getenv("SOURCE_DATE_EPOCH");
-  if (!text) return false;
+  if (!text || !*text) return false;
   char* end = nullptr;
   errno = 0;
   seconds = std::strtoull(text, &end, 10);
-  if (!*text || *end || errno != 0 || text[0] == '-' || seconds > 0xFFFFFFFFFull)
+  if (*end || errno != 0 || text[0] == '-' || seconds > 0xFFFFFFFFFull)
     error = std::string("SOURCE_DATE_EPOCH '") + text + "' is not a number of seconds";
   return true;
 }

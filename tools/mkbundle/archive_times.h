@@ -12,7 +12,7 @@ namespace mkbundle {
 // "" or the error. `entries` is the number of entries 7zz stored.
 std::string setArchiveTimes(const std::string& archivePath, size_t entries, uint64_t epochSeconds);
 
-// SOURCE_DATE_EPOCH: false when unset; `error` when set but not a number.
+// SOURCE_DATE_EPOCH: false when unset or empty; `error` when not a number.
 bool sourceDateEpoch(uint64_t& seconds, std::string& error);
 
 }  // namespace mkbundle

@@ -122,8 +122,16 @@ int listBundle(const std::string& path, bool files, std::FILE* out) {
     ArchiveInfo info;
     readArchive(file.get(), block.start, block.end, info);
     for (const ArchiveItem& item : info.items) {
+      // Names are UTF-8 from the archive: only control characters and "\"
+      // are escaped, so that each entry stays on its line.
       std::string name;
-      escapeInto(name, item.path);
+      for (unsigned char c : item.path) {
+        if (c == '\\' || c < 0x20 || c == 0x7F) {
+          escapeInto(name, std::string(1, static_cast<char>(c)));
+        } else {
+          name += static_cast<char>(c);
+        }
+      }
       std::fprintf(out, "  %s %llu %s\n", modeText(item).c_str(),
                    static_cast<unsigned long long>(item.size), name.c_str());
     }

@@ -57,6 +57,41 @@ bool resolveInto(std::vector<std::string>& stack, const std::string& target,
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
+// Well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    uint32_t value = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      value = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      value = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      value = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      value = (value << 6) | (next & 0x3F);
+    }
+    static const uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (value < kSmallest[extra] || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000))
+      return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
 class Walker {
  public:
   Walker(const std::string& top, TreeListing& listing) : top_(top), listing_(listing) {}
@@ -102,6 +137,8 @@ class Walker {
     const std::string full = top_ + "/" + path;
     if (path.find_first_of("\n\r") != std::string::npos)
       return "the name of " + quoted(full) + " holds a line break; 7zz cannot list it";
+    if (!isUtf8(path))
+      return "the name of " + quoted(full) + " is not UTF-8; archives store names as Unicode";
     struct stat st;
     if (::lstat(full.c_str(), &st) != 0) return "cannot read " + quoted(full) + ": " + std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return walk(path);
