@@ -361,7 +361,7 @@ def refused(result, out, *phrases):
                                   "windows tree", "no .eclipseproduct", "no version line",
                                   "other version", "version format", "no name and id",
                                   "nothing but -o", "text logo", "windows launcher kind",
-                                  "logo on windows"])
+                                  "logo on windows", "raw v block", "output inside a tree"])
 def test_broken_layouts_are_refused_before_compressing(work, case):
     tmp, launcher, inst, jre, logo = work
     program = inst / PLATFORM_DIR / "kvInstaller"
@@ -408,7 +408,14 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
     elif case == "logo on windows":
         args = ["--windows", *VERSION_ARGS, "--installer", inst, "--jre", jre, "--logo", logo]
         launcher, phrases = pe, ["--logo is for the Linux launcher"]
+    elif case == "raw v block":
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--block", f"v:{logo}"]
+        phrases = ["the launcher reads 'v' blocks"]
     out = tmp / "out"
+    if case == "output inside a tree":
+        out = jre / "setup"
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre]
+        phrases = [f"output '{out}' lies inside the runtime '{jre}'"]
     if args is None:
         _, result = build(tmp, launcher, inst, jre)
     else:

@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -105,8 +106,29 @@ struct ArchiveSource {
   std::string label() const { return role + " " + quoted(path); }
 };
 
-std::string readSource(ArchiveSource& source) {
+std::string realPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::string();
+  std::string result(resolved);
+  ::free(resolved);
+  return result;
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string readSource(ArchiveSource& source, const std::string& output,
+                       std::vector<Finding>& findings) {
   if (kv::fs::isDirectory(source.path)) {
+    // An output inside the folder would be archived into the next build.
+    const std::string folder = realPath(source.path);
+    const std::string outputFolder = realPath(folderOf(output));
+    if (!folder.empty() && (outputFolder == folder || outputFolder.rfind(folder + "/", 0) == 0))
+      findings.push_back({true, "output " + quoted(output) + " lies inside the " +
+                                    source.label() + "; the next build would archive it"});
     source.isFolder = true;
     std::string error = walkTree(source.path, source.listing);
     if (!error.empty()) return source.label() + ": " + error;
@@ -167,6 +189,14 @@ int buildBundle(const Options& options) {
                                        ? "Windows program: add --windows"
                                        : "Linux program: drop --windows")});
 
+  // Raw blocks of a kind the launcher reads would escape the checks: a later
+  // 'v' block, for one, is the version the launcher compares.
+  for (const ExtraBlock& extra : options.extras) {
+    if (std::strchr("lvijrap", extra.tag))
+      findings.push_back({true, "--block " + std::string(1, extra.tag) + ":" + extra.path +
+                                    ": the launcher reads '" + std::string(1, extra.tag) +
+                                    "' blocks; give them with their own options"});
+  }
   if (!isDecodableMethod(options.method))
     findings.push_back({true, "--method " + quoted(options.method) +
                                   ": the launcher decodes only Copy, LZMA, LZMA2 and PPMd"});
@@ -209,7 +239,7 @@ int buildBundle(const Options& options) {
     source.role = archive.first == kv::kTagInstaller ? "installer"
                   : archive.first == kv::kTagJre     ? "runtime"
                                                      : "payload";
-    if ((error = readSource(source)).size()) return fail(error);
+    if ((error = readSource(source, options.output, findings)).size()) return fail(error);
   }
   const std::vector<Finding> early =
       checkBundle(contentOf(options, version, hasVersion, logoHead, sources));

@@ -1,6 +1,7 @@
 // Applies the launcher's expectations to the blocks of one bundle.
 #include "tools/mkbundle/bundle_rules.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -25,10 +26,24 @@ std::string megabytes(uint64_t bytes) {
   return text;
 }
 
-const ArchiveItem* findItem(const BundleArchive& archive, const std::string& path) {
+bool samePath(const std::string& a, const std::string& b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(a[i]))) : a[i];
+    const char y = ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(b[i]))) : b[i];
+    if (x != y && !(ignoreCase && (x == '\\' || x == '/') && (y == '\\' || y == '/'))) return false;
+  }
+  return true;
+}
+
+// The last entry of that path (a later one overwrites an earlier one); on
+// Windows names differ only in case or separators.
+const ArchiveItem* findItem(const BundleArchive& archive, const std::string& path,
+                            const kv::HostRules& host) {
+  const ArchiveItem* found = nullptr;
   for (const ArchiveItem& item : archive.info->items)
-    if (item.path == path) return &item;
-  return nullptr;
+    if (samePath(item.path, path, host.caseInsensitiveFileNames)) found = &item;
+  return found;
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
@@ -65,9 +80,12 @@ void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
   text = text.substr(0, text.find('\0'));
   const std::string label = bundle.versionLabel + ": ";
   for (const char* key : {"version", "name", "id"}) {
-    if (!kv::getProperty(text, key))
+    const std::optional<std::string> value = kv::getProperty(text, key);
+    if (!value)
       out.push_back({true, label + "no '" + key + "=' line; the version block needs version=, "
                              "name= and id="});
+    else if (value->find_first_not_of(" \t\r") == std::string::npos)
+      out.push_back({true, label + "'" + key + "=' is empty"});
   }
   const std::optional<std::string> value = kv::getProperty(text, "version");
   if (!value) return;
@@ -89,7 +107,7 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
   if (host.hasConsoleTwin) programs.push_back("kvInstallerc.exe");  // started in console mode
   for (const std::string& name : programs) {
     const std::string path = folder + "/" + name;
-    const ArchiveItem* program = findItem(archive, path);
+    const ArchiveItem* program = findItem(archive, path, host);
     if (!program) {
       out.push_back({true, label + "no " + quoted(path) + ", the program the launcher starts" +
                                hintFor(archive, host)});
@@ -104,7 +122,7 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
     }
   }
   const std::string productPath = folder + "/.eclipseproduct";
-  const ArchiveItem* product = findItem(archive, productPath);
+  const ArchiveItem* product = findItem(archive, productPath, host);
   const std::string cost = ": the launcher would extract the installer again on every run";
   if (!product || product->isDirectory) {
     out.push_back({true, label + "no " + quoted(productPath) + cost});
@@ -173,7 +191,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
     if (archive.tag == kv::kTagJre && !runtime) runtime = &archive;
     for (const std::string& problem : archive.info->problems)
       out.push_back({true, archive.label + ": " + problem});
-    if (findItem(archive, runtimeMarker(host))) marker = true;
+    if (findItem(archive, runtimeMarker(host), host)) marker = true;
     if (archive.info->emptyFolders > 0)
       out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
                                 " empty folder(s); the launcher creates folders only as parents "
