@@ -303,7 +303,10 @@ void checkArchive(std::FILE* file, uint32_t start, uint32_t end, ArchiveInfo& in
   kv::BlockStream stream(file, start, end);
   kv::Archive archive;
   if (!readHeader(archive, stream, info)) return;
-  if (info.problems.empty()) decodeAll(archive, stream, info);
+  if (info.problems.empty()) {
+    decodeAll(archive, stream, info);
+    info.contentsKnown = true;
+  }
   checkEntries(info);
 }
 

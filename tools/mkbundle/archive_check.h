@@ -29,6 +29,7 @@ struct ArchiveInfo {
   std::string methods;             // e.g. "LZMA2 BCJ", in first-seen order
   uint64_t unpackedBytes = 0;
   size_t emptyFolders = 0;         // directory entries with nothing below
+  bool contentsKnown = false;      // `content` of the items was read
   std::vector<std::string> problems;
 };
 

@@ -200,7 +200,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   if (!installer) {
     out.push_back({true, "no installer archive (--installer): the launcher would have nothing "
                          "to start"});
-  } else if (installer->info->problems.empty()) {
+  } else if (installer->info->contentsKnown) {
     std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
     const std::string blockVersion =
         kv::getProperty(text.substr(0, text.find('\0')), "version").value_or("");
@@ -209,7 +209,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   if (!runtime) {
     out.push_back({true, "no Java runtime archive (--jre): the launcher cannot start the "
                          "installer where no runtime is installed"});
-  } else if (!marker && runtime->info->problems.empty()) {
+  } else if (!marker && !runtime->info->items.empty()) {
     out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
                               " in any archive: every installer upgrade extracts the runtime "
                               "again (" + megabytes(runtime->info->unpackedBytes) + ")"});

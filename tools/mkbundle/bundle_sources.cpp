@@ -48,6 +48,8 @@ ArchiveInfo infoFromTree(const std::string& folder, const TreeListing& listing) 
     }
     info.items.push_back(item);
   }
+  info.problems = listing.problems;
+  info.contentsKnown = true;
   info.unpackedBytes = listing.bytes;
   info.emptyFolders = listing.emptyFolders.size();
   return info;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace mkbundle {
 namespace {
@@ -119,17 +120,18 @@ class Walker {
     return "";
   }
 
-  std::string checkLinks() {
+  void checkLinks() {
     std::map<std::string, std::string> links;
     for (const TreeEntry& entry : listing_.entries)
       if (S_ISLNK(entry.mode)) links[entry.path] = entry.linkTarget;
     for (const auto& link : links) {
-      if (resolveInside(link.first, link.second, links).empty())
-        return "link " + quoted(top_ + "/" + link.first) + " -> " + quoted(link.second) +
-               " leaves the folder; the launcher refuses links that do not stay inside the "
-               "install directory (replace it by the file, or by a relative link inside)";
+      if (dangling_.count(link.first) == 0 &&
+          resolveInside(link.first, link.second, links).empty())
+        listing_.problems.push_back(
+            "link " + quoted(top_ + "/" + link.first) + " -> " + quoted(link.second) +
+            " leaves the folder; the launcher refuses links that do not stay inside the "
+            "install directory (replace it by the file, or by a relative link inside)");
     }
-    return "";
   }
 
  private:
@@ -152,9 +154,12 @@ class Walker {
       if (length < 0) return "cannot read link " + quoted(full) + ": " + std::strerror(errno);
       target.resize(static_cast<size_t>(length));
       struct stat pointed;
-      if (::stat(full.c_str(), &pointed) != 0)
-        return "dangling link " + quoted(full) + " -> " + quoted(target) +
-               ": it points to nothing; remove it or make it point inside the folder";
+      if (::stat(full.c_str(), &pointed) != 0) {
+        listing_.problems.push_back("dangling link " + quoted(full) + " -> " + quoted(target) +
+                                    ": it points to nothing; remove it or make it point "
+                                    "inside the folder");
+        dangling_.insert(path);
+      }
       entry.linkTarget = target;
     } else if (S_ISREG(st.st_mode)) {
       if (::access(full.c_str(), R_OK) != 0)
@@ -170,6 +175,7 @@ class Walker {
 
   const std::string top_;
   TreeListing& listing_;
+  std::set<std::string> dangling_;
 };
 
 }  // namespace
@@ -189,7 +195,7 @@ std::string walkTree(const std::string& folder, TreeListing& listing) {
   listing = TreeListing();
   Walker walker(folder, listing);
   std::string error = walker.walk("");
-  if (error.empty()) error = walker.checkLinks();
+  if (error.empty()) walker.checkLinks();
   return error;
 }
 

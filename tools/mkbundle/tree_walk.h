@@ -1,8 +1,9 @@
 // Walks a folder that is to become an archive, before anything is
 // compressed: every entry is looked at with lstat (links are never
-// followed), names come out sorted byte-wise, and what the launcher could
-// not reproduce fails at once: a dangling link, a link that leaves the
-// tree, a special file, a name with a line break, an unreadable entry.
+// followed) and names come out sorted byte-wise. What cannot be archived
+// fails the walk: a special file, a name with a line break or not in UTF-8,
+// an unreadable entry. What the launcher could not reproduce is listed as a
+// problem: a dangling link, a link that leaves the tree.
 #pragma once
 
 #include <sys/types.h>
@@ -24,10 +25,11 @@ struct TreeEntry {
 struct TreeListing {
   std::vector<TreeEntry> entries;       // files and links, sorted by path
   std::vector<std::string> emptyFolders;  // sorted
+  std::vector<std::string> problems;
   uint64_t bytes = 0;
 };
 
-// "" and the listing, or the first problem found, naming the entry.
+// "" and the listing, or the error that ended the walk, naming the entry.
 std::string walkTree(const std::string& folder, TreeListing& listing);
 
 // Where a link at `linkPath` (relative, "/" separated) pointing to `target`
