@@ -361,7 +361,8 @@ def refused(result, out, *phrases):
                                   "windows tree", "no .eclipseproduct", "no version line",
                                   "other version", "version format", "no name and id",
                                   "nothing but -o", "text logo", "windows launcher kind",
-                                  "logo on windows", "raw v block", "output inside a tree"])
+                                  "logo on windows", "raw v block", "output inside a tree",
+                                  "lock file"])
 def test_broken_layouts_are_refused_before_compressing(work, case):
     tmp, launcher, inst, jre, logo = work
     program = inst / PLATFORM_DIR / "kvInstaller"
@@ -408,6 +409,9 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
     elif case == "logo on windows":
         args = ["--windows", *VERSION_ARGS, "--installer", inst, "--jre", jre, "--logo", logo]
         launcher, phrases = pe, ["--logo is for the Linux launcher"]
+    elif case == "lock file":
+        (inst / ".installerLock").write_text("")
+        phrases = ["lock file '.installerLock'; every run would extract again"]
     elif case == "raw v block":
         args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--block", f"v:{logo}"]
         phrases = ["the launcher reads 'v' blocks"]

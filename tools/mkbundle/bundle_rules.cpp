@@ -192,6 +192,12 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
     for (const std::string& problem : archive.info->problems)
       out.push_back({true, archive.label + ": " + problem});
     if (findItem(archive, runtimeMarker(host), host)) marker = true;
+    // A lock file in an archive would be left in place by every extraction.
+    for (const char* lock : {".installerLock", ".jreLock"}) {
+      if (findItem(archive, lock, host))
+        out.push_back({true, archive.label + ": holds the lock file '" + lock +
+                                 "'; every run would extract again"});
+    }
     if (archive.info->emptyFolders > 0)
       out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
                                 " empty folder(s); the launcher creates folders only as parents "
