@@ -247,7 +247,8 @@ void decodeAll(kv::Archive& archive, kv::BlockStream& stream, ArchiveInfo& info)
   kv::ArchiveInput input(stream.seekStream());
   std::vector<std::string> failures(db.db.NumFolders);
   std::atomic<UInt32> next(0);
-  const unsigned processors = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+  // At most four blocks at once: each holds its dictionary.
+  const unsigned processors = std::max(1u, std::min(std::thread::hardware_concurrency(), 4u));
   // Few large blocks: each gets several threads (multi-block LZMA2, BCJ2).
   const unsigned threadsPerFolder =
       db.db.NumFolders == 0 ? 1 : std::max(1u, processors / db.db.NumFolders);
