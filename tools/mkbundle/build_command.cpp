@@ -56,9 +56,18 @@ std::string checkLauncher(std::FILE* launcher, const std::string& path, uint64_t
   return "";
 }
 
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 // -o may replace a bundle (its last footer, or the one before a signature);
 // anything else only with --force, so that a mistyped -o loses nothing.
 std::string checkOutput(const Options& options) {
+  const std::string folder = folderOf(options.output);
+  if (::access(folder.c_str(), W_OK) != 0)
+    return "cannot write into the folder of '" + options.output + "': " + std::strerror(errno);
   struct stat st;
   if (::stat(options.output.c_str(), &st) != 0) return "";
   if (S_ISDIR(st.st_mode)) return "output '" + options.output + "' is a folder";
@@ -114,11 +123,6 @@ std::string realPath(const std::string& path) {
   return result;
 }
 
-std::string folderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string readSource(ArchiveSource& source, const std::string& output,
                        std::vector<Finding>& findings) {
