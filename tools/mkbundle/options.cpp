@@ -8,7 +8,7 @@ namespace {
 
 const char kUsage[] =
     "usage: mkbundle -o OUT --launcher FILE [--logo PNG]\n"
-    "                [--version-file FILE | --version X.Y.Z.Q [--name N] [--id I]]\n"
+    "                [--version-file FILE | --version X.Y.Z.Q --name N --id I]\n"
     "                [--installer DIR|FILE.7z] [--jre DIR|FILE.7z] [--payload DIR|FILE.7z]\n"
     "                [--release ID]... [--arg TEXT]... [--block TAG:FILE]...\n"
     "                [--method M] [--windows] [--force] [--unchecked]\n"
