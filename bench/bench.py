@@ -179,13 +179,15 @@ def main():
             bundle.unlink()
         if archive.exists() and not bundle.exists():
             run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher),
-                 "--version", VERSION, "--installer", str(installer), "--jre", str(archive)],
+                 "--version", VERSION, "--name", "Bench", "--id", "bench",
+                 "--installer", str(installer), "--jre", str(archive)],
                 stdout=subprocess.DEVNULL)
         if not archive.exists() or not bundle.exists():
             print("archiving %s..." % kind, flush=True)
             if switches is None:
                 run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher),
-                     "--version", VERSION, "--installer", str(installer), "--jre", str(tree)],
+                     "--version", VERSION, "--name", "Bench", "--id", "bench",
+                     "--installer", str(installer), "--jre", str(tree)],
                     stdout=subprocess.DEVNULL)
                 offset, length = jre_block(bundle, mkbundle)
                 with open(bundle, "rb") as f:
@@ -199,7 +201,8 @@ def main():
                     cwd=str(tree))
                 tmp.rename(archive)
                 run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher),
-                     "--version", VERSION, "--installer", str(installer), "--jre", str(archive)],
+                     "--version", VERSION, "--name", "Bench", "--id", "bench",
+                     "--installer", str(installer), "--jre", str(archive)],
                     stdout=subprocess.DEVNULL)
             bundle.chmod(0o755)
         archives[kind] = (archive, bundle)
@@ -212,7 +215,8 @@ def main():
             payload_mod.subset(str(tree), str(sub), mib * 1024 * 1024)
             bundle = work / ("subset-%d.bundle" % mib)
             run([str(mkbundle), "-o", str(bundle), "--launcher", str(launcher), "--version",
-                 VERSION, "--installer", str(installer), "--jre", str(sub)],
+                 VERSION, "--name", "Bench", "--id", "bench", "--installer", str(installer),
+                 "--jre", str(sub)],
                 stdout=subprocess.DEVNULL)
             offset, length = jre_block(bundle, mkbundle)
             with open(bundle, "rb") as f:

@@ -159,16 +159,21 @@ def list_blocks(path):
 
 
 def mkbundle(out, launcher, installer=None, jre=None, payload=None, version=None,
-             version_file=None, releases=(), args=(), logo=None, extra_blocks=()):
+             version_file=None, releases=(), args=(), logo=None, extra_blocks=(),
+             checked=False):
     """Builds a bundle with dist/mkbundle and returns its path (mode 0755).
     `version` makes the `v` block from a version text (with the product's
     name and id), `version_file` from a file's bytes; installer, jre and
     payload are folders or .7z files; `extra_blocks` are (tag, data) pairs
-    appended raw after mkbundle's blocks (see append_block)."""
+    appended raw after mkbundle's blocks (see append_block). Launcher tests
+    build bundles that are incomplete on purpose, so mkbundle's refusals
+    are only warnings unless `checked`."""
     out = Path(out)
     cmd = [str(dist_dir() / "mkbundle"), "-o", str(out), "--launcher", str(launcher)]
+    if not checked:
+        cmd += ["--unchecked"]
     if version is not None:
-        cmd += ["--version", version]
+        cmd += ["--version", version, "--name", PRODUCT_NAME, "--id", PRODUCT_ID]
     if logo is not None:
         cmd += ["--logo", str(logo)]
     if version_file is not None:

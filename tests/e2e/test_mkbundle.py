@@ -1,5 +1,6 @@
 """mkbundle end to end: builds bundles from directories and files, lists them
 back, extracts the archives with 7zz and checks that bad inputs fail cleanly."""
+import hashlib
 import os
 import random
 import shutil
@@ -17,8 +18,15 @@ pytestmark = pytest.mark.skipif(not os.access(MKBUNDLE, os.X_OK),
                                 reason=f"mkbundle not built ({MKBUNDLE}); set KV_MKBUNDLE")
 
 
-def run(*args, cwd=None):
-    return subprocess.run([MKBUNDLE, *map(str, args)], capture_output=True, text=True, cwd=cwd)
+VERSION = "2.7.3.271REL03"
+VERSION_ARGS = ["--version", VERSION, "--name", "Korvane Installer",
+                "--id", "com.korvane.p2.installer.ui.product"]
+PLATFORM_DIR = Path("maintenance") / "kvInstaller" / "x86-linux2"
+
+
+def run(*args, cwd=None, env=None):
+    return subprocess.run([MKBUNDLE, *map(str, args)], capture_output=True, text=True, cwd=cwd,
+                          env=env)
 
 
 def unescape(quoted):
@@ -82,9 +90,10 @@ def work(tmp_path):
     shutil.copy("/bin/true", launcher)
     os.chmod(launcher, 0o755)
     inst = tmp_path / "inst"
-    (inst / "maintenance" / "kvInstaller" / "x86-linux2").mkdir(parents=True)
-    (inst / "maintenance" / "kvInstaller" / "x86-linux2" / "kvInstaller").write_bytes(
-        b"#!/bin/sh\necho installer\n")
+    (inst / PLATFORM_DIR).mkdir(parents=True)
+    (inst / PLATFORM_DIR / "kvInstaller").write_bytes(b"#!/bin/sh\necho installer\n")
+    (inst / PLATFORM_DIR / "kvInstaller").chmod(0o755)
+    (inst / PLATFORM_DIR / ".eclipseproduct").write_text(f"name=K\nversion={VERSION}\n")
     (inst / "maintenance" / "kvInstaller" / "configuration").mkdir()
     (inst / "maintenance" / "kvInstaller" / "empty").mkdir()
     (inst / "maintenance" / "kvInstaller" / "configuration" / "config.ini").write_bytes(
@@ -93,8 +102,9 @@ def work(tmp_path):
     (inst / "-dash name.txt").write_bytes(b"dash")
     (inst / "star*name?.txt").write_bytes(b"wild")
     jre = tmp_path / "jre"
-    (jre / "bin").mkdir(parents=True)
-    (jre / "bin" / "java").write_bytes(bytes(range(256)) * 40)
+    (jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "bin").mkdir(parents=True)
+    (jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "COPYRIGHT").write_bytes(b"runtime")
+    (jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "bin" / "java").write_bytes(bytes(range(256)) * 40)
     logo = tmp_path / "logo.png"
     logo.write_bytes(b"\x89PNG\r\n\x1a\n" + b"L" * 37)
     return tmp_path, launcher, inst, jre, logo
@@ -103,8 +113,7 @@ def work(tmp_path):
 def test_bundle_from_directories_lists_back_exactly(work):
     tmp, launcher, inst, jre, logo = work
     out = tmp / "setup_linux"
-    result = run("-o", out, "--launcher", launcher, "--logo", logo, "--version", "2.7.3.271REL03",
-                 "--name", "Korvane Installer", "--id", "com.korvane.p2.installer.ui.product",
+    result = run("-o", out, "--launcher", launcher, "--logo", logo, *VERSION_ARGS,
                  "--installer", inst, "--jre", jre, "--release", "KVINSTALLER_2_7_1_REL03",
                  "--arg", "-silent", "--arg", 'say "hi"\there', "--block", "x:" + str(logo))
     assert result.returncode == 0, result.stderr
@@ -141,7 +150,7 @@ def test_bundle_from_directories_lists_back_exactly(work):
     assert data[logo_block[1]:logo_block[1] + logo_block[2]] == logo.read_bytes().ljust(48, b"\0")
 
     # The archives extract to the source trees, byte for byte, with entries
-    # relative to the directory.
+    # relative to the directory; folders come only as parents of files.
     for index, source in ((2, inst), (3, jre)):
         tag, offset, length, _ = blocks[index]
         archive = tmp / f"{tag}.7z"
@@ -153,7 +162,9 @@ def test_bundle_from_directories_lists_back_exactly(work):
         target = tmp / f"x_{tag}"
         subprocess.run(["7zz", "x", "-bd", "-y", f"-o{target}", archive],
                        capture_output=True, check=True)
-        assert tree(target) == tree(source)
+        files = {k: v for k, v in tree(source).items() if v is not None}
+        assert {k: v for k, v in tree(target).items() if v is not None} == files
+    assert "1 empty folder" in result.stderr
 
 
 def test_default_archive_has_small_blocks_and_dictionary(work):
@@ -167,8 +178,8 @@ def test_default_archive_has_small_blocks_and_dictionary(work):
     for name in ("a.bin", "b.bin"):
         (jre / name).write_bytes(b" ".join(rng.choice(words) for _ in range(900_000)))
     out = tmp / "setup_linux"
-    result = run("-o", out, "--launcher", launcher, "--version", "1.0", "--name", "N", "--id", "I",
-                 "--installer", inst, "--jre", jre)
+    result = run("-o", out, "--launcher", launcher, *VERSION_ARGS, "--installer", inst,
+                 "--jre", jre)
     assert result.returncode == 0, result.stderr
     [(_, offset, length, _)] = [b for b in listing(out) if b[0] == "j"]
     archive = tmp / "j.7z"
@@ -184,12 +195,12 @@ def test_default_archive_has_small_blocks_and_dictionary(work):
 def test_windows_order_and_ready_archives(work):
     tmp, launcher, inst, jre, _ = work
     archive = tmp / "payload.7z"
-    subprocess.run(["7zz", "a", "-bd", "-bso0", archive, str(jre / "bin" / "java")], check=True)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", archive, str(next(jre.rglob("java")))], check=True)
     version = tmp / "version.txt"
     version.write_bytes(b"version=1.0.0.1\nname=N\nid=I\n")
     out = tmp / "setup.exe"
-    result = run("--windows", "-o", out, "--launcher", launcher, "--version-file", version,
-                 "--installer", inst, "--jre", archive, "--release", "R1", "--payload", archive,
+    result = run("--windows", "--unchecked", "-o", out, "--launcher", launcher,
+                 "--version-file", version, "--installer", inst, "--jre", archive, "--release", "R1", "--payload", archive,
                  "--method", "Copy")
     assert result.returncode == 0, result.stderr
     blocks = listing(out)
@@ -213,8 +224,8 @@ def test_signed_pe_lists_up_to_its_certificate_table(tmp_path):
     unsigned = tmp_path / "setup_unsigned.exe"
     unsigned.write_bytes(bytes(image))
     out = tmp_path / "setup.exe"
-    result = run("--windows", "-o", out, "--launcher", unsigned, "--version", "1.2.3.4",
-                 "--release", "REL_9")
+    result = run("--windows", "--unchecked", "-o", out, "--launcher", unsigned,
+                 "--version", "1.2.3.4", "--release", "REL_9")
     assert result.returncode == 0, result.stderr
     data = bytearray(out.read_bytes())
     struct.pack_into("<II", data, opt + 96 + 8 * 4, len(data), 6456)
@@ -276,7 +287,8 @@ def test_bad_inputs_fail_cleanly(work, case):
     elif case == "not a 7z":
         args += ["--jre", logo]
     elif case == "bundled launcher":
-        assert run("-o", tmp / "first", "--launcher", launcher, "--release", "R").returncode == 0
+        assert run("-o", tmp / "first", "--launcher", launcher, "--release", "R",
+                   "--unchecked").returncode == 0
         args[3] = tmp / "first"
     elif case == "unknown option":
         args += ["--frobnicate"]
@@ -296,12 +308,21 @@ def test_output_replaced_only_when_complete(work):
     tmp, launcher, inst, _, _ = work
     out = tmp / "out"
     out.write_bytes(b"previous")
-    result = run("-o", out, "--launcher", launcher, "--installer", tmp / "absent")
+    out.chmod(0o600)
+    result = run("-o", out, "--launcher", launcher, "--installer", tmp / "absent", "--force")
     assert result.returncode != 0
     assert out.read_bytes() == b"previous"
-    result = run("-o", out, "--launcher", launcher, "--installer", inst)
+    # An existing file that is not a bundle is kept unless --force is given.
+    result = run("-o", out, "--launcher", launcher, "--installer", inst, "--unchecked")
+    assert result.returncode == 1 and f"'{out}'" in result.stderr and "--force" in result.stderr
+    assert out.read_bytes() == b"previous" and stat.S_IMODE(out.stat().st_mode) == 0o600
+    result = run("-o", out, "--launcher", launcher, "--installer", inst, "--unchecked", "--force")
     assert result.returncode == 0, result.stderr
     assert [b[0] for b in listing(out)] == ["i"]
+    # A bundle is replaced without --force.
+    result = run("-o", out, "--launcher", launcher, "--release", "R2", "--unchecked")
+    assert result.returncode == 0, result.stderr
+    assert [b[0] for b in listing(out)] == ["r"]
 
 
 def test_help_documents_list_format():
@@ -317,7 +338,279 @@ def test_output_of_4_gib_is_refused_before_writing(work):
         f.truncate(4 << 30)  # sparse: nothing is read before the refusal
     out = tmp / "out"
     before = set(os.listdir(tmp))
-    result = run("-o", out, "--launcher", launcher, "--block", "q:" + str(big))
+    result = run("-o", out, "--launcher", launcher, "--block", "q:" + str(big), "--unchecked")
     assert result.returncode != 0
     assert "4 GiB" in result.stderr
     assert leftovers(tmp, before) == []
+
+
+def build(tmp, launcher, inst, jre, *extra, out=None, env=None):
+    out = out or tmp / "out"
+    return out, run("-o", out, "--launcher", launcher, *VERSION_ARGS, "--installer", inst,
+                    "--jre", jre, *extra, env=env)
+
+
+def refused(result, out, *phrases):
+    assert result.returncode == 1, result.stderr
+    for phrase in phrases:
+        assert phrase in result.stderr, (phrase, result.stderr)
+    assert not out.exists()
+
+
+@pytest.mark.parametrize("case", ["platform folder given", "no kvInstaller", "mode 644",
+                                  "windows tree", "no .eclipseproduct", "no version line",
+                                  "other version", "version format", "no name and id",
+                                  "nothing but -o", "text logo", "windows launcher kind",
+                                  "logo on windows", "raw v block", "output inside a tree",
+                                  "lock file"])
+def test_broken_layouts_are_refused_before_compressing(work, case):
+    tmp, launcher, inst, jre, logo = work
+    program = inst / PLATFORM_DIR / "kvInstaller"
+    product = inst / PLATFORM_DIR / ".eclipseproduct"
+    pe = tmp / "setup.exe"
+    pe.write_bytes(b"MZ" + bytes(510))
+    args, phrases = None, []
+    if case == "platform folder given":
+        inst, phrases = inst / PLATFORM_DIR, ["'kvInstaller'", "folder that holds 'maintenance'"]
+    elif case == "no kvInstaller":
+        program.unlink()
+        phrases = ["no 'maintenance/kvInstaller/x86-linux2/kvInstaller'"]
+    elif case == "mode 644":
+        program.chmod(0o644)
+        phrases = ["mode 644", "executable"]
+    elif case == "windows tree":
+        (inst / PLATFORM_DIR).rename(inst / "maintenance" / "kvInstaller" / "x86-win32")
+        phrases = ["x86-win32", "Windows launcher"]
+    elif case == "no .eclipseproduct":
+        product.unlink()
+        phrases = [".eclipseproduct", "again on every run"]
+    elif case == "no version line":
+        product.write_text("name=K\n" + " " * 1030 + f"\nversion={VERSION}\n")
+        phrases = ["no 'version=' line"]
+    elif case == "other version":
+        product.write_text("version=2.7.4.271REL03\n")
+        phrases = ["says version '2.7.4.271REL03'", f"'{VERSION}'", "never install"]
+    elif case == "version format":
+        args = ["--version", "2.7", "--name", "N", "--id", "I", "--installer", inst, "--jre", jre]
+        phrases = ["'2.7' is not MAJOR.MINOR.MICRO.QUALIFIER"]
+    elif case == "no name and id":
+        args = ["--version", VERSION, "--installer", inst, "--jre", jre]
+        phrases = ["no 'name=' line", "no 'id=' line"]
+    elif case == "nothing but -o":
+        args = []
+        phrases = ["no version block", "no installer archive", "no Java runtime archive"]
+    elif case == "text logo":
+        text = tmp / "logo.txt"
+        text.write_text("not a picture")
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--logo", text]
+        phrases = [f"logo '{text}': not a PNG"]
+    elif case == "windows launcher kind":
+        launcher, phrases = pe, ["Windows program: add --windows"]
+    elif case == "logo on windows":
+        args = ["--windows", *VERSION_ARGS, "--installer", inst, "--jre", jre, "--logo", logo]
+        launcher, phrases = pe, ["--logo is for the Linux launcher"]
+    elif case == "lock file":
+        (inst / ".installerLock").write_text("")
+        phrases = ["lock file '.installerLock'; every run would extract again"]
+    elif case == "raw v block":
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--block", f"v:{logo}"]
+        phrases = ["the launcher reads 'v' blocks"]
+    out = tmp / "out"
+    if case == "output inside a tree":
+        out = jre / "setup"
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre]
+        phrases = [f"output '{out}' lies inside the runtime '{jre}'"]
+    if args is None:
+        _, result = build(tmp, launcher, inst, jre)
+    else:
+        result = run("-o", out, "--launcher", launcher, *args)
+    if case == "logo on windows":
+        assert result.returncode == 2 and phrases[0] in result.stderr
+        return
+    refused(result, out, *phrases)
+    assert "archiving" not in result.stderr  # nothing was compressed
+
+
+@pytest.mark.parametrize("case", ["BZip2 method", "Deflate archive", "password", "hidden header",
+                                  "absolute link", "escaping link", "dangling link",
+                                  "link leaving the folder", "fifo"])
+def test_archives_the_launcher_cannot_decode_are_refused(work, case):
+    tmp, launcher, inst, jre, _ = work
+    extra, given = [], None
+    if case == "BZip2 method":
+        extra, phrases = ["--method", "BZip2"], ["--method 'BZip2'"]
+    elif case in ("Deflate archive", "password", "hidden header"):
+        switches = {"Deflate archive": ["-m0=Deflate"], "password": ["-psecret"],
+                    "hidden header": ["-psecret", "-mhe"]}[case]
+        given = tmp / "given.7z"
+        subprocess.run(["7zz", "a", "-bd", "-bso0", *switches, given, "."], cwd=jre, check=True)
+        phrases = {"Deflate archive": ["it uses Deflate"], "password": ["encrypted"],
+                   "hidden header": ["encrypted header"]}[case]
+    elif case in ("absolute link", "escaping link"):
+        os.symlink("/etc/passwd" if case == "absolute link" else "../../../outside",
+                   jre / "maintenance" / "link")
+        given = tmp / "given.7z"
+        subprocess.run(["7zz", "a", "-bd", "-bso0", "-snl", given, "."], cwd=jre, check=True)
+        phrases = ["link 'maintenance/link'", "does not stay inside the install directory"]
+    elif case == "dangling link":
+        os.symlink("missing.zip", jre / "src.zip")
+        phrases = [f"dangling link '{jre}/src.zip' -> 'missing.zip'"]
+    elif case == "link leaving the folder":
+        os.symlink("../inst", jre / "up")
+        phrases = [f"link '{jre}/up' -> '../inst' leaves the folder"]
+    elif case == "fifo":
+        os.mkfifo(jre / "pipe")
+        phrases = [f"'{jre}/pipe' is neither a file"]
+    out, result = build(tmp, launcher, inst, given or jre, *extra)
+    refused(result, out, *phrases)
+    if given is None:  # folders fail before anything is compressed
+        assert "archiving" not in result.stderr
+
+
+def test_warnings_say_what_they_cost_and_build(work):
+    tmp, launcher, inst, _, _ = work
+    jre = tmp / "plain-jre"
+    (jre / "legal" / "java.base").mkdir(parents=True)
+    (jre / "bin").mkdir()
+    (jre / "bin" / "java").write_bytes(b"\x7fELF" + bytes(5000))
+    out, result = build(tmp, launcher, inst, jre)
+    assert result.returncode == 0, result.stderr
+    assert ("no runtime marker 'maintenance/kvInstaller/x86-linux2/jre/1.8.0_40/COPYRIGHT'"
+            in result.stderr and "every installer upgrade extracts the runtime again"
+            in result.stderr)
+    assert f"runtime '{jre}': 1 empty folder(s)" in result.stderr
+    assert out.exists()
+
+
+def block_of(data, tag):
+    [(start, end)] = [(s, e) for t, s, e in footers(data) if t == tag]
+    return start, end
+
+
+def test_verify_passes_a_good_bundle_and_names_a_damaged_file(work):
+    tmp, launcher, inst, jre, logo = work
+    lib = jre / PLATFORM_DIR / "jre" / "1.8.0_40" / "lib"
+    lib.mkdir()
+    rng = random.Random(11)
+    for i in range(4):
+        (lib / f"m{i}.so").write_bytes(bytes(rng.getrandbits(6) for _ in range(300_000)))
+    out, result = build(tmp, launcher, inst, jre, "--logo", logo, "--release", "R1")
+    assert result.returncode == 0, result.stderr
+    good = run("--verify", out)
+    assert good.returncode == 0, good.stdout
+    lines = good.stdout.splitlines()
+    assert [line[0] for line in lines[1:-1]] == ["l", "v", "i", "j", "r"]
+    assert "decoded, CRCs match" in lines[4] and lines[-1].startswith("verdict: OK")
+
+    data = bytearray(out.read_bytes())
+    start, end = block_of(data, "j")
+    data[start + (end - start) * 4 // 5] ^= 0x55
+    bad = tmp / "bad"
+    bad.write_bytes(bytes(data))
+    result = run("--verify", bad)
+    assert result.returncode == 1
+    [problem] = [line for line in result.stdout.splitlines() if line.startswith("problem:")]
+    assert f"block j at {start}" in problem and "/lib/m" in problem, problem
+    assert result.stdout.splitlines()[-1].startswith("verdict: REFUSED")
+
+    # A signed Windows bundle is read up to its certificate table.
+    image = bytearray(512)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<I", image, 0x80 + 24 + 92, 16)
+    unsigned = tmp / "setup_unsigned.exe"
+    unsigned.write_bytes(bytes(image))
+    win = tmp / "win"
+    (win / "maintenance" / "kvInstaller").mkdir(parents=True)
+    (inst / PLATFORM_DIR).rename(win / "maintenance" / "kvInstaller" / "x86-win32")
+    folder = win / "maintenance" / "kvInstaller" / "x86-win32"
+    for name in ("kvInstaller.exe", "kvInstallerc.exe"):
+        (folder / name).write_bytes(b"MZ stand-in")
+    (jre / PLATFORM_DIR).rename(jre / "maintenance" / "kvInstaller" / "x86-win32")
+    setup = tmp / "setup.exe"
+    _, result = build(tmp, unsigned, win, jre, "--windows", out=setup)
+    assert result.returncode == 0, result.stderr
+    data = bytearray(setup.read_bytes())
+    struct.pack_into("<II", data, 0x80 + 24 + 96 + 8 * 4, len(data), 4000)
+    setup.write_bytes(bytes(data) + b"\xcc" * 4000)
+    result = run("--verify", setup)
+    assert result.returncode == 0 and "Windows launcher" in result.stdout, result.stdout
+
+
+def test_list_files_shows_what_each_archive_writes(work):
+    tmp, launcher, inst, jre, _ = work
+    os.symlink("kvInstaller", inst / PLATFORM_DIR / "kvInstaller.link")
+    (inst / "maintenance" / "kvInstaller" / "configuration" / "config.ini").chmod(0o600)
+    for odd in (" lead space", 'say "hi" ', "größe €"):
+        (inst / odd).write_text("odd")
+    out, result = build(tmp, launcher, inst, jre)
+    assert result.returncode == 0, result.stderr
+    listed = run("--list", out, "--files")
+    assert listed.returncode == 0, listed.stderr
+    lines = listed.stdout.splitlines()
+    i_at = [n for n, line in enumerate(lines) if line.startswith("i ")][0]
+    j_at = [n for n, line in enumerate(lines) if line.startswith("j ")][0]
+    entries = {line.split(" ", 4)[4]: line.split(" ", 4)[2:4] for line in lines[i_at + 1:j_at]}
+    assert entries["maintenance/kvInstaller/x86-linux2/kvInstaller"] == ["-rwxr-xr-x", "25"]
+    assert entries["maintenance/kvInstaller/x86-linux2/kvInstaller.link"] == ["lrwxrwxrwx", "11"]
+    assert entries["maintenance/kvInstaller/configuration/config.ini"] == ["-rw-------", "3000"]
+    assert entries["-dash name.txt"] == ["-rw-r--r--", "4"]
+    for odd in (" lead space", 'say "hi" ', "größe €"):
+        assert entries[odd] == ["-rw-r--r--", "3"]
+    assert not [name for name in entries if name.endswith(("empty", "configuration"))]
+    assert list(entries) == sorted(entries)
+    assert [line for line in lines[j_at + 1:] if line.endswith("/COPYRIGHT")]
+
+
+def copy_tree(source, target, mtime, reverse):
+    """Copies files and links in sorted or reverse order, all at `mtime`."""
+    for folder, dirs, files in sorted(os.walk(source), reverse=reverse):
+        rel = Path(folder).relative_to(source)
+        (target / rel).mkdir(parents=True, exist_ok=True)
+        for name in sorted(files, reverse=reverse):
+            src, dst = Path(folder) / name, target / rel / name
+            if src.is_symlink():
+                os.symlink(os.readlink(src), dst)
+            else:
+                shutil.copy2(src, dst)
+                os.utime(dst, (mtime, mtime))
+
+
+def test_same_inputs_give_the_same_bytes(work):
+    tmp, launcher, inst, jre, _ = work
+    os.symlink("kvInstaller", inst / PLATFORM_DIR / "kvInstaller.link")
+    digests = {}
+    for epoch in (None, "1700000000"):
+        env = dict(os.environ)
+        env.pop("SOURCE_DATE_EPOCH", None)
+        if epoch:
+            env["SOURCE_DATE_EPOCH"] = epoch
+        for name, mtime, reverse in (("a", 1_000_000_000, False), ("b", 1_600_000_000, True)):
+            copy = tmp / f"{name}-{epoch}"
+            copy_tree(inst, copy / "inst", mtime, reverse)
+            copy_tree(jre, copy / "jre", mtime + 7, not reverse)
+            out, result = build(tmp, launcher, copy / "inst", copy / "jre",
+                                out=copy / "setup", env=env)
+            assert result.returncode == 0, result.stderr
+            digests.setdefault(epoch, set()).add(hashlib.sha256(out.read_bytes()).hexdigest())
+        data = out.read_bytes()
+        start, end = block_of(data, "i")
+        archive = tmp / "i.7z"
+        archive.write_bytes(data[start:end])
+        slt = subprocess.run(["7zz", "l", "-slt", archive], capture_output=True, text=True,
+                             check=True).stdout
+        times = {line for line in slt.splitlines()[1:] if line.startswith("Modified = ")}
+        assert times == ({"Modified = 2023-11-14 22:13:20.0000000"} if epoch else {"Modified = "})
+    assert len(digests[None]) == 1 and len(digests["1700000000"]) == 1, digests
+    assert digests[None] != digests["1700000000"]
+
+
+def test_command_line_names_the_offending_argument(tmp_path):
+    version = run("--version")
+    assert version.returncode == 0 and version.stdout.startswith("mkbundle ")
+    for args, message in ((["--list", "a", "b"], "unexpected argument 'b'"),
+                          (["--list", "a", "--force"], "option --force cannot go with --list"),
+                          (["--files"], "--files goes with --list")):
+        result = run(*args)
+        assert result.returncode == 2 and message in result.stderr, (args, result.stderr)

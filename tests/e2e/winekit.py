@@ -104,6 +104,7 @@ def make_windows_bundle(out, launcher, stand_in, work, args=(), version=kvtest.D
     jre = kvtest.make_jre_tree(work / "jre-tree", platform=PLATFORM)
     cmd = [str(kvtest.dist_dir() / "mkbundle"), "--windows", "-o", str(out),
            "--launcher", str(launcher), "--version", version,
+           "--name", kvtest.PRODUCT_NAME, "--id", kvtest.PRODUCT_ID,
            "--installer", str(installer), "--jre", str(jre), "--release", release]
     for arg in args:
         cmd += ["--arg", arg]

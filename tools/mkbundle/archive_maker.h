@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/mkbundle/tree_walk.h"
+
 namespace mkbundle {
 
 class ArchiveFolder {
@@ -15,14 +17,17 @@ class ArchiveFolder {
   ArchiveFolder(const ArchiveFolder&) = delete;
   ArchiveFolder& operator=(const ArchiveFolder&) = delete;
 
-  // Archives the CONTENTS of `directory` (entry names relative to it, such
-  // as "maintenance/kvInstaller/...") with 7zz and compression method
-  // `method` into a new file named `name` in the private folder. The folder
-  // is made on first use, outside `directory`; `outputHint` is a file
-  // whose folder serves when the system's temporary folder lies inside
-  // `directory`. Returns "" and sets `archivePath`, or the error message.
-  std::string archiveDirectory(const std::string& directory, const std::string& method,
-                               const std::string& name, const std::string& outputHint,
+  // Archives the entries of `listing`, walked from `directory` (names
+  // relative to it, such as "maintenance/kvInstaller/..."), with 7zz and
+  // compression method `method` into a new file named `name` in the
+  // private folder: in sorted order, links as links, no times, modes kept.
+  // The folder is made on first use, outside `directory`; `outputHint` is a
+  // file whose folder serves when the system's temporary folder lies inside
+  // `directory`. `showProgress` lets 7zz report its percentage on standard
+  // error. Returns "" and sets `archivePath`, or the error message.
+  std::string archiveDirectory(const std::string& directory, const TreeListing& listing,
+                               const std::string& method, const std::string& name,
+                               const std::string& outputHint, bool showProgress,
                                std::string& archivePath);
 
  private:

@@ -1,18 +1,27 @@
-// Gathers the blocks in shipped order and writes the bundled launcher.
+// Gathers the blocks in shipped order, checks them as the launcher will use
+// them, and writes the bundled launcher.
 #include "tools/mkbundle/build_command.h"
 
 #include <errno.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "core/bundle.h"
 #include "core/fs.h"
+#include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/archive_maker.h"
+#include "tools/mkbundle/archive_times.h"
+#include "tools/mkbundle/bundle_sources.h"
 #include "tools/mkbundle/bundle_writer.h"
 #include "tools/mkbundle/launcher_file.h"
 #include "tools/mkbundle/output_file.h"
+#include "tools/mkbundle/tree_walk.h"
 
 namespace mkbundle {
 namespace {
@@ -22,23 +31,12 @@ int fail(const std::string& message) {
   return 1;
 }
 
-// An archive block from a directory (archived now) or a ready 7z file.
-std::string archiveBlock(char tag, const std::string& source, const Options& options,
-                         ArchiveFolder& folder, BlockSource& block) {
-  if (kv::fs::isDirectory(source)) {
-    std::string archive;
-    const std::string name = std::string(1, tag) + ".7z";
-    std::string error = folder.archiveDirectory(source, options.method, name, options.output,
-                                                archive);
-    if (!error.empty()) return error;
-    error = fileBlock(tag, archive, block);
-    block.label = source;
-    return error;
-  }
-  std::string error = fileBlock(tag, source, block);
-  if (!error.empty()) return error;
-  if (!isSevenZipFile(source)) return "'" + source + "' is neither a directory nor a 7z archive";
-  return "";
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
 }
 
 class AnyBlock : public kv::TagHandler {
@@ -58,6 +56,39 @@ std::string checkLauncher(std::FILE* launcher, const std::string& path, uint64_t
   return "";
 }
 
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// -o may replace a bundle (its last footer, or the one before a signature);
+// anything else only with --force, so that a mistyped -o loses nothing.
+std::string checkOutput(const Options& options) {
+  const std::string folder = folderOf(options.output);
+  if (::access(folder.c_str(), W_OK) != 0)
+    return "cannot write into the folder of '" + options.output + "': " + std::strerror(errno);
+  struct stat st;
+  if (::stat(options.output.c_str(), &st) != 0) return "";
+  if (S_ISDIR(st.st_mode)) return "output '" + options.output + "' is a folder";
+  if (options.force) return "";
+  kv::FilePtr file = kv::openFile(options.output, "rb");
+  AnyBlock any;
+  if (file && S_ISREG(st.st_mode) &&
+      kv::walkBundleFrom(file.get(), any, bundleEndOffsetOf(file.get())))
+    return "";
+  return "output '" + options.output +
+         "' exists and is not a bundle; refusing to replace it (give --force to replace it)";
+}
+
+// The main methods the launcher decodes; 7zz adds only filters it decodes
+// too (branch converters, Delta), and the archives are checked when made.
+bool isDecodableMethod(const std::string& method) {
+  std::string name = method.substr(0, method.find(':'));
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "copy" || name == "lzma" || name == "lzma2" || name == "ppmd";
+}
+
 std::string versionText(const Options& options) {
   std::string text = "version=" + options.version + "\n";
   if (options.hasName) text += "name=" + options.name + "\n";
@@ -65,11 +96,85 @@ std::string versionText(const Options& options) {
   return text;
 }
 
+std::string readAll(std::FILE* file, uint64_t limit) {
+  std::string bytes(static_cast<size_t>(limit), '\0');
+  if (kv::fs::seek(file, 0, SEEK_SET) != 0) return "";
+  bytes.resize(std::fread(&bytes[0], 1, bytes.size(), file));
+  return bytes;
+}
+
+// One archive block to be: a walked folder (archived later) or a ready file.
+struct ArchiveSource {
+  char tag = 0;
+  std::string path;
+  std::string role;  // "installer", "runtime", "payload"
+  bool isFolder = false;
+  TreeListing listing;
+  ArchiveInfo info;
+  BlockSource block;
+  std::string label() const { return role + " " + quoted(path); }
+};
+
+std::string realPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::string();
+  std::string result(resolved);
+  ::free(resolved);
+  return result;
+}
+
+
+std::string readSource(ArchiveSource& source, const std::string& output,
+                       std::vector<Finding>& findings) {
+  if (kv::fs::isDirectory(source.path)) {
+    // An output inside the folder would be archived into the next build.
+    const std::string folder = realPath(source.path);
+    const std::string outputFolder = realPath(folderOf(output));
+    if (!folder.empty() && (outputFolder == folder || outputFolder.rfind(folder + "/", 0) == 0))
+      findings.push_back({true, "output " + quoted(output) + " lies inside the " +
+                                    source.label() + "; the next build would archive it"});
+    source.isFolder = true;
+    std::string error = walkTree(source.path, source.listing);
+    if (!error.empty()) return source.label() + ": " + error;
+    if (source.listing.entries.empty())
+      return source.label() + ": the folder holds no file; the launcher would extract nothing";
+    source.info = infoFromTree(source.path, source.listing);
+    return "";
+  }
+  std::string error = fileBlock(source.tag, source.path, source.block);
+  if (!error.empty()) return error;
+  if (!isSevenZipFile(source.path))
+    return "'" + source.path + "' is neither a directory nor a 7z archive";
+  if (source.block.size > kMaxOutputSize) return "'" + source.path + "' is 4 GiB or more";
+  checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size), source.info);
+  return "";
+}
+
+BundleContent contentOf(const Options& options, const std::string& version, bool hasVersion,
+                        const std::string& logoHead, const std::vector<ArchiveSource>& sources) {
+  BundleContent content;
+  content.host = options.windows ? &kv::kWindowsHost : &kv::kLinuxHost;
+  content.hasVersion = hasVersion;
+  content.versionLabel = options.versionFile.empty() ? "--version" : quoted(options.versionFile);
+  content.versionText = version;
+  content.hasLogo = !options.logo.empty();
+  content.logoLabel = "logo " + quoted(options.logo);
+  content.logoHead = logoHead;
+  for (const ArchiveSource& source : sources)
+    content.archives.push_back({source.tag, source.label(), &source.info});
+  return content;
+}
+
 }  // namespace
 
 int buildBundle(const Options& options) {
+  std::string error = checkOutput(options);
+  if (!error.empty()) return fail(error);
+  uint64_t epoch = 0;
+  sourceDateEpoch(epoch, error);
+  if (!error.empty()) return fail(error);
   BlockSource launcher;
-  std::string error = fileBlock(0, options.launcher, launcher);
+  error = fileBlock(0, options.launcher, launcher);
   if (!error.empty()) return fail(error);
   struct stat launcherStat;
   if (::fstat(::fileno(launcher.file.get()), &launcherStat) != 0)
@@ -77,35 +182,112 @@ int buildBundle(const Options& options) {
   error = checkLauncher(launcher.file.get(), options.launcher, launcher.size);
   if (!error.empty()) return fail(error);
 
-  ArchiveFolder folder;
+  std::vector<Finding> findings;
+  const LauncherKind kind = launcherKindOf(launcher.file.get());
+  if (kind == LauncherKind::kUnknown)
+    findings.push_back({true, "launcher " + quoted(options.launcher) +
+                                  " is neither a Linux (ELF) nor a Windows (PE) program"});
+  else if ((kind == LauncherKind::kWindows) != options.windows)
+    findings.push_back({true, "launcher " + quoted(options.launcher) + " is a " +
+                                  (kind == LauncherKind::kWindows
+                                       ? "Windows program: add --windows"
+                                       : "Linux program: drop --windows")});
+
+  // Raw blocks of a kind the launcher reads would escape the checks: a later
+  // 'v' block, for one, is the version the launcher compares.
+  for (const ExtraBlock& extra : options.extras) {
+    if (std::strchr("lvijrap", extra.tag))
+      findings.push_back({true, "--block " + std::string(1, extra.tag) + ":" + extra.path +
+                                    ": the launcher reads '" + std::string(1, extra.tag) +
+                                    "' blocks; give them with their own options"});
+  }
+  if (!isDecodableMethod(options.method))
+    findings.push_back({true, "--method " + quoted(options.method) +
+                                  ": the launcher decodes only Copy, LZMA, LZMA2 and PPMd"});
+
   std::vector<BlockSource> blocks;
   auto addFile = [&](char tag, const std::string& path) {
     blocks.emplace_back();
     return fileBlock(tag, path, blocks.back());
   };
-  auto addArchive = [&](char tag, const std::string& source) {
-    blocks.emplace_back();
-    return archiveBlock(tag, source, options, folder, blocks.back());
-  };
 
-  if (!options.logo.empty() && (error = addFile(kv::kTagLogo, options.logo)).size())
-    return fail(error);
+  std::string logoHead;
+  if (!options.logo.empty()) {
+    if ((error = addFile(kv::kTagLogo, options.logo)).size()) return fail(error);
+    logoHead = readAll(blocks.back().file.get(), 8);
+  }
+  std::string version;
+  bool hasVersion = true;
   if (!options.versionFile.empty()) {
     if ((error = addFile(kv::kTagVersion, options.versionFile)).size()) return fail(error);
+    version = readAll(blocks.back().file.get(), 1 << 16);
   } else if (options.hasVersion) {
-    blocks.push_back(textBlock(kv::kTagVersion, "--version", versionText(options)));
+    version = versionText(options);
+    blocks.push_back(textBlock(kv::kTagVersion, "--version", version));
+  } else {
+    hasVersion = false;
   }
-  if (!options.installer.empty() &&
-      (error = addArchive(kv::kTagInstaller, options.installer)).size())
-    return fail(error);
-  if (!options.jre.empty() && (error = addArchive(kv::kTagJre, options.jre)).size())
-    return fail(error);
+
+  // Every folder is walked and every ready archive test-decoded before the
+  // first folder is compressed, so that a mistake costs seconds, not minutes.
+  std::vector<ArchiveSource> sources;
+  const std::pair<char, const std::string*> archived[] = {{kv::kTagInstaller, &options.installer},
+                                                          {kv::kTagJre, &options.jre},
+                                                          {kv::kTagPayload, &options.payload}};
+  for (const auto& archive : archived) {
+    if (archive.second->empty()) continue;
+    sources.emplace_back();
+    ArchiveSource& source = sources.back();
+    source.tag = archive.first;
+    source.path = *archive.second;
+    source.role = archive.first == kv::kTagInstaller ? "installer"
+                  : archive.first == kv::kTagJre     ? "runtime"
+                                                     : "payload";
+    if ((error = readSource(source, options.output, findings)).size()) return fail(error);
+  }
+  const std::vector<Finding> early =
+      checkBundle(contentOf(options, version, hasVersion, logoHead, sources));
+  findings.insert(findings.end(), early.begin(), early.end());
+  int refusals = reportFindings(findings, options.unchecked);
+  if (refusals > 0)
+    return fail(quoted(options.output) + " not written: " + std::to_string(refusals) +
+                " problem(s) above");
+
+  ArchiveFolder folder;
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  for (ArchiveSource& source : sources) {
+    if (!source.isFolder) continue;
+    std::fprintf(stderr, "mkbundle: archiving %s: %zu files, %s\n", source.label().c_str(),
+                 source.listing.entries.size(), megabytes(source.listing.bytes).c_str());
+    std::string archive;
+    error = folder.archiveDirectory(source.path, source.listing, options.method,
+                                    std::string(1, source.tag) + ".7z", options.output, terminal,
+                                    archive);
+    if (!error.empty()) return fail(error);
+    if ((error = fileBlock(source.tag, archive, source.block)).size()) return fail(error);
+    source.block.label = source.path;
+    if (source.block.size > kMaxOutputSize)
+      return fail("the archive of " + source.label() + " is 4 GiB or more");
+    checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size),
+                 source.info);
+  }
+  // The archives as made: checked again, as the launcher will read them.
+  refusals = reportFindings(checkBundle(contentOf(options, version, hasVersion, logoHead, sources)),
+                            options.unchecked, false);
+  if (refusals > 0)
+    return fail(quoted(options.output) + " not written: " + std::to_string(refusals) +
+                " problem(s) in the archives as made");
+
+  for (ArchiveSource& source : sources) {
+    if (source.tag == kv::kTagPayload) continue;
+    blocks.push_back(std::move(source.block));
+  }
   for (const std::string& release : options.releases)
     blocks.push_back(textBlock(kv::kTagRelease, "--release", release + std::string(1, '\0')));
   for (const std::string& argument : options.arguments)
     blocks.push_back(textBlock(kv::kTagArgument, "--arg", argument));
-  if (!options.payload.empty() && (error = addArchive(kv::kTagPayload, options.payload)).size())
-    return fail(error);
+  for (ArchiveSource& source : sources)
+    if (source.tag == kv::kTagPayload) blocks.push_back(std::move(source.block));
   for (const ExtraBlock& extra : options.extras)
     if ((error = addFile(extra.tag, extra.path)).size()) return fail(error);
 

@@ -8,6 +8,7 @@
 
 #include "core/bundle.h"
 #include "core/fs.h"
+#include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/launcher_file.h"
 
 namespace mkbundle {
@@ -96,7 +97,7 @@ std::string displayText(char tag, const std::string& data, bool cut) {
   return out;
 }
 
-int listBundle(const std::string& path, std::FILE* out) {
+int listBundle(const std::string& path, bool files, std::FILE* out) {
   kv::FilePtr file = kv::openFile(path, "rb");
   if (!file || !kv::fs::isRegularFile(path)) {
     std::fprintf(stderr, "mkbundle: cannot read '%s': %s\n", path.c_str(),
@@ -108,14 +109,38 @@ int listBundle(const std::string& path, std::FILE* out) {
     std::fprintf(out, "no bundle\n");
     return 1;
   }
+  int status = 0;
   for (auto it = collector.blocks.rbegin(); it != collector.blocks.rend(); ++it) {
     const kv::BlockDescriptor& block = it->block;
     std::string line = displayTag(block.tag()) + " " + std::to_string(block.start) + " " +
                        std::to_string(block.length());
     if (hasText(block.tag())) line += " " + displayText(block.tag(), it->text, it->cut);
     std::fprintf(out, "%s\n", line.c_str());
+    const char tag = block.tag();
+    if (!files || (tag != kv::kTagInstaller && tag != kv::kTagJre && tag != kv::kTagPayload))
+      continue;
+    ArchiveInfo info;
+    readArchive(file.get(), block.start, block.end, info);
+    for (const ArchiveItem& item : info.items) {
+      // Names are UTF-8 from the archive: only control characters and "\"
+      // are escaped, so that each entry stays on its line.
+      std::string name;
+      for (unsigned char c : item.path) {
+        if (c == '\\' || c < 0x20 || c == 0x7F) {
+          escapeInto(name, std::string(1, static_cast<char>(c)));
+        } else {
+          name += static_cast<char>(c);
+        }
+      }
+      std::fprintf(out, "  %s %llu %s\n", modeText(item).c_str(),
+                   static_cast<unsigned long long>(item.size), name.c_str());
+    }
+    for (const std::string& problem : info.problems) {
+      std::fprintf(stderr, "mkbundle: block %c at %u: %s\n", tag, block.start, problem.c_str());
+      status = 1;
+    }
   }
-  return std::fflush(out) == 0 ? 0 : 1;
+  return std::fflush(out) == 0 ? status : 1;
 }
 
 }  // namespace mkbundle

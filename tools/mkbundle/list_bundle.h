@@ -11,8 +11,11 @@ namespace mkbundle {
 // by "; ", quoted and escaped. `cut` adds the "..." mark.
 std::string displayText(char tag, const std::string& data, bool cut);
 
-// Lists `path` to `out`. Returns the exit status: 0 listed, 1 no bundle or
-// unreadable file (message on stderr).
-int listBundle(const std::string& path, std::FILE* out);
+// Lists `path` to `out`; with `files`, each archive block is followed by
+// its entries from the archive's header, one per line: "  MODE SIZE PATH".
+// Returns the exit status: 0 listed, 1 no
+// bundle, unreadable file or an archive that cannot be opened (message on
+// stderr).
+int listBundle(const std::string& path, bool files, std::FILE* out);
 
 }  // namespace mkbundle

@@ -5,6 +5,7 @@
 #include "tools/mkbundle/build_command.h"
 #include "tools/mkbundle/list_bundle.h"
 #include "tools/mkbundle/options.h"
+#include "tools/mkbundle/verify_bundle.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -17,10 +18,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mkbundle: %s\n", error.c_str());
     return 2;
   }
+  if (options.printVersion) {
+    std::printf("mkbundle %s\n", mkbundle::kMkbundleVersion);
+    return 0;
+  }
   if (options.help) {
     std::fputs(mkbundle::usageText(), stdout);
     return 0;
   }
-  if (!options.listPath.empty()) return mkbundle::listBundle(options.listPath, stdout);
+  if (!options.listPath.empty())
+    return mkbundle::listBundle(options.listPath, options.listFiles, stdout);
+  if (!options.verifyPath.empty()) return mkbundle::verifyBundle(options.verifyPath, stdout);
   return mkbundle::buildBundle(options);
 }

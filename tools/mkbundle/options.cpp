@@ -8,11 +8,13 @@ namespace {
 
 const char kUsage[] =
     "usage: mkbundle -o OUT --launcher FILE [--logo PNG]\n"
-    "                [--version-file FILE | --version X.Y.Z.Q [--name N] [--id I]]\n"
+    "                [--version-file FILE | --version X.Y.Z.Q --name N --id I]\n"
     "                [--installer DIR|FILE.7z] [--jre DIR|FILE.7z] [--payload DIR|FILE.7z]\n"
     "                [--release ID]... [--arg TEXT]... [--block TAG:FILE]...\n"
-    "                [--method M] [--windows]\n"
-    "       mkbundle --list FILE\n"
+    "                [--method M] [--windows] [--force] [--unchecked]\n"
+    "       mkbundle --list FILE [--files]\n"
+    "       mkbundle --verify FILE\n"
+    "       mkbundle --version\n"
     "\n"
     "Builds OUT from a copy of the launcher image followed by the bundle blocks,\n"
     "in this order: l (--logo), v (version text), i (--installer), j (--jre),\n"
@@ -21,9 +23,20 @@ const char kUsage[] =
     "is zero-padded to a multiple of 8 and followed by its 8-byte footer\n"
     "(u32 LE start, \"kvi\", tag); OUT's length is a multiple of 8.\n"
     "The v block is \"version=X\\nname=N\\nid=I\\n\", or the bytes of --version-file.\n"
-    "A DIR is archived with 7zz (entries relative to DIR, method -m0=M,\n"
-    "default LZMA2); a FILE.7z is used as it is. OUT must stay below 4 GiB.\n"
+    "A DIR is archived with 7zz (entries relative to DIR and sorted, links kept\n"
+    "as links, no times unless SOURCE_DATE_EPOCH is set, method -m0=M, default\n"
+    "LZMA2); a FILE.7z is used as it is. OUT must stay below 4 GiB.\n"
     "--windows builds for the Windows launcher (no logo block).\n"
+    "\n"
+    "Before OUT is written, every archive is test-decoded with the launcher's\n"
+    "decoder and the bundle is checked as the launcher will use it: version\n"
+    "block with version=, name= and id=; the installer's program and\n"
+    ".eclipseproduct (same version) under maintenance/kvInstaller/PLATFORM;\n"
+    "a runtime; only methods the launcher decodes; no encryption; no link\n"
+    "leaving the install directory; a PNG logo; a launcher of the kind built\n"
+    "for. A failed check is refused (exit 1) unless --unchecked, which only\n"
+    "warns. OUT replaces an existing file only when that is a bundle, or with\n"
+    "--force.\n"
     "\n"
     "--list FILE prints the blocks of FILE, first block first, one per line:\n"
     "  TAG OFFSET LENGTH [\"TEXT\"]\n"
@@ -33,7 +46,12 @@ const char kUsage[] =
     "first NUL (v: its lines joined by \"; \"), in double quotes with \\\\, \\\",\n"
     "\\n, \\r, \\t and \\xHH escapes, followed by ... when cut at 4096 bytes.\n"
     "A file beginning with \"MZ\" is read up to its certificate table.\n"
-    "Prints \"no bundle\" when there is none.\n"
+    "Prints \"no bundle\" when there is none. --files adds, below each archive\n"
+    "block, one line per entry: MODE SIZE PATH (MODE as the launcher creates it).\n"
+    "\n"
+    "--verify FILE walks FILE's bundle as the launcher does, test-decodes every\n"
+    "archive with its CRCs, applies the checks above, prints one line per block\n"
+    "and a verdict; exit 0 only when the launcher would install it.\n"
     "\n"
     "Exit status: 0 success, 1 failure or no bundle, 2 bad command line.\n";
 
@@ -44,6 +62,8 @@ bool hasLineBreak(const std::string& text) {
 bool isTagCharacter(unsigned char c) { return c > ' ' && c < 0x7F && c != ':'; }
 
 }  // namespace
+
+const char kMkbundleVersion[] = "1.1.0";
 
 const char* usageText() { return kUsage; }
 
@@ -60,12 +80,19 @@ std::string parseOptions(int argc, char** argv, Options& options) {
       {"--version", &options.version, false},   {"--name", &options.name, true},
       {"--id", &options.id, true},              {"--installer", &options.installer, false},
       {"--jre", &options.jre, false},           {"--payload", &options.payload, false},
-      {"--method", &options.method, false},     {"--list", &options.listPath, false}};
+      {"--method", &options.method, false},     {"--list", &options.listPath, false},
+      {"--verify", &options.verifyPath, false}};
   std::set<const std::string*> seen;
-  int optionCount = 0;
+  std::vector<std::string> given;  // the options, in order
 
-  for (int i = 1; i < argc; ++i, ++optionCount) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    options.printVersion = true;
+    return "";
+  }
+  for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg.empty() || arg[0] != '-')
+      return "unexpected argument '" + arg + "' (every value follows its option)";
     std::string value;
     bool inlineValue = false;
     const size_t eq = arg.find('=');
@@ -74,8 +101,16 @@ std::string parseOptions(int argc, char** argv, Options& options) {
       arg.resize(eq);
       inlineValue = true;
     }
-    if ((arg == "-h" || arg == "--help" || arg == "--windows") && !inlineValue) {
-      (arg == "--windows" ? options.windows : options.help) = true;
+    given.push_back(arg);
+    bool* flag = arg == "-h" || arg == "--help" ? &options.help
+                 : arg == "--windows"           ? &options.windows
+                 : arg == "--files"             ? &options.listFiles
+                 : arg == "--force"             ? &options.force
+                 : arg == "--unchecked"         ? &options.unchecked
+                                                : nullptr;
+    if (flag) {
+      if (inlineValue) return "option " + arg + " takes no value";
+      *flag = true;
       continue;
     }
     const Single* single = nullptr;
@@ -110,10 +145,15 @@ std::string parseOptions(int argc, char** argv, Options& options) {
   options.hasId = seen.count(&options.id) > 0;
 
   if (options.help) return "";
-  if (!options.listPath.empty()) {
-    if (optionCount != 1) return "--list takes just the file to list";
+  const bool list = !options.listPath.empty();
+  if (list || !options.verifyPath.empty()) {
+    const std::string mode = list ? "--list" : "--verify";
+    for (const std::string& option : given)
+      if (option != mode && !(list && option == "--files"))
+        return "option " + option + " cannot go with " + mode;
     return "";
   }
+  if (options.listFiles) return "--files goes with --list FILE";
   if (options.output.empty()) return "no output given (-o OUT)";
   if (options.launcher.empty()) return "no launcher given (--launcher FILE)";
   if (!options.versionFile.empty() && (options.hasVersion || options.hasName || options.hasId))

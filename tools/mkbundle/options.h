@@ -14,7 +14,12 @@ struct ExtraBlock {
 
 struct Options {
   bool help = false;
-  std::string listPath;  // --list FILE: list instead of build
+  bool printVersion = false;  // --version alone: mkbundle's own version
+  std::string listPath;       // --list FILE: list instead of build
+  bool listFiles = false;     // --files: --list also lists each archive's entries
+  std::string verifyPath;     // --verify FILE: check a built bundle
+  bool force = false;         // -o may replace a file that is not a bundle
+  bool unchecked = false;     // refusals become warnings (bundles broken on purpose)
 
   std::string output;
   std::string launcher;
@@ -32,6 +37,9 @@ struct Options {
 
 // The usage text printed by --help.
 const char* usageText();
+
+// mkbundle's own version, printed by --version.
+extern const char kMkbundleVersion[];
 
 // Parses argv[1..argc). Returns "" and fills `options`, or the error message
 // (without the "mkbundle: " prefix).

@@ -1,0 +1,226 @@
+// Applies the launcher's expectations to the blocks of one bundle.
+#include "tools/mkbundle/bundle_rules.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "core/bundle.h"
+#include "core/installer_version.h"
+
+namespace mkbundle {
+namespace {
+
+// The launcher reads this much of the version block and of .eclipseproduct.
+constexpr size_t kVersionBlockLimit = 16384;
+constexpr size_t kVersionFileLimit = 1024;
+const char kJreRelease[] = "1.8.0_40";
+const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+bool samePath(const std::string& a, const std::string& b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(a[i]))) : a[i];
+    const char y = ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(b[i]))) : b[i];
+    if (x != y && !(ignoreCase && (x == '\\' || x == '/') && (y == '\\' || y == '/'))) return false;
+  }
+  return true;
+}
+
+// The last entry of that path (a later one overwrites an earlier one); on
+// Windows names differ only in case or separators.
+const ArchiveItem* findItem(const BundleArchive& archive, const std::string& path,
+                            const kv::HostRules& host) {
+  const ArchiveItem* found = nullptr;
+  for (const ArchiveItem& item : archive.info->items)
+    if (samePath(item.path, path, host.caseInsensitiveFileNames)) found = &item;
+  return found;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Says where a misplaced installer is, to tell which folder to give.
+std::string hintFor(const BundleArchive& archive, const kv::HostRules& host) {
+  const kv::HostRules& other = &host == &kv::kLinuxHost ? kv::kWindowsHost : kv::kLinuxHost;
+  const std::string otherFolder = installerFolder(other) + "/";
+  for (const ArchiveItem& item : archive.info->items) {
+    if (item.path.compare(0, otherFolder.size(), otherFolder) == 0)
+      return "; it holds " + quoted(item.path) + ", a tree for the " +
+             (&other == &kv::kWindowsHost ? "Windows launcher (--windows)" : "Linux launcher");
+  }
+  for (const ArchiveItem& item : archive.info->items) {
+    if (item.isDirectory) continue;
+    if (item.path == host.installerFileName || endsWith(item.path, std::string("/") + host.installerFileName))
+      return "; it has " + quoted(item.path) +
+             ": give the folder that holds 'maintenance', laid out as the install directory";
+  }
+  return "";
+}
+
+void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
+                       kv::InstallerVersion& version, bool& hasVersion) {
+  hasVersion = false;
+  if (!bundle.hasVersion) {
+    out.push_back({true, "no version block (--version or --version-file): the launcher would "
+                         "extract the installer again on every run"});
+    return;
+  }
+  std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
+  text = text.substr(0, text.find('\0'));
+  const std::string label = bundle.versionLabel + ": ";
+  for (const char* key : {"version", "name", "id"}) {
+    const std::optional<std::string> value = kv::getProperty(text, key);
+    if (!value)
+      out.push_back({true, label + "no '" + key + "=' line; the version block needs version=, "
+                             "name= and id="});
+    else if (value->find_first_not_of(" \t\r") == std::string::npos)
+      out.push_back({true, label + "'" + key + "=' is empty"});
+  }
+  const std::optional<std::string> value = kv::getProperty(text, "version");
+  if (!value) return;
+  if (!isVersionFormat(*value)) {
+    out.push_back({true, label + "version " + quoted(*value) +
+                             " is not MAJOR.MINOR.MICRO.QUALIFIER (such as 2.7.3.271REL03)"});
+    return;
+  }
+  hasVersion = kv::parseVersion(text, version);
+}
+
+void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
+                    const kv::InstallerVersion* version, const std::string& blockVersion,
+                    std::vector<Finding>& out) {
+  const kv::HostRules& host = *bundle.host;
+  const std::string folder = installerFolder(host);
+  const std::string label = archive.label + ": ";
+  std::vector<std::string> programs = {host.installerFileName};
+  if (host.hasConsoleTwin) programs.push_back("kvInstallerc.exe");  // started in console mode
+  for (const std::string& name : programs) {
+    const std::string path = folder + "/" + name;
+    const ArchiveItem* program = findItem(archive, path, host);
+    if (!program) {
+      out.push_back({true, label + "no " + quoted(path) + ", the program the launcher starts" +
+                               hintFor(archive, host)});
+    } else if (program->isDirectory) {
+      out.push_back({true, label + quoted(path) + " is a folder, not the installer program"});
+    } else if (!host.windowsPaths && program->hasMode && !program->isLink() &&
+               (program->mode & 0111) == 0) {
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%03o", program->mode & 0777);
+      out.push_back({true, label + quoted(path) + " has mode " + mode +
+                               "; it must be executable (chmod +x)"});
+    }
+  }
+  const std::string productPath = folder + "/.eclipseproduct";
+  const ArchiveItem* product = findItem(archive, productPath, host);
+  const std::string cost = ": the launcher would extract the installer again on every run";
+  if (!product || product->isDirectory) {
+    out.push_back({true, label + "no " + quoted(productPath) + cost});
+    return;
+  }
+  kv::InstallerVersion installed;
+  if (!kv::parseVersion(product->content.substr(0, kVersionFileLimit), installed)) {
+    out.push_back({true, label + quoted(productPath) + " has no 'version=' line in its first " +
+                             std::to_string(kVersionFileLimit) + " bytes" + cost});
+    return;
+  }
+  if (version && (kv::isNewer(*version, installed) || kv::isNewer(installed, *version))) {
+    const std::string given =
+        *kv::getProperty(product->content.substr(0, kVersionFileLimit), "version");
+    out.push_back({true, label + quoted(productPath) + " says version " + quoted(given) +
+                             ", the version block " + quoted(blockVersion) +
+                             (kv::isNewer(*version, installed)
+                                  ? cost
+                                  : ": the launcher would never install this bundle over it")});
+  }
+}
+
+}  // namespace
+
+std::string installerFolder(const kv::HostRules& host) {
+  return std::string("maintenance/kvInstaller/") + host.platformName;
+}
+
+std::string runtimeMarker(const kv::HostRules& host) {
+  return installerFolder(host) + "/jre/" + kJreRelease + "/COPYRIGHT";
+}
+
+bool isVersionFormat(const std::string& version) {
+  size_t pos = 0;
+  for (int part = 0; part < 3; ++part) {
+    const size_t digits = pos;
+    while (pos < version.size() && version[pos] >= '0' && version[pos] <= '9') ++pos;
+    if (pos == digits || pos - digits > 9 || pos >= version.size() || version[pos] != '.')
+      return false;
+    ++pos;
+  }
+  if (pos >= version.size()) return false;
+  for (; pos < version.size(); ++pos)
+    if (std::strchr(" \t\r\n\v\f", version[pos])) return false;
+  return true;
+}
+
+std::vector<Finding> checkBundle(const BundleContent& bundle) {
+  std::vector<Finding> out;
+  const kv::HostRules& host = *bundle.host;
+  kv::InstallerVersion version;
+  bool hasVersion = false;
+  checkVersionBlock(bundle, out, version, hasVersion);
+
+  if (bundle.hasLogo &&
+      (bundle.logoHead.size() < sizeof kPngSignature ||
+       std::memcmp(bundle.logoHead.data(), kPngSignature, sizeof kPngSignature) != 0))
+    out.push_back({true, bundle.logoLabel + ": not a PNG image; the launcher's dialogs show the "
+                                            "logo as PNG"});
+
+  const BundleArchive* installer = nullptr;
+  const BundleArchive* runtime = nullptr;
+  bool marker = false;
+  for (const BundleArchive& archive : bundle.archives) {
+    if (archive.tag == kv::kTagInstaller && !installer) installer = &archive;
+    if (archive.tag == kv::kTagJre && !runtime) runtime = &archive;
+    for (const std::string& problem : archive.info->problems)
+      out.push_back({true, archive.label + ": " + problem});
+    if (findItem(archive, runtimeMarker(host), host)) marker = true;
+    // A lock file in an archive would be left in place by every extraction.
+    for (const char* lock : {".installerLock", ".jreLock"}) {
+      if (findItem(archive, lock, host))
+        out.push_back({true, archive.label + ": holds the lock file '" + lock +
+                                 "'; every run would extract again"});
+    }
+    if (archive.info->emptyFolders > 0)
+      out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
+                                " empty folder(s); the launcher creates folders only as parents "
+                                "of files, so they will not appear"});
+  }
+  if (!installer) {
+    out.push_back({true, "no installer archive (--installer): the launcher would have nothing "
+                         "to start"});
+  } else if (installer->info->contentsKnown) {
+    std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
+    const std::string blockVersion =
+        kv::getProperty(text.substr(0, text.find('\0')), "version").value_or("");
+    checkInstaller(bundle, *installer, hasVersion ? &version : nullptr, blockVersion, out);
+  }
+  if (!runtime) {
+    out.push_back({true, "no Java runtime archive (--jre): the launcher cannot start the "
+                         "installer where no runtime is installed"});
+  } else if (!marker && !runtime->info->items.empty()) {
+    out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
+                              " in any archive: every installer upgrade extracts the runtime "
+                              "again (" + megabytes(runtime->info->unpackedBytes) + ")"});
+  }
+  return out;
+}
+
+}  // namespace mkbundle
