@@ -273,7 +273,7 @@ def analyse(log_text, write_rate, measured, ns=DEFAULT_NS):
         validation.append({"n": n, "measured": wall, "predicted": row["wall"],
                            "error": (row["wall"] - wall) / wall,
                            "measured_rss": rss, "predicted_rss": row["peak"]})
-    return {"units": len(units), "decode_s": decode, "longest_s": longest, "write_s": write_s,
+    return {"units": len(units), "decode_s": decode, "load": os.getloadavg()[0], "longest_s": longest, "write_s": write_s,
             "write_rate": write_rate, "unpacked": total, "dictionary": dictionary,
             "rows": rows, "validation": validation}
 
@@ -293,6 +293,10 @@ def render(result, name=""):
             r["n"], r["wall"], r["ideal"], r["ratio"], mb(r["peak"]), mb(r["target_peak"])))
     lines += ["", "ideal = max((decode + writing) / N, longest unit, writing); memory target ="
               " N x (dictionary + 2 MiB) + 16 MiB.", ""]
+    if result["validation"]:
+        lines.append("Load average at the end of the runs: %.1f on %d processors (the"
+                     " validation holds on a quiet machine only)." % (
+                         result["load"], len(os.sched_getaffinity(0))))
     for v in result["validation"]:
         lines.append("Validation N=%d: measured %.2f s, predicted %.2f s, error %+.0f %%;"
                      " peak RSS measured %s MiB, predicted %s MiB." % (
