@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Extraction benchmark: our extraction against 7zz and bsdtar on one payload
-archived several ways, with the decode-only and write-only limits and a
-scaling run over subsets. Writes bench/results/latest.md (and .json)."""
+archived several ways, with the decode-only and write-only limits, the
+peers (makeself bundles, gzip and xz, with and without their checksum;
+`tar -I zstd`) beside mkbundle's default, a scaling run over subsets and
+the simulated scaling over processors (bench/simulate.py). Writes
+bench/results/latest.md (and .json, and latest.svg: bundle size against
+install time)."""
 import argparse
 import filecmp
 import json
@@ -15,6 +19,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import payload as payload_mod  # noqa: E402
+import simulate  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[1]
 KINDS = [
@@ -27,6 +32,13 @@ KINDS = [
     ("mkbundle", None),  # made by mkbundle itself
 ]
 VERSION = "2.7.3.271REL03_201509181225"
+# Peers, measured in the runs of mkbundle's default: (name, file, how made).
+PEERS = [
+    ("makeself gzip", "peer-gzip.run", ["makeself", "--gzip"]),
+    ("makeself xz", "peer-xz.run", ["makeself", "--xz"]),
+    ("tar -I zstd", "peer.tar.zst", None),
+]
+PEER_KIND = "mkbundle"
 
 
 def run(cmd, **kw):
@@ -145,7 +157,14 @@ def main():
     ap.add_argument("--subsets", default="64,128,256", help="MiB; '' for none")
     ap.add_argument("--inode-age", type=float, default=INODE_AGE_S,
                     help="seconds to wait after deleting trees before measuring")
+    ap.add_argument("--no-peers", action="store_true",
+                    help="leave out makeself and tar -I zstd")
     args = ap.parse_args()
+    peers = [] if args.no_peers else PEERS
+    missing = [tool for tool in ("makeself", "zstd", "gnuplot", "taskset")
+               if peers and shutil.which(tool) is None]
+    if missing:
+        sys.exit("bench.py: %s not installed (bench/run.sh installs them)" % ", ".join(missing))
 
     build = Path(args.build)
     kvextract, mkbundle, launcher = build / "kvextract", build / "mkbundle", build / "setup_linux64"
@@ -207,6 +226,23 @@ def main():
             bundle.chmod(0o755)
         archives[kind] = (archive, bundle)
 
+    peer_files = {}
+    if PEER_KIND in archives:
+        for name, file_name, maker in peers:
+            path = work / file_name
+            stamp_file = work / (file_name + ".recipe")
+            if not path.exists() or not stamp_file.exists() or stamp_file.read_text() != recipe:
+                print("making %s..." % name, flush=True)
+                if path.exists():
+                    path.unlink()
+                if maker:
+                    run(maker + ["--quiet", "--nox11", str(tree), str(path), "benchmark", "true"],
+                        stdout=subprocess.DEVNULL)
+                else:
+                    run(["tar", "-I", "zstd", "-cf", str(path), "-C", str(tree), "."])
+                stamp_file.write_text(recipe)
+            peer_files[name] = path
+
     subsets = [int(s) for s in args.subsets.split(",") if s]
     for mib in subsets:  # made before any run: making them deletes trees
         sub = work / ("subset-%d" % mib)
@@ -230,6 +266,7 @@ def main():
     extracting = 6  # tools below that write a tree
     need = tree_bytes * (extracting * args.runs * len(kinds) + args.runs) + 2 * tree_bytes
     need += sum(int(s) << 20 for s in args.subsets.split(",") if s) * args.runs
+    need += tree_bytes * 5 * args.runs if peer_files else 0  # makeself x 4, tar
     keep_all = shutil.disk_usage(str(work)).free > need + (2 << 30)
     counter = [0]
 
@@ -237,8 +274,24 @@ def main():
         counter[0] += 1
         return outputs / kind / ("%03d" % counter[0])
 
-    def tools(archive, bundle, target):
-        return [
+    def peer_tools(kind, target):
+        if kind != PEER_KIND:
+            return []
+        rows = []
+        for name, _, maker in peers:
+            path = str(peer_files[name])
+            if maker:
+                run_it = [path, "--quiet", "--target", str(target), "--noexec"]
+                rows.append((name, run_it, path))
+                rows.append((name + ", SETUP_NOCHECK=1",
+                             ["env", "SETUP_NOCHECK=1"] + run_it, path))
+            else:
+                rows.append((name + " -xf", ["sh", "-c", 'mkdir -p "$1" && tar -I zstd -xf "$2" -C "$1"',
+                                             "sh", str(target), path], path))
+        return rows
+
+    def tools(archive, bundle, target, kind=None):
+        return [(name, cmd) for name, cmd, _ in peer_tools(kind, target)] + [
             ("ours (launcher)", [str(bundle), "-silent", "-installPath", str(target),
                                  "-showargsandexit"]),
             ("ours (kvextract)", [str(kvextract), str(archive), str(target)]),
@@ -256,21 +309,27 @@ def main():
     for kind, _ in kinds:
         archive, bundle = archives[kind]
         wait_for_deleted_inodes(work, args.inode_age)
-        names = [name for name, _ in tools(archive, bundle, outputs)]
+        names = [name for name, _ in tools(archive, bundle, outputs, kind)]
+        sizes = {name: archive.stat().st_size / 1e6 for name in names}
+        sizes["ours (launcher)"] = bundle.stat().st_size / 1e6
+        for name, _, path in peer_tools(kind, outputs):
+            sizes[name] = Path(path).stat().st_size / 1e6
         rows = {name: [] for name in names}
         first = {}
         for _ in range(args.runs):  # interleaved
             for index, name in enumerate(names):
                 target = new_target(kind)
                 target.parent.mkdir(parents=True, exist_ok=True)
-                cmd = tools(archive, bundle, target)[index][1]
-                settle(work, ballast, [bundle if name == "ours (launcher)" else archive])
+                cmd = tools(archive, bundle, target, kind)[index][1]
+                inputs = {n: p for n, _, p in peer_tools(kind, target)}
+                source = bundle if name == "ours (launcher)" else inputs.get(name, archive)
+                settle(work, ballast, [source])
                 rows[name].append(timed(cmd, work))
                 first.setdefault(name, target)
         # Byte for byte against 7zz.
         identical = same_tree(str(first["7zz x"]), str(first["ours (kvextract)"]))
         results[kind] = {"archive_mb": archive.stat().st_size / 1e6, "identical": identical,
-                         "rows": rows}
+                         "rows": rows, "sizes": sizes}
         if not keep_all:
             delete_outputs(outputs, work)
         print("done %s" % kind, flush=True)
@@ -290,16 +349,66 @@ def main():
         scaling.append((mib, runs))
     delete_outputs(outputs, work)
 
+    # The scaling we cannot run here, on mkbundle's default archive.
+    simulation = None
+    if "mkbundle" in archives:
+        print("simulating...", flush=True)
+        log_text, rate, _, measured = simulate.measure(
+            kvextract, archives["mkbundle"][0], work / "simulate", max(1, args.runs))
+        simulation = simulate.analyse(log_text, rate, measured)
+        shutil.rmtree(work / "simulate", ignore_errors=True)
+
     report = render(results, scaling, tree_bytes)
+    if simulation:
+        report += "\n" + simulate.render(simulation, "mkbundle's default archive")
     (out_dir / "latest.md").write_text(report)
-    (out_dir / "latest.json").write_text(json.dumps({"results": results, "scaling": scaling},
-                                                    indent=1))
+    (out_dir / "latest.json").write_text(json.dumps(
+        {"results": results, "scaling": scaling, "simulation": simulation}, indent=1))
+    if peers:
+        plot(results, simulation, out_dir / "latest.svg", work)
     print(report)
+
+
+def plot(results, simulation, svg, work):
+    """Bundle size against install time (median) of every tool and archive
+    kind, with the simulated scaling of mkbundle's default on N processors."""
+    data = work / "plot.dat"
+    lines = []
+    for kind, result in results.items():
+        for name, runs in result["rows"].items():
+            if name.startswith("limit:"):
+                continue
+            median = statistics.median(r[0] for r in runs)
+            label = name if kind == PEER_KIND and not name.startswith(("ours", "7zz", "bsdtar")) \
+                else "%s, %s" % (name, kind)
+            lines.append('%.3f %.2f "%s"' % (median, result["sizes"][name], label))
+    data.write_text("\n".join(lines) + "\n")
+    script = [
+        "set terminal svg size 1100,700 dynamic noenhanced",
+        'set output "%s"' % svg,
+        'set title "Install time and bundle size (median wall; simulated: ours on N processors)"',
+        'set xlabel "install time, s"', 'set ylabel "bundle size, MB"',
+        "set key outside right", "set grid",
+    ]
+    plots = ['"%s" using 1:2 with points pt 7 title "measured", '
+             '"" using 1:2:3 with labels left offset 0.5,0 font ",8" notitle' % data]
+    if simulation and "mkbundle" in results:
+        sim = work / "plot-sim.dat"
+        size = results["mkbundle"]["sizes"]["ours (launcher)"]
+        sim.write_text("".join('%.3f %.2f "N=%d"\n' % (r["wall"], size, r["n"])
+                               for r in simulation["rows"]))
+        plots.append('"%s" using 1:2 with linespoints pt 6 title "ours, simulated on N '
+                     'processors", "" using 1:2:3 with labels offset 0,1 font ",8" notitle' % sim)
+    script.append("plot " + ", ".join(plots))
+    subprocess.run(["gnuplot"], input="\n".join(script) + "\n", text=True, check=True)
 
 
 def render(results, scaling, tree_bytes):
     lines = ["Payload: %.0f MB. Wall time min / median of the runs, user+sys and peak RSS"
              " of the median run; ratio = our median wall / `7zz x` median wall." % (tree_bytes / 1e6),
+             "",
+             "size MB: what the tool reads (our bundle for the launcher, the peers' own"
+             " bundles; the peers are measured in the runs of mkbundle's default).",
              "",
              "| archive | size MB | same as 7zz | tool | wall min s | wall median s |"
              " user+sys s | peak RSS MB | ratio to 7zz x |",
@@ -313,7 +422,8 @@ def render(results, scaling, tree_bytes):
             mid = sorted(runs, key=lambda r: r[0])[len(runs) // 2]
             ratio = "%.2f" % (median / base) if name.startswith("ours") else ""
             lines.append("| %s | %.1f | %s | %s | %.2f | %.2f | %.2f | %.0f | %s |" % (
-                kind, data["archive_mb"], "yes" if data["identical"] else "NO", name,
+                kind, data["sizes"].get(name, data["archive_mb"]),
+                "yes" if data["identical"] else "NO", name,
                 walls[0], median, mid[1], mid[2], ratio))
     if scaling:
         lines += ["", "Scaling (ours, kvextract, mkbundle's default settings):", "",

@@ -60,7 +60,7 @@ class LzmaSource final : public ByteSource {
     }
   }
 
-  SRes init(const Byte* props, unsigned propsSize, HeapBuffer* dictionary) {
+  SRes init(const Byte* props, unsigned propsSize, HeapBuffer* dictionary, bool whole) {
     UInt64 need = 0;
     if (lzma2_) {
       if (propsSize != 1 || props[0] > 40) return SZ_ERROR_UNSUPPORTED;
@@ -70,6 +70,7 @@ class LzmaSource final : public ByteSource {
       RINOK(LzmaDec_AllocateProbs(&lzma_, props, propsSize, heapAllocator()))
       need = lzma_.prop.dicSize < kLzmaMinDictionary ? kLzmaMinDictionary : lzma_.prop.dicSize;
     }
+    if (whole) need = left_;
     const UInt64 wanted = need < left_ ? need : left_;
     if (wanted != static_cast<size_t>(wanted)) return SZ_ERROR_MEM;
     const size_t size = dictionaryBufferSize(need, left_);
@@ -246,7 +247,7 @@ UInt64 ppmdMemory(const Byte* props, unsigned propsSize) {
 
 SRes makeMainCoder(UInt32 methodId, const Byte* props, unsigned propsSize, UInt64 packSize,
                    UInt64 unpackSize, PackReader* input, HeapBuffer* dictionary,
-                   std::unique_ptr<ByteSource>* source) {
+                   std::unique_ptr<ByteSource>* source, bool whole) {
   switch (methodId) {
     case method::kCopy:
       if (packSize != unpackSize) return SZ_ERROR_DATA;
@@ -255,7 +256,7 @@ SRes makeMainCoder(UInt32 methodId, const Byte* props, unsigned propsSize, UInt6
     case method::kLzma:
     case method::kLzma2: {
       std::unique_ptr<LzmaSource> lzma(new LzmaSource(methodId == method::kLzma2, input, unpackSize));
-      RINOK(lzma->init(props, propsSize, dictionary))
+      RINOK(lzma->init(props, propsSize, dictionary, whole))
       *source = std::move(lzma);
       return SZ_OK;
     }

@@ -72,10 +72,12 @@ UInt64 dictionaryNeed(UInt32 methodId, const Byte* props, unsigned propsSize, UI
 UInt64 ppmdMemory(const Byte* props, unsigned propsSize);
 
 // A main coder reading `input`: SZ_OK and *source, or SZ_ERROR_UNSUPPORTED
-// (unknown method or properties), SZ_ERROR_MEM.
+// (unknown method or properties), SZ_ERROR_MEM. With `whole`, LZMA and
+// LZMA2 decode into a dictionary of all `unpackSize` bytes, so that the
+// pieces next() hands out lie one after the other from its start.
 SRes makeMainCoder(UInt32 methodId, const Byte* props, unsigned propsSize, UInt64 packSize,
                    UInt64 unpackSize, PackReader* input, HeapBuffer* dictionary,
-                   std::unique_ptr<ByteSource>* source);
+                   std::unique_ptr<ByteSource>* source, bool whole = false);
 
 // BCJ2: the main, call and jump streams from coders, the range-coder
 // stream straight from a packed stream.

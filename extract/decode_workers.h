@@ -1,38 +1,49 @@
 // DecodeWorkers: the threads that decode the folders of an open archive
 // and send their bytes, in order per folder, through a ChunkQueue.
 //
-// Folders are handed out in archive order, except that the one with the
-// most bytes goes first so that it does not end the run alone on one
-// processor. Several are decoded at once,
-// one per processor, as long as their dictionaries together stay within
-// the memory budget: the largest folder's need plus kExtraBudget, so that
-// decoding in parallel never needs more than decoding the largest folder
-// alone and a few MB. A folder that holds most of the archive's bytes, or
-// the only one, gets all processors instead (the multi-threaded LZMA2
-// decoder, or BCJ2's main stream on a thread of its own).
+// The work is cut into units (DecodeSchedule: whole folders, or runs of
+// independent LZMA2 blocks of a large folder) and every worker, one per
+// processor, takes the next unit the schedule admits under its memory
+// rule. A unit in its folder's turn streams to the writer; a later unit of
+// the same folder decodes ahead into a buffer and is sent, after the units
+// before it, by the worker that sends its predecessor (or by its own, when
+// it is done last). A BCJ2 folder decodes its main stream on a second
+// thread when there is more than one processor.
 //
 // The writer stops work by lowering the stop index (the first file entry
 // not to be extracted): a folder whose last file lies at or past it is
 // cut short (its end message then carries kCancelled), one whose first
-// file lies past it is not started. Every folder that was started ends
-// with a kFolderEnd message, every worker with a kWorkerEnd message.
+// file lies past it is not started. A folder whose unit fails ends with
+// that failure after the bytes before it; its later units are dropped.
+// Every folder that was started ends with a kFolderEnd message, every
+// worker with a kWorkerEnd message.
 #pragma once
 
 #include <atomic>
+#include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "7z.h"
 #include "extract/chunk_queue.h"
+#include "extract/decode_schedule.h"
 #include "extract/pack_reader.h"
 #include "extract/threads.h"
 
 namespace kv {
 
+// The machine's physical memory in bytes (0 when unknown), and the CPU time
+// the calling thread has used so far.
+UInt64 physicalMemory();
+double threadCpuSeconds();
+
+// When set, the plan of every extraction and the decoding CPU time of each
+// of its units are written there (for the benchmark's simulation).
+void setDecodeLog(std::FILE* log);
+
 class DecodeWorkers {
  public:
-  static constexpr UInt64 kExtraBudget = 6u << 20;
-
   // `folders` lists the folders to decode in order, with the index of
   // their first and last file entries.
   struct Folder {
@@ -47,27 +58,28 @@ class DecodeWorkers {
   DecodeWorkers(const DecodeWorkers&) = delete;
   DecodeWorkers& operator=(const DecodeWorkers&) = delete;
 
-  // Starts up to `processors` threads; the number started (0: none could
-  // be, nothing will come through the queue).
+  // Plans the units and starts up to `processors` threads; the number
+  // started (0: none could be, nothing will come through the queue).
   unsigned start(unsigned processors);
 
  private:
   struct Worker;
+  struct Ahead;
+  struct FolderRun;
   static void run(void* worker);
-  bool nextFolder(size_t* position, unsigned* threads);
-  void release(size_t position);
+  bool nextUnit(size_t* unit, bool* streaming);
+  void work(Worker& worker, size_t unit, bool streaming);
+  void sendOn(size_t unit, SRes result);
+  void finished(size_t unit);
+  void wake();
 
   const CSzArEx& db_;
   ArchiveInput& input_;
   ChunkQueue& queue_;
   std::vector<Folder> folders_;
-  std::vector<UInt64> needs_;
+  std::vector<FolderRun> runs_;
   std::atomic<UInt32>& stopIndex_;
-  UInt64 budget_ = 0;
-  UInt64 inUse_ = 0;
-  UInt64 totalBytes_ = 0;
-  std::vector<size_t> order_;  // positions in folders_, in the order handed out
-  size_t nextOrder_ = 0;
+  std::unique_ptr<DecodeSchedule> schedule_;
   unsigned processors_ = 1;
   unsigned workerCount_ = 0;
   Mutex mutex_;

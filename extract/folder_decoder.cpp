@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "7zCrc.h"
-#include "Lzma2DecMt.h"
 #include "extract/archive.h"
 #include "extract/threaded_source.h"
 
@@ -72,20 +71,6 @@ class CheckingSink final : public ByteSink {
   UInt64 total_ = 0;
 };
 
-// The SDK's multi-threaded LZMA2 decoder writes through this.
-struct OutView {
-  ISeqOutStream vt;
-  ByteSink* sink;
-  SRes result;
-
-  static size_t write(ISeqOutStreamPtr p, const void* data, size_t size) {
-    OutView* self = const_cast<OutView*>(reinterpret_cast<const OutView*>(p));
-    if (self->result != SZ_OK) return 0;
-    self->result = self->sink->write(static_cast<const Byte*>(data), size);
-    return self->result == SZ_OK ? size : 0;
-  }
-};
-
 SRes pump(ByteSource* source, ByteSink* sink) {
   for (;;) {
     const Byte* data = nullptr;
@@ -113,33 +98,193 @@ UInt64 folderMemoryNeed(const CSzArEx& db, UInt32 index) {
   return need;
 }
 
-SRes FolderDecoder::decodeThreaded(Byte prop, UInt64 unpackSize, unsigned threads,
-                                   PackReader* input, ByteSink* sink) {
-  CLzma2DecMtHandle decoder = Lzma2DecMt_Create(heapAllocator(), heapAllocator());
-  if (!decoder) return SZ_ERROR_MEM;
-  CLzma2DecMtProps props;
-  Lzma2DecMtProps_Init(&props);
-  props.numThreads = threads;
-  props.outBlockMax = kMaxThreadedBlock;
-  props.inBlockMax = kMaxThreadedBlock + kMaxThreadedBlock / 16;
-  OutView out{{&OutView::write}, sink, SZ_OK};
-  UInt64 inProcessed = 0;
-  int isMt = 0;
-  SRes result = Lzma2DecMt_Decode(decoder, prop, &props, &out.vt, &unpackSize, 1,
-                                  input->seqStream(), &inProcessed, &isMt, nullptr);
-  Lzma2DecMt_Destroy(decoder);
-  if (out.result != SZ_OK) return out.result;
+SRes FolderDecoder::decode(const CSzArEx& db, UInt32 index, unsigned threads, ByteSink* sink) {
+  const SRes result = decodeFolder(db, index, threads, sink);
+  keepSmallDictionaries();
   return result;
 }
 
-SRes FolderDecoder::decode(const CSzArEx& db, UInt32 index, unsigned threads, ByteSink* sink) {
-  const SRes result = decodeFolder(db, index, threads, sink);
-  // Large dictionaries go back to the heap: the memory budget counts only
-  // the folders being decoded. Small ones serve the next folder.
+// Large dictionaries go back to the heap: the memory budget counts only
+// the units being decoded. Small ones serve the next folder.
+void FolderDecoder::keepSmallDictionaries() {
   for (HeapBuffer& dictionary : dictionaries_) {
     if (dictionary.capacity() > kKeptDictionary) dictionary.release();
   }
+}
+
+SRes FolderDecoder::decodePart(const CSzArEx& db, UInt32 index, const DecodeUnit& unit,
+                               HeapBuffer* ahead, ByteSink* sink) {
+  const CSzAr& ar = db.db;
+  CSzFolder folder;
+  const Byte* coderData = nullptr;
+  RINOK(readFolder(ar, index, &folder, &coderData))
+  const CSzCoderInfo& main = folder.Coders[0];
+  if (main.MethodID != method::kLzma2) return SZ_ERROR_UNSUPPORTED;
+  const UInt64* packPositions = ar.PackPositions + ar.FoStartPackStreamIndex[index];
+  packs_[0].open(&input_, db.dataPos + packPositions[0] + unit.packOffset, unit.packSize);
+  std::unique_ptr<ByteSource> source;
+  HeapBuffer* dictionary = ahead ? ahead : &dictionaries_[0];
+  SRes result = makeMainCoder(main.MethodID, coderData + main.PropsOffset, main.PropsSize,
+                              unit.packSize, unit.unpackSize, &packs_[0], dictionary, &source,
+                              ahead != nullptr);
+  if (result == SZ_OK) {
+    if (ahead) {
+      // The pieces fill the buffer from its start.
+      for (UInt64 done = 0;;) {
+        const Byte* data = nullptr;
+        size_t size = 0;
+        result = source->next(&data, &size);
+        if (result != SZ_OK || size == 0) break;
+        if (data != ahead->data() + done) {
+          result = SZ_ERROR_FAIL;
+          break;
+        }
+        done += size;
+      }
+    } else {
+      result = pump(source.get(), sink);
+    }
+  }
+  source.reset();
+  keepSmallDictionaries();
   return result;
+}
+
+FolderStream::FolderStream(const CSzArEx& db, UInt32 folder, ByteSink* next)
+    : db_(db), folder_(folder), next_(next), filter_(&counter_), crc_(CRC_INIT_VAL) {
+  counter_.owner = this;
+  CSzFolder coders;
+  const Byte* coderData = nullptr;
+  init_ = readFolder(db.db, folder, &coders, &coderData);
+  if (init_ == SZ_OK && coders.NumCoders == 2) {
+    const CSzCoderInfo& c = coders.Coders[1];
+    init_ = filter_.init(c.MethodID, coderData + c.PropsOffset, c.PropsSize);
+    filtered_ = true;
+  }
+}
+
+SRes FolderStream::Counter::write(const Byte* data, size_t size) {
+  if (SzBitWithVals_Check(&owner->db_.db.FolderCRCs, owner->folder_)) {
+    owner->crc_ = CrcUpdate(owner->crc_, data, size);
+  }
+  owner->total_ += size;
+  return owner->next_->write(data, size);
+}
+
+SRes FolderStream::write(const Byte* data, size_t size) {
+  RINOK(init_)
+  return filtered_ ? filter_.write(data, size) : counter_.write(data, size);
+}
+
+SRes FolderStream::finish() {
+  RINOK(init_)
+  if (filtered_) RINOK(filter_.flush())
+  const CSzAr& ar = db_.db;
+  if (total_ != SzAr_GetFolderUnpackSize(&ar, folder_)) return SZ_ERROR_DATA;
+  if (SzBitWithVals_Check(&ar.FolderCRCs, folder_) &&
+      CRC_GET_DIGEST(crc_) != ar.FolderCRCs.Vals[folder_]) {
+    return SZ_ERROR_CRC;
+  }
+  return SZ_OK;
+}
+
+namespace {
+
+// Where the blocks of an LZMA2 stream start: (unpacked offset, packed
+// offset) of every chunk that resets the dictionary, found by reading the
+// chunk headers only. false when the headers do not add up to the
+// folder's sizes (the decoder then reports the damage).
+struct BlockStart {
+  UInt64 unpack;
+  UInt64 pack;
+};
+
+bool findLzma2Blocks(ArchiveInput& input, UInt64 start, UInt64 packSize, UInt64 unpackSize,
+                     std::vector<BlockStart>* blocks) {
+  UInt64 pack = 0;
+  UInt64 unpack = 0;
+  while (pack < packSize) {
+    Byte header[6];
+    size_t got = sizeof(header);
+    if (packSize - pack < got) got = static_cast<size_t>(packSize - pack);
+    if (input.readAt(start + pack, header, &got) != SZ_OK || got < 1) return false;
+    const Byte control = header[0];
+    if (control == 0) break;
+    UInt64 chunkUnpack = 0;
+    UInt64 chunkPack = 0;
+    if (control == 1 || control == 2) {
+      if (got < 3) return false;
+      chunkUnpack = ((static_cast<UInt64>(header[1]) << 8) | header[2]) + 1;
+      chunkPack = 3 + chunkUnpack;
+    } else if (control >= 0x80) {
+      if (got < 5) return false;
+      chunkUnpack =
+          ((static_cast<UInt64>(control & 0x1F) << 16) | (header[1] << 8) | header[2]) + 1;
+      chunkPack = ((static_cast<UInt64>(header[3]) << 8) | header[4]) + 1;
+      chunkPack += control >= 0xC0 ? 6 : 5;
+    } else {
+      return false;
+    }
+    if (control == 1 || control >= 0xE0) blocks->push_back({unpack, pack});
+    unpack += chunkUnpack;
+    pack += chunkPack;
+  }
+  return unpack == unpackSize && pack <= packSize && !blocks->empty() &&
+         (*blocks)[0].unpack == 0;
+}
+
+}  // namespace
+
+void planFolder(const CSzArEx& db, UInt32 index, size_t position, ArchiveInput& input,
+                std::vector<DecodeUnit>* units) {
+  const CSzAr& ar = db.db;
+  DecodeUnit whole;
+  whole.folder = position;
+  whole.unpackSize = SzAr_GetFolderUnpackSize(&ar, index);
+  whole.streamNeed = folderMemoryNeed(db, index);
+  CSzFolder folder;
+  const Byte* coderData = nullptr;
+  std::vector<BlockStart> blocks;
+  if (readFolder(ar, index, &folder, &coderData) == SZ_OK && folder.NumCoders <= 2 &&
+      folder.Coders[0].MethodID == method::kLzma2 && folder.Coders[0].PropsSize == 1) {
+    const UInt64* unpackSizes = ar.CoderUnpackSizes + ar.FoToCoderUnpackSizes[index];
+    const UInt64* packPositions = ar.PackPositions + ar.FoStartPackStreamIndex[index];
+    const UInt64 lzmaBytes = unpackSizes[0];
+    const UInt64 packSize = packPositions[1] - packPositions[0];
+    const Byte* props = coderData + folder.Coders[0].PropsOffset;
+    const UInt64 dictionary = dictionaryNeed(method::kLzma2, props, 1, lzmaBytes);
+    if (lzmaBytes > dictionary &&
+        findLzma2Blocks(input, db.dataPos + packPositions[0], packSize, lzmaBytes, &blocks)) {
+      blocks.push_back({lzmaBytes, packSize});  // the end
+    } else {
+      blocks.clear();
+    }
+    // Runs of blocks of at least a dictionary's worth.
+    std::vector<size_t> cuts;
+    for (size_t b = 0; b + 1 < blocks.size(); ++b) {
+      if (cuts.empty() || blocks[b].unpack - blocks[cuts.back()].unpack >= dictionary) {
+        cuts.push_back(b);
+      }
+    }
+    if (cuts.size() > 1) {
+      for (size_t c = 0; c < cuts.size(); ++c) {
+        const BlockStart& from = blocks[cuts[c]];
+        const BlockStart& to = c + 1 < cuts.size() ? blocks[cuts[c + 1]] : blocks.back();
+        DecodeUnit unit = whole;
+        unit.part = static_cast<unsigned>(c);
+        unit.parts = static_cast<unsigned>(cuts.size());
+        unit.unpackOffset = from.unpack;
+        unit.unpackSize = to.unpack - from.unpack;
+        unit.packOffset = from.pack;
+        unit.packSize = to.pack - from.pack;
+        unit.streamNeed = dictionaryNeed(method::kLzma2, props, 1, unit.unpackSize);
+        unit.bufferNeed = unit.unpackSize <= kMaxAheadUnit ? unit.unpackSize : 0;
+        units->push_back(unit);
+      }
+      return;
+    }
+  }
+  units->push_back(whole);
 }
 
 SRes FolderDecoder::decodeFolder(const CSzArEx& db, UInt32 index, unsigned threads,
@@ -193,14 +338,10 @@ SRes FolderDecoder::decodeFolder(const CSzArEx& db, UInt32 index, unsigned threa
       target = &filter;
     }
     const CSzCoderInfo& main = folder.Coders[0];
-    if (main.MethodID == method::kLzma2 && threads > 1 && main.PropsSize == 1) {
-      result = decodeThreaded(props(0)[0], unpackSizes[0], threads, &packs_[0], target);
-    } else {
-      std::unique_ptr<ByteSource> source;
-      RINOK(makeMainCoder(main.MethodID, props(0), main.PropsSize, packSize(0), unpackSizes[0],
-                          &packs_[0], &dictionaries_[0], &source))
-      result = pump(source.get(), target);
-    }
+    std::unique_ptr<ByteSource> source;
+    RINOK(makeMainCoder(main.MethodID, props(0), main.PropsSize, packSize(0), unpackSizes[0],
+                        &packs_[0], &dictionaries_[0], &source))
+    result = pump(source.get(), target);
     if (result == SZ_OK && folder.NumCoders == 2) result = filter.flush();
   }
   if (result != SZ_OK) return result;

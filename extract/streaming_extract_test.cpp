@@ -60,13 +60,13 @@ const LargeCase kLargeCases[] = {
     // The 64 KiB dictionary wraps around many times within the folder.
     {"LzmaSmallDictionary", "-m0=LZMA:d=64k -mf=off"},
     {"Lzma2SmallDictionary", "-m0=LZMA2:d=64k -mf=off"},
-    // Independent LZMA2 blocks for the multi-threaded decoder.
+    // Independent LZMA2 blocks, decoded side by side (also before a filter).
     {"Lzma2Blocks", "-m0=LZMA2:d=1m:c=1m -mmt=2 -mf=off"},
     {"ManyFolders", "-ms=off"},
     {"FoldersOfTwoFiles", "-ms=2f -m0=LZMA2:d=1m"},
     {"Bcj2", "-m0=BCJ2 -m1=LZMA:d20 -m2=LZMA:d16 -m3=LZMA:d16 -mb0:1 -mb0s1:2 -mb0s2:3"},
     {"DeltaLarge", "-m0=Delta:2 -m1=LZMA2:d=1m"},
-    {"ArmtLarge", "-m0=ARMT -m1=LZMA2:d=1m"},
+    {"ArmtBlocks", "-m0=ARMT -m1=LZMA2:d=1m:c=1m"},
     {"Ppmd", "-m0=PPMd:mem=4m"},
 };
 
@@ -132,7 +132,8 @@ TEST(StreamingFailureTest, CrcErrorInTheMiddleOfASolidFolder) {
 TEST(StreamingFailureTest, OutputFailureMidStreamStopsEveryWorker) {
   // Far more data than the hand-over buffers hold, in one solid folder and
   // in many folders: the decoders must not hang when the writer gives up.
-  for (const char* switches : {"-m0=LZMA2 -ms=on", "-ms=off -m0=LZMA2:d=1m"}) {
+  for (const char* switches :
+       {"-m0=LZMA2 -ms=on", "-ms=off -m0=LZMA2:d=1m", "-m0=LZMA2:d=1m:c=1m -ms=on"}) {
     SCOPED_TRACE(switches);
     TempDir dir;
     for (int i = 0; i < 8; ++i) {
@@ -152,6 +153,25 @@ TEST(StreamingFailureTest, OutputFailureMidStreamStopsEveryWorker) {
     EXPECT_EQ(progress.calls[3], "update(3)");
     EXPECT_EQ(progress.calls.size(), 5u);
   }
+}
+
+TEST(StreamingFailureTest, DamagedBlockEndsItsFolderAfterTheBytesBeforeIt) {
+  // One folder of independent LZMA2 blocks decoded side by side, beside
+  // folders of small files: the block in the middle is damaged.
+  TempDir dir;
+  for (int i = 0; i < 8; ++i) writeFile(dir / ("src/a" + std::to_string(i)), textOf(1500000, i));
+  for (int i = 0; i < 20; ++i) writeFile(dir / ("src/b" + std::to_string(i)), textOf(30000, i));
+  make7z(dir / "a.7z", dir / "src", "-m0=LZMA2:d=1m:c=1m -ms=12m -mhc=off");
+  std::string data = readFile(dir / "a.7z");
+  const size_t middle = 32 + (data.size() - 32) / 4;
+  data[middle] = static_cast<char>(data[middle] ^ 0x55);
+  writeFile(dir / "a.7z", data);
+
+  const Extraction run = extractFile(dir / "a.7z", dir / "out", nullptr);
+  EXPECT_TRUE(run.result == 1 || run.result == 3) << run.result;
+  EXPECT_EQ(readFile(dir / "out/a0"), textOf(1500000, 0));
+  EXPECT_FALSE(stdfs::exists(dir / "out/a7"));
+  EXPECT_FALSE(stdfs::exists(dir / "out/b19"));
 }
 
 TEST(StreamingFailureTest, TruncatedPackedDataFailsTheFileBeingWritten) {

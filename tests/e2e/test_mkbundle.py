@@ -167,9 +167,28 @@ def test_bundle_from_directories_lists_back_exactly(work):
     assert "1 empty folder" in result.stderr
 
 
-def test_default_archive_has_small_blocks_and_dictionary(work):
-    # The launcher decodes one solid block per processor; each must stay
-    # within a 4 MB dictionary and 16 MB of files.
+def lzma2_dictionary_resets(data, pos):
+    """Unpacked offsets where the LZMA2 stream at `pos` starts its
+    dictionary afresh (the blocks that decode independently)."""
+    resets, unpacked = [], 0
+    while data[pos] != 0:
+        control = data[pos]
+        if control in (1, 2):
+            size = (data[pos + 1] << 8 | data[pos + 2]) + 1
+            packed = 3 + size
+        else:
+            size = ((control & 0x1F) << 16 | data[pos + 1] << 8 | data[pos + 2]) + 1
+            packed = (data[pos + 3] << 8 | data[pos + 4]) + 1 + (6 if control >= 0xC0 else 5)
+        if control == 1 or control >= 0xE0:
+            resets.append(unpacked)
+        unpacked += size
+        pos += packed
+    return resets
+
+
+def test_default_archive_has_independent_blocks(work):
+    # The launcher decodes one block per processor, also inside one large
+    # file: an 8 MB dictionary started afresh every 8 MB.
     tmp, launcher, inst, _, _ = work
     rng = random.Random(7)
     words = [("%x" % rng.getrandbits(40)).encode() for _ in range(5000)]
@@ -187,9 +206,11 @@ def test_default_archive_has_small_blocks_and_dictionary(work):
     slt = subprocess.run(["7zz", "l", "-slt", archive], capture_output=True, text=True,
                          check=True).stdout
     methods = {line[9:] for line in slt.splitlines() if line.startswith("Method = ") and line[9:]}
-    assert methods == {"LZMA2:22"}, methods
+    assert methods == {"LZMA2:23"}, methods
     blocks = {line[8:] for line in slt.splitlines() if line.startswith("Block = ") and line[8:]}
-    assert blocks == {"0", "1"}, blocks
+    assert blocks == {"0"}, blocks
+    # The one folder's packed stream follows the 32-byte signature header.
+    assert lzma2_dictionary_resets(archive.read_bytes(), 32) == [0, 8 << 20, 16 << 20]
 
 
 def test_windows_order_and_ready_archives(work):

@@ -6,6 +6,8 @@
 //
 // Prints "result N" and exits with N, the extraction's result (0 success,
 // decoder codes, 11 output-file failures); 100 for usage or input errors.
+// With KV_DECODE_LOG=FILE in the environment, the decoding plan and the
+// CPU time of every unit are appended to FILE (bench/simulate.py).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 
 #include "core/fs.h"
 #include "extract/block_stream.h"
+#include "extract/decode_workers.h"
 #include "extract/extract_archive.h"
 
 namespace {
@@ -61,8 +64,18 @@ int main(int argc, char** argv) {
     }
     end = static_cast<uint32_t>(size);
   }
+  kv::FilePtr log;
+  if (const char* logPath = std::getenv("KV_DECODE_LOG")) {
+    log = kv::openFile(logPath, "a");
+    if (!log) {
+      std::fprintf(stderr, "kvextract: cannot open %s: %s\n", logPath, std::strerror(errno));
+      return kUsageError;
+    }
+    kv::setDecodeLog(log.get());
+  }
   kv::BlockStream stream(file.get(), start, end);
   const int result = kv::extractArchive(argv[2], nullptr, stream);
+  kv::setDecodeLog(nullptr);
   std::printf("result %d\n", result);
   return result;
 }
