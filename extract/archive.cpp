@@ -1,6 +1,7 @@
 #include "extract/archive.h"
 
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "7zCrc.h"
@@ -51,6 +52,49 @@ std::string utf16ToUtf8(const UInt16* text, size_t length) {
     appendUtf8(out, c);
   }
   return out;
+}
+
+bool ArchiveEntry::isSymbolicLink() const {
+  constexpr uint32_t kUnixExtension = 0x8000;
+  constexpr uint32_t kTypeMask = 0170000;
+  constexpr uint32_t kLinkType = 0120000;
+  if (!hasAttributes) return false;
+  return (attributes & kUnixExtension) != 0 && ((attributes >> 16) & kTypeMask) == kLinkType;
+}
+
+bool FolderFiles::build(const CSzArEx& db) {
+  constexpr UInt32 kNoFolder = 0xFFFFFFFFu;
+  folders_ = db.db.NumFolders;
+  starts_.reset(new (std::nothrow) UInt32[static_cast<size_t>(folders_) + 1]());
+  if (!starts_) return false;
+  UInt32 files = 0;
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    const UInt32 folder = db.FileToFolder ? db.FileToFolder[i] : kNoFolder;
+    if (folder == kNoFolder || folder >= folders_ || SzArEx_IsDir(&db, i)) continue;
+    ++starts_[folder + 1];
+    ++files;
+  }
+  for (UInt32 f = 0; f < folders_; ++f) starts_[f + 1] += starts_[f];
+  files_.reset(new (std::nothrow) UInt32[files > 0 ? files : 1]);
+  if (!files_) return false;
+  // The folders' files in order: the next free slot of each folder.
+  std::unique_ptr<UInt32[]> next(new (std::nothrow) UInt32[folders_ > 0 ? folders_ : 1]);
+  if (!next) return false;
+  for (UInt32 f = 0; f < folders_; ++f) next[f] = starts_[f];
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    const UInt32 folder = db.FileToFolder ? db.FileToFolder[i] : kNoFolder;
+    if (folder == kNoFolder || folder >= folders_ || SzArEx_IsDir(&db, i)) continue;
+    files_[next[folder]++] = i;
+  }
+  return true;
+}
+
+FolderFiles::List FolderFiles::of(UInt32 folder) const {
+  List list;
+  if (folder >= folders_) return list;
+  list.data = files_.get() + starts_[folder];
+  list.count = starts_[folder + 1] - starts_[folder];
+  return list;
 }
 
 Archive::Archive() { SzArEx_Init(&db_); }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "7z.h"
@@ -19,6 +20,37 @@ struct ArchiveEntry {
   bool isDirectory = false;
   bool hasAttributes = false;
   uint32_t attributes = 0;
+
+  // A symbolic link: the Unix link mode in the high 16 bits, as 7-Zip's
+  // -snl stores one; the entry's bytes are the link's target.
+  bool isSymbolicLink() const;
+};
+
+// The file entries of each folder in archive order, in one flat table of
+// 4 bytes per file, so that a header declaring millions of entries costs
+// no more than the decoder's own tables. Allocation failure is a return
+// value.
+class FolderFiles {
+ public:
+  // False when the memory is not there.
+  bool build(const CSzArEx& db);
+
+  struct List {
+    const UInt32* data = nullptr;
+    size_t count = 0;
+    size_t size() const { return count; }
+    bool empty() const { return count == 0; }
+    UInt32 front() const { return data[0]; }
+    UInt32 back() const { return data[count - 1]; }
+    UInt32 operator[](size_t i) const { return data[i]; }
+  };
+  UInt32 folderCount() const { return folders_; }
+  List of(UInt32 folder) const;
+
+ private:
+  UInt32 folders_ = 0;
+  std::unique_ptr<UInt32[]> starts_;  // folders_ + 1 positions in files_
+  std::unique_ptr<UInt32[]> files_;
 };
 
 class Archive {

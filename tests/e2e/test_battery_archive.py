@@ -14,6 +14,7 @@ import pytest
 
 import fault_support as fs
 import kvtest
+import sevenzip_writer as sz
 
 REFUSED = "Refusing unsafe archive entry"
 
@@ -34,12 +35,21 @@ def installer_archive(out, work, extra):
     return Path(out)
 
 
+def installer_entries(work):
+    """The stand-in installer's files as entries of a crafted archive (one
+    folder), so that a run that extracts them completely can launch it."""
+    tree = kvtest.make_installer_tree(Path(work) / "crafted-installer")
+    return [sz.Entry(str(path.relative_to(tree)), path.read_bytes(),
+                     mode=0o100000 | (path.stat().st_mode & 0o777))
+            for path in sorted(tree.rglob("*")) if path.is_file()]
+
+
 def run_with_installer_archive(launcher, tmp_path, archive):
     jre = kvtest.make_jre_tree(tmp_path / "jre")
     bundle = kvtest.mkbundle(tmp_path / "setup", launcher, installer=archive, jre=jre,
                              version=kvtest.DEFAULT_VERSION)
     target = tmp_path / "place" / "kv"
-    target.parent.mkdir()
+    target.parent.mkdir(exist_ok=True)
     done = fs.run_install(bundle, target, tmp_path)
     assert done.returncode >= 0 and "Sanitizer" not in done.stderr
     return done, target
@@ -109,22 +119,53 @@ def test_overlong_names_fail_with_11(launcher, tmp_path, case):
     assert "ERROR: Extracting install failed: 11" in done.stderr
 
 
-def test_symbolic_link_entries_become_plain_files(launcher, tmp_path):
-    # Expected (links get no special treatment): a link stored with -snl is
-    # written as a regular file holding the link text; no link is made.
+def test_symbolic_link_entries_inside_the_target_become_links(launcher, tmp_path):
+    # Expected: links stored with -snl whose relative target stays inside
+    # are made as links (a runtime's legal/ files), also on a second run.
     tree = kvtest.make_installer_tree(tmp_path / "tree")
     folder = kvtest.installer_dir(tree)
-    os.symlink("/etc/passwd", folder / "to-passwd")
+    (folder / "legal" / "base").mkdir(parents=True)
+    (folder / "legal" / "base" / "NOTICE").write_text("notice\n")
+    (folder / "legal" / "desktop").mkdir()
+    os.symlink("../base/NOTICE", folder / "legal" / "desktop" / "NOTICE")
     os.symlink("kvInstaller", folder / "to-installer")
     archive = tmp_path / "links.7z"
     subprocess.run(["7zz", "a", "-bd", "-snl", str(archive), "."], cwd=tree, check=True,
                    capture_output=True)
+    for attempt in range(2):
+        if attempt:
+            (tmp_path / "place" / "kv" / ".installerLock").touch()
+        done, target = run_with_installer_archive(launcher, tmp_path, archive)
+        assert done.returncode == 0, done.stdout + done.stderr
+        linked = kvtest.installer_dir(target) / "legal" / "desktop" / "NOTICE"
+        assert os.readlink(linked) == "../base/NOTICE"
+        assert linked.read_text() == "notice\n"
+        assert os.readlink(kvtest.installer_dir(target) / "to-installer") == "kvInstaller"
+
+
+UNSAFE_LINKS = {
+    "absolute": [sz.link("to-passwd", "/etc/passwd")],
+    "climbing": [sz.link("a/up", "../../x")],
+    "up-after-a-name": [sz.link("via", "sub/../x")],
+    "through-a-link": [sz.link("lnk", "sub"), sz.Entry("lnk/evil", b"evil\n", new_folder=True)],
+}
+
+
+@pytest.mark.parametrize("case", list(UNSAFE_LINKS))
+def test_unsafe_symbolic_link_entries_are_refused(launcher, tmp_path, case):
+    # Expected: a link pointing outside (or through a ".." that a link on
+    # the way could redirect), or a file reached through a link the archive
+    # made, is refused with 11; nothing appears outside and no installer runs.
+    entries = UNSAFE_LINKS[case]
+    archive = sz.write_7z(tmp_path / "i.7z", installer_entries(tmp_path) + entries)
     done, target = run_with_installer_archive(launcher, tmp_path, archive)
-    assert done.returncode == 0, done.stdout + done.stderr
-    for name, text in (("to-passwd", b"/etc/passwd"), ("to-installer", b"kvInstaller")):
-        path = kvtest.installer_dir(target) / name
-        assert not path.is_symlink()
-        assert path.read_bytes() == text
+    refused = entries[-1].name
+    assert f"{REFUSED} '{refused}'" in done.stdout, done.stdout
+    assert "ERROR: Extracting install failed: 11" in done.stderr
+    assert done.returncode == 1 and "Launching installer..." not in done.stdout
+    assert not os.path.lexists(target / refused)
+    assert not (target / "sub").exists() and not (tmp_path / "x").exists()
+    assert not list(target.glob(".kvstage-*"))
 
 
 @pytest.mark.parametrize("where", ["folder", "file"])
