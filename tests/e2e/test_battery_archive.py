@@ -4,6 +4,8 @@ written "through" a link already in the target, and a decompression bomb.
 Each case states its expected outcome on Linux."""
 
 import os
+import resource
+import shutil
 import struct
 import subprocess
 import zlib
@@ -143,6 +145,41 @@ def test_symbolic_link_entries_inside_the_target_become_links(launcher, tmp_path
         assert os.readlink(kvtest.installer_dir(target) / "to-installer") == "kvInstaller"
 
 
+def test_entry_names_never_collide_with_the_staging_or_each_other(launcher, tmp_path):
+    # Expected (as with 7zz x): every entry gets its own bytes whatever its
+    # name or folder; of two entries with one name the later one wins, on
+    # every run; names of 250 and 255 bytes work; a user's file that looks
+    # like a temporary one stays; nothing of the staging folder is left.
+    big = bytes(range(256)) * 8192  # 2 MiB, decoded beside the small folders
+    names = {"data.kvpart": b"entry data.kvpart\n", "data": b"entry data\n",
+             "x.kvpart": b"entry x.kvpart\n", "x": big, "dup": b"second\n",
+             "n" * 250: b"long\n", "deep/" + "m" * 255: b"longest\n", "notes": b"entry notes\n"}
+    entries = installer_entries(tmp_path) + [
+        sz.Entry("data.kvpart", names["data.kvpart"], new_folder=True),
+        sz.Entry("data", names["data"]),
+        sz.Entry("x.kvpart", names["x.kvpart"], new_folder=True),
+        sz.Entry("x", big, new_folder=True),
+        sz.Entry("dup", b"first\n", new_folder=True),
+        sz.Entry("dup", names["dup"], new_folder=True),
+        sz.Entry("n" * 250, names["n" * 250], new_folder=True),
+        sz.Entry("deep/" + "m" * 255, names["deep/" + "m" * 255]),
+        sz.Entry("notes", names["notes"], new_folder=True),
+    ]
+    archive = sz.write_7z(tmp_path / "i.7z", entries)
+    for run in range(3):
+        target = tmp_path / "place" / "kv"
+        shutil.rmtree(target.parent, ignore_errors=True)
+        target.mkdir(parents=True)
+        (target / "notes.kvpart").write_text("the user's own notes\n")
+        done, target = run_with_installer_archive(launcher, tmp_path, archive)
+        assert done.returncode == 0, done.stdout + done.stderr
+        for name, data in names.items():
+            assert (target / name).read_bytes() == data, (run, name[:20])
+        assert (target / "notes.kvpart").read_text() == "the user's own notes\n"
+        assert not list(target.glob(".kvstage-*"))
+        assert (tmp_path / "place" / "kv.record").exists()
+
+
 UNSAFE_LINKS = {
     "absolute": [sz.link("to-passwd", "/etc/passwd")],
     "climbing": [sz.link("a/up", "../../x")],
@@ -239,3 +276,27 @@ def test_decompression_bomb_with_huge_declared_size(launcher, tmp_path, declared
     assert (target / ".installerLock").exists()
     total = sum(f.stat().st_size for f in target.rglob("*") if f.is_file() and not f.is_symlink())
     assert total < 10 << 20
+
+
+def test_header_declaring_millions_of_empty_files_never_aborts(launcher, tmp_path):
+    # Expected: a header declaring millions of nameless empty files (two bit
+    # vectors: 4 MiB for 2^24 files under a 700 MB address-space limit; for
+    # the i386 launcher, whose qemu-user needs the whole 4 GiB, 16 MiB for
+    # 2^26 files) ends with an error code (11: the nameless entry is
+    # refused; 2: no memory), never an abort; no installer runs.
+    i386 = launcher.name == "setup_linux"
+    archive = sz.write_empty_files_7z(tmp_path / "p.7z", 1 << (26 if i386 else 24))
+    bundle = fs.small_bundle(tmp_path / "setup", launcher, tmp_path,
+                             extra_blocks=[("p", archive.read_bytes())])
+    limit = 700000 * 1024
+
+    def limit_memory():
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+    target = tmp_path / "kv"
+    done = kvtest.run_launcher(bundle, fs.install_args(target), home=tmp_path,
+                               preexec_fn=None if i386 else limit_memory, timeout=300)
+    assert done.returncode == 1, (done.returncode, done.stdout[-300:], done.stderr[-300:])
+    code = int(done.stderr.split("ERROR: Extracting payload failed: ")[1].split()[0])
+    assert code in (2, 11), done.stderr
+    assert "Launching installer..." not in done.stdout
