@@ -53,6 +53,20 @@ void extractFolders(const CSzArEx& db, BlockStream& stream, const FolderFiles& f
   }
 }
 
+// Whether the entry's first real component (past "." and empty ones) is
+// named like a staging folder.
+bool entersStagingFolder(const std::string& name) {
+  size_t begin = 0;
+  while (begin < name.size()) {
+    size_t end = name.find_first_of("/\\", begin);
+    if (end == std::string::npos) end = name.size();
+    const std::string component = name.substr(begin, end - begin);
+    if (!component.empty() && component != ".") return component.rfind(output::kStagingPrefix, 0) == 0;
+    begin = end + 1;
+  }
+  return false;
+}
+
 // Removes the run's staging folder however the extraction ends.
 class StagingFolder {
  public:
@@ -107,7 +121,7 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
   for (UInt32 i = 0; i < db.NumFiles && stagingError == 0; ++i) {
     if (SzArEx_IsDir(&db, i)) continue;
     const ArchiveEntry entry = archive.entry(i);
-    if (!isSafeEntryName(entry.name) || entry.name.rfind(output::kStagingPrefix, 0) == 0 ||
+    if (!isSafeEntryName(entry.name) || entersStagingFolder(entry.name) ||
         (entry.isSymbolicLink() && !output::makesSymbolicLinks())) {
       writer.fail(i, SZ_ERROR_FAIL, "Refusing unsafe archive entry '" + entry.name + "'\n");
       break;
