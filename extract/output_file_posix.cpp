@@ -53,6 +53,44 @@ bool processIsGone(long pid) {
   return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
+// Where a folder of the target is another file system's mount point the
+// staged file cannot be renamed there: it is copied over instead (after
+// its check, so only an interruption can leave it short; the lock files
+// then make the next run repeat the extraction).
+int copyAcross(const std::string& stagedPath, const std::string& path) {
+  const int from = ::open(stagedPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (from < 0) return errno;
+  struct stat st;
+  if (::fstat(from, &st) != 0 || (::unlink(path.c_str()) != 0 && errno != ENOENT)) {
+    const int error = errno;
+    ::close(from);
+    return error;
+  }
+  const int to = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        st.st_mode & 0777);
+  int error = to < 0 ? errno : 0;
+  std::vector<char> buffer(1 << 16);
+  while (error == 0) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got <= 0) {
+      error = got < 0 ? errno : 0;
+      break;
+    }
+    for (ssize_t done = 0; done < got && error == 0;) {
+      const ssize_t put = ::write(to, buffer.data() + done, static_cast<size_t>(got - done));
+      if (put <= 0) error = put < 0 ? errno : EIO;
+      done += put > 0 ? put : 0;
+    }
+  }
+  if (to >= 0) {
+    ::fchmod(to, st.st_mode & 0777);
+    if (::close(to) != 0 && error == 0) error = errno;
+  }
+  ::close(from);
+  ::unlink(stagedPath.c_str());
+  return error;
+}
+
 }  // namespace
 
 const char kStagingPrefix[] = ".kvstage-";
@@ -111,12 +149,18 @@ void removeStagingFolder(const std::string& path) {
 int placeSymbolicLink(const std::string& stagedPath, const std::string& target,
                       const std::string& path) {
   if (::symlink(target.c_str(), stagedPath.c_str()) != 0) return errno;
-  if (::rename(stagedPath.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(stagedPath.c_str());
-    return error;
+  if (::rename(stagedPath.c_str(), path.c_str()) == 0) return 0;
+  int error = errno;
+  ::unlink(stagedPath.c_str());
+  if (error == EXDEV) {
+    // Another file system below the target: made in place instead.
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
+      error = ::symlink(target.c_str(), path.c_str()) == 0 ? 0 : errno;
+    } else {
+      error = errno;
+    }
   }
-  return 0;
+  return error;
 }
 
 OutputFile::~OutputFile() {
@@ -155,7 +199,7 @@ int OutputFile::commit() {
   if (file_) close();
   if (stagedPath_.empty()) return ENOENT;
   if (::rename(stagedPath_.c_str(), path_.c_str()) != 0) {
-    const int error = errno;
+    const int error = errno == EXDEV ? copyAcross(stagedPath_, path_) : errno;
     discard();
     return error;
   }
