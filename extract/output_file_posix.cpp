@@ -53,12 +53,42 @@ bool processIsGone(long pid) {
   return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
+// The staging folder this run made, held open: staged files are reached
+// through it, so that nobody who can write to the target can redirect them
+// by putting something else at the folder's name.
+int stagingFd = -1;
+std::string stagingPath;
+
+// A staged path as (folder descriptor, name) for the *at calls.
+struct Staged {
+  int dir;
+  std::string name;
+};
+Staged staged(const std::string& path) {
+  const std::string prefix = stagingPath + "/";
+  if (stagingFd >= 0 && path.compare(0, prefix.size(), prefix) == 0) {
+    return {stagingFd, path.substr(prefix.size())};
+  }
+  return {AT_FDCWD, path};
+}
+
+int unlinkStaged(const std::string& path) {
+  const Staged at = staged(path);
+  return ::unlinkat(at.dir, at.name.c_str(), 0);
+}
+
+int renameStaged(const std::string& path, const std::string& to) {
+  const Staged at = staged(path);
+  return ::renameat(at.dir, at.name.c_str(), AT_FDCWD, to.c_str());
+}
+
 // Where a folder of the target is another file system's mount point the
 // staged file cannot be renamed there: it is copied over instead (after
 // its check, so only an interruption can leave it short; the lock files
 // then make the next run repeat the extraction).
 int copyAcross(const std::string& stagedPath, const std::string& path) {
-  const int from = ::open(stagedPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const Staged at = staged(stagedPath);
+  const int from = ::openat(at.dir, at.name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (from < 0) return errno;
   struct stat st;
   if (::fstat(from, &st) != 0 || (::unlink(path.c_str()) != 0 && errno != ENOENT)) {
@@ -87,7 +117,7 @@ int copyAcross(const std::string& stagedPath, const std::string& path) {
     if (::close(to) != 0 && error == 0) error = errno;
   }
   ::close(from);
-  ::unlink(stagedPath.c_str());
+  unlinkStaged(stagedPath);
   return error;
 }
 
@@ -137,21 +167,47 @@ void removeStaleStagingFolders(const std::string& targetDir) {
 int makeStagingFolder(const std::string& targetDir, std::string* path) {
   std::string name = targetDir + "/" + kStagingPrefix + std::to_string(::getpid()) + "-XXXXXX";
   if (!::mkdtemp(&name[0])) return errno;
+  const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    ::rmdir(name.c_str());
+    return error;
+  }
+  if (stagingFd >= 0) ::close(stagingFd);
+  stagingFd = fd;
+  stagingPath = name;
   *path = name;
   return 0;
 }
 
 void removeStagingFolder(const std::string& path) {
-  if (path.empty() || ::rmdir(path.c_str()) == 0) return;
-  removeEntry(AT_FDCWD, path.c_str(), 0);
+  if (path.empty()) return;
+  if (path == stagingPath && stagingFd >= 0) {
+    // Whatever is left in it first, through the folder that was made.
+    DIR* dir = ::fdopendir(::dup(stagingFd));
+    if (dir) {
+      std::vector<std::string> names;
+      while (const dirent* entry = ::readdir(dir)) {
+        const std::string child = entry->d_name;
+        if (child != "." && child != "..") names.push_back(child);
+      }
+      for (const std::string& child : names) removeEntry(::dirfd(dir), child.c_str(), 1);
+      ::closedir(dir);
+    }
+    ::close(stagingFd);
+    stagingFd = -1;
+    stagingPath.clear();
+  }
+  ::rmdir(path.c_str());
 }
 
 int placeSymbolicLink(const std::string& stagedPath, const std::string& target,
                       const std::string& path) {
-  if (::symlink(target.c_str(), stagedPath.c_str()) != 0) return errno;
-  if (::rename(stagedPath.c_str(), path.c_str()) == 0) return 0;
+  const Staged at = staged(stagedPath);
+  if (::symlinkat(target.c_str(), at.dir, at.name.c_str()) != 0) return errno;
+  if (renameStaged(stagedPath, path) == 0) return 0;
   int error = errno;
-  ::unlink(stagedPath.c_str());
+  unlinkStaged(stagedPath);
   if (error == EXDEV) {
     // Another file system below the target: made in place instead.
     if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
@@ -179,7 +235,8 @@ int OutputFile::open(const std::string& stagedPath, const std::string& path, uns
     keepMode = S_ISREG(existing.st_mode);
   }
   const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  const int fd = ::open(stagedPath.c_str(), flags, static_cast<mode_t>(permissions));
+  const Staged at = staged(stagedPath);
+  const int fd = ::openat(at.dir, at.name.c_str(), flags, static_cast<mode_t>(permissions));
   if (fd < 0) return errno;
   stagedPath_ = stagedPath;
   // Never a set-id bit taken over from a file someone else put there.
@@ -198,7 +255,7 @@ int OutputFile::open(const std::string& stagedPath, const std::string& path, uns
 int OutputFile::commit() {
   if (file_) close();
   if (stagedPath_.empty()) return ENOENT;
-  if (::rename(stagedPath_.c_str(), path_.c_str()) != 0) {
+  if (renameStaged(stagedPath_, path_) != 0) {
     const int error = errno == EXDEV ? copyAcross(stagedPath_, path_) : errno;
     discard();
     return error;
@@ -208,7 +265,7 @@ int OutputFile::commit() {
 }
 
 void OutputFile::discard() {
-  if (!stagedPath_.empty()) ::unlink(stagedPath_.c_str());
+  if (!stagedPath_.empty()) unlinkStaged(stagedPath_);
   stagedPath_.clear();
 }
 
