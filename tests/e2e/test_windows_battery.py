@@ -178,8 +178,9 @@ def crafted_bundle(wine, media, work, name, entries):
 def test_crafted_names_and_a_failed_extraction(wine, media, work):
     # Expected: an entry and its look-alike "<name>.kvpart" each keep their
     # own bytes, the later of two same-named entries wins, a name that
-    # fills the path up to the system's limit works; a CRC error ends the
-    # run with 1 and starts no installer.
+    # fills the path up to the system's limit works, a read-only file is
+    # replaced on the next run; a CRC error ends the run with 1 and starts
+    # no installer.
     import sevenzip_writer as sz
     target = work / "inst"
     record = work / "record.bin"
@@ -196,6 +197,11 @@ def test_crafted_names_and_a_failed_extraction(wine, media, work):
     assert (target / "dup").read_bytes() == b"second\n"
     assert (target / longest).read_bytes() == b"long\n"
     assert not list(target.glob(".kvstage-*")) and record.exists()
+    # A read-only file (Wine maps the attribute to the Unix mode) is replaced.
+    (target / "data").chmod(0o444)
+    done = wine.run(bundle, ["-silent", "-installPath", winekit.windows_path(target)], env=env)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert (target / "data").read_bytes() == b"entry data\n"
 
     record.unlink()
     bundle = crafted_bundle(wine, media, work, "damaged",
