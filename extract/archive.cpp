@@ -1,5 +1,6 @@
 #include "extract/archive.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <vector>
@@ -97,16 +98,60 @@ FolderFiles::List FolderFiles::of(UInt32 folder) const {
   return list;
 }
 
+namespace {
+
+// Main allocations carry their size in front, so that a release gives
+// their bytes back to the budget.
+constexpr size_t kSizePrefix = 16;
+
+}  // namespace
+
+TableBudget::TableBudget()
+    : main_{{allocMain, freeMain}, this}, temporary_{{allocTemporary, freeTemporary}, this} {}
+
+void* TableBudget::allocMain(ISzAllocPtr hook, size_t size) {
+  TableBudget& self = *reinterpret_cast<const Hook*>(hook)->owner;
+  if (size == 0) return nullptr;
+  const size_t header = self.largestTemporary_;
+  const size_t limit = header > (SIZE_MAX - kTableBase) / kTablesPerHeaderByte
+                           ? SIZE_MAX
+                           : kTableBase + kTablesPerHeaderByte * header;
+  if (size > limit - kSizePrefix || self.used_ > limit - kSizePrefix - size) return nullptr;
+  void* block = std::malloc(size + kSizePrefix);
+  if (!block) return nullptr;
+  *static_cast<size_t*>(block) = size;
+  self.used_ += size + kSizePrefix;
+  return static_cast<char*>(block) + kSizePrefix;
+}
+
+void TableBudget::freeMain(ISzAllocPtr hook, void* address) {
+  if (!address) return;
+  TableBudget& self = *reinterpret_cast<const Hook*>(hook)->owner;
+  void* block = static_cast<char*>(address) - kSizePrefix;
+  self.used_ -= *static_cast<size_t*>(block) + kSizePrefix;
+  std::free(block);
+}
+
+void* TableBudget::allocTemporary(ISzAllocPtr hook, size_t size) {
+  TableBudget& self = *reinterpret_cast<const Hook*>(hook)->owner;
+  if (size == 0) return nullptr;
+  void* block = std::malloc(size);
+  if (block && size > self.largestTemporary_) self.largestTemporary_ = size;
+  return block;
+}
+
+void TableBudget::freeTemporary(ISzAllocPtr, void* address) { std::free(address); }
+
 Archive::Archive() { SzArEx_Init(&db_); }
 
-Archive::~Archive() { SzArEx_Free(&db_, heapAllocator()); }
+Archive::~Archive() { SzArEx_Free(&db_, budget_.main()); }
 
 int Archive::open(ILookInStreamPtr stream) {
   CrcGenerateTable();
-  SzArEx_Free(&db_, heapAllocator());
+  SzArEx_Free(&db_, budget_.main());
   stream_ = stream;
-  const SRes result = SzArEx_Open(&db_, stream, heapAllocator(), heapAllocator());
-  if (result != SZ_OK) SzArEx_Free(&db_, heapAllocator());
+  const SRes result = SzArEx_Open(&db_, stream, budget_.main(), budget_.temporary());
+  if (result != SZ_OK) SzArEx_Free(&db_, budget_.main());
   return result;
 }
 

@@ -53,6 +53,37 @@ class FolderFiles {
   std::unique_ptr<UInt32[]> files_;
 };
 
+// The decoder's tables for the entries (its main allocations) may take at
+// most kTableBase plus kTablesPerHeaderByte times the size of the header
+// they are read from (its largest temporary buffer: the header as stored,
+// or as unpacked); beyond that an allocation fails (code 2). Real headers
+// need a small fraction of that; one that declares millions of entries in
+// a few bits each cannot make the launcher take hundreds of megabytes.
+class TableBudget {
+ public:
+  static constexpr size_t kTableBase = 16u << 20;
+  static constexpr size_t kTablesPerHeaderByte = 16;
+
+  TableBudget();
+  ISzAllocPtr main() { return &main_.vt; }
+  ISzAllocPtr temporary() { return &temporary_.vt; }
+
+ private:
+  struct Hook {
+    ISzAlloc vt;
+    TableBudget* owner;
+  };
+  static void* allocMain(ISzAllocPtr hook, size_t size);
+  static void freeMain(ISzAllocPtr hook, void* address);
+  static void* allocTemporary(ISzAllocPtr hook, size_t size);
+  static void freeTemporary(ISzAllocPtr hook, void* address);
+
+  Hook main_;
+  Hook temporary_;
+  size_t used_ = 0;
+  size_t largestTemporary_ = 0;
+};
+
 class Archive {
  public:
   Archive();
@@ -61,7 +92,8 @@ class Archive {
   Archive& operator=(const Archive&) = delete;
 
   // Opens the archive read through `stream`, which must outlive this object.
-  // 0, or the decoder's code (17: no 7z signature, 16: bad header, ...).
+  // 0, or the decoder's code (17: no 7z signature, 16: bad header, 2: out
+  // of memory or over the table budget, ...).
   int open(ILookInStreamPtr stream);
 
   uint32_t entryCount() const { return db_.NumFiles; }
@@ -71,6 +103,7 @@ class Archive {
   ILookInStreamPtr stream() const { return stream_; }
 
  private:
+  TableBudget budget_;
   CSzArEx db_;
   ILookInStreamPtr stream_ = nullptr;
 };

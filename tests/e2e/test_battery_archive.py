@@ -282,8 +282,8 @@ def test_header_declaring_millions_of_empty_files_never_aborts(launcher, tmp_pat
     # Expected: a header declaring millions of nameless empty files (two bit
     # vectors: 4 MiB for 2^24 files under a 700 MB address-space limit; for
     # the i386 launcher, whose qemu-user needs the whole 4 GiB, 16 MiB for
-    # 2^26 files) ends with an error code (11: the nameless entry is
-    # refused; 2: no memory), never an abort; no installer runs.
+    # 2^26 files) gets no tables bigger than a small multiple of itself:
+    # code 2, never an abort; no installer runs.
     i386 = launcher.name == "setup_linux"
     archive = sz.write_empty_files_7z(tmp_path / "p.7z", 1 << (26 if i386 else 24))
     bundle = fs.small_bundle(tmp_path / "setup", launcher, tmp_path,
@@ -298,5 +298,5 @@ def test_header_declaring_millions_of_empty_files_never_aborts(launcher, tmp_pat
                                preexec_fn=None if i386 else limit_memory, timeout=300)
     assert done.returncode == 1, (done.returncode, done.stdout[-300:], done.stderr[-300:])
     code = int(done.stderr.split("ERROR: Extracting payload failed: ")[1].split()[0])
-    assert code in (2, 11), done.stderr
+    assert code == 2, done.stdout + done.stderr
     assert "Launching installer..." not in done.stdout
