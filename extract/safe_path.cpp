@@ -43,12 +43,13 @@ bool resolveLinkTarget(const std::string& name, const std::string& target,
       target.find('\0') != std::string::npos) {
     return false;
   }
-  // The folder holding the link.
+  // The folder holding the link. Links are made only where "/" alone
+  // separates components: "a\\link" lies in the target itself.
   std::vector<std::string> place;
   size_t begin = 0;
   while (begin <= name.size()) {
     size_t end = begin;
-    while (end < name.size() && !isSeparator(name[end])) ++end;
+    while (end < name.size() && name[end] != '/') ++end;
     const std::string component = name.substr(begin, end - begin);
     if (!component.empty() && component != ".") place.push_back(component);
     begin = end + 1;

@@ -55,6 +55,8 @@ TEST(LinkTargetTest, RefusesTargetsThatLeaveOrCouldBeRedirected) {
     EXPECT_FALSE(resolveLinkTarget("dir/link", target, &place)) << target;
   }
   EXPECT_FALSE(resolveLinkTarget("dir/link", std::string("a\0b", 3), &place));
+  // A backslash is part of a name where links are made: no folder to climb.
+  EXPECT_FALSE(resolveLinkTarget("dir\\link", "../x", &place));
 }
 
 }  // namespace
