@@ -86,10 +86,6 @@ bool EntryWriter::openEntry(UInt32 index, std::unique_ptr<Open>* open) {
   file->index = index;
   file->name = entry.name;
   file->isLink = entry.isSymbolicLink();
-  if (!prepareEntryPath(targetDir_, entry.name, file->isLink)) {
-    refuse(index, entry.name);
-    return false;
-  }
   file->path = targetDir_ + "/" + entry.name;
   file->stagedPath = stagingDir_ + "/" + std::to_string(index);
   file->left = SzArEx_GetFileSize(&db_, index);
@@ -134,6 +130,13 @@ bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
 
 bool EntryWriter::commitEntry(std::unique_ptr<Open>* open) {
   Open& file = **open;
+  // Parents are made (and links on the way refused) only now, in archive
+  // order, so that what the entries before this one made decides.
+  if (!prepareEntryPath(targetDir_, file.name, file.isLink)) {
+    refuse(file.index, file.name);
+    open->reset();
+    return false;
+  }
   int error = 0;
   if (file.isLink) {
     // Checked at its turn, against what the entries before it made.

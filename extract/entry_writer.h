@@ -8,7 +8,9 @@
 // short) never replaces what was at its place. Files are moved into place
 // in archive order only: one that is complete waits in the staging folder
 // until every file before it is in place, so no file after a failed one
-// appears, and of two entries with one name the later one wins. A
+// appears, and of two entries with one name the later one wins. Parent
+// folders are made at that turn too, so a link an earlier entry made on
+// the way is always seen (and refused). A
 // symbolic-link entry is kept in memory and made at its turn when its
 // target stays inside the target directory. Failures are kept by entry
 // index: the lowest one wins, and the stop index (shared with the
