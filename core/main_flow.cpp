@@ -142,12 +142,12 @@ int settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
 
 }  // namespace
 
-bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode) {
+Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode) {
   // Another launcher extracting into the same directory finishes first; this
   // one then sees what it installed as current.
   fs::DirectoryLock extractionLock(installDir);
   VersionCheckHandler versionCheck(installDir, hostRules());
-  if (!walkBundle(launcherFile, versionCheck)) return false;
+  if (!walkBundle(launcherFile, versionCheck)) return Extraction::kNoBundle;
   // Console runs on a terminal get a one-line indicator on standard error.
   IProgress* window = consoleMode ? consoleProgress() : createProgress();
   CombinedProgress progress(window);
@@ -159,7 +159,10 @@ bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool 
   PayloadHandler payload(versionCheck, window ? &progress : nullptr);
   bool found = walkBundle(launcherFile, payload);
   if (window) window->finish();
-  return found;
+  if (!found) return Extraction::kNoBundle;
+  if (payload.failure().empty()) return Extraction::kDone;
+  if (!consoleMode) showErrorBox(payload.failure());
+  return Extraction::kFailed;
 }
 
 int runLauncher(int argc, char** argv) {
@@ -260,8 +263,11 @@ int runLauncher(int argc, char** argv) {
   const std::string installDir = *opts.installPath;
   if (!opts.tempInstallAllowed) writeDefaultLocation(productKey, installDir);
 
-  // Extraction.
-  if (!extractBundle(file, installDir, opts.consoleMode)) {
+  // Extraction. A failed one leaves its lock file for the next run and
+  // never starts the installer from a half-written tree.
+  const Extraction extraction = extractBundle(file, installDir, opts.consoleMode);
+  if (extraction == Extraction::kFailed) return 1;
+  if (extraction == Extraction::kNoBundle) {
     if (canRunInstaller(file, installDir, rules)) {
       std::printf("Warning: Could not extract installer payload. Using %s as fall-back\n",
                   installDir.c_str());

@@ -11,7 +11,9 @@ namespace kv {
 int runLauncher(int argc, char** argv);
 
 // The extraction step: version check, then the payload walk (with a progress
-// window unless consoleMode). False only when the launcher carries no bundle.
-bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode);
+// window unless consoleMode). kFailed when an archive failed to extract: its
+// error line has been printed and, in dialog mode, shown in an error box.
+enum class Extraction { kDone, kNoBundle, kFailed };
+Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode);
 
 }  // namespace kv

@@ -72,6 +72,10 @@ std::optional<std::string> selectLocation(const std::optional<std::string>& init
 // The progress window, on screen and served by its own thread. Never deleted.
 IProgress* createProgress();
 
+// Shows `text` in a modal error box and returns when the user closed it
+// (dialog mode only; any progress window has been finished before).
+void showErrorBox(const std::string& text);
+
 // The logo file for the dialogs (Linux; nothing on Windows).
 void extractLogo(std::FILE* launcherFile);
 void removeLogoFile();

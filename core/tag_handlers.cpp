@@ -157,8 +157,11 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
   }
   int result = extractBlock(file, block);
   if (result != 0) {
+    char line[64];
+    std::snprintf(line, sizeof line, failure, result);
+    failure_ = line;
     std::fflush(stdout);
-    std::fprintf(stderr, failure, result);
+    std::fputs(line, stderr);
     return false;
   }
   if (!lock.empty()) fs::removeFile(lock);

@@ -57,15 +57,19 @@ class VersionCheckHandler : public TagHandler {
 
 // Extracts the 'j', 'i' (when needed) and 'p' blocks into the install
 // directory, each 'j'/'i' guarded by its lock file. `progress` may be null.
+// A failed extraction stops the walk; failure() then holds the error line
+// that was printed ("" while every extraction succeeded).
 class PayloadHandler : public TagHandler {
  public:
   PayloadHandler(const VersionCheckHandler& versionCheck, IProgress* progress);
   bool visit(std::FILE* file, const BlockDescriptor& block) override;
+  const std::string& failure() const { return failure_; }
 
  private:
   int extractBlock(std::FILE* file, const BlockDescriptor& block);
   const VersionCheckHandler& check_;
   IProgress* progress_;
+  std::string failure_;
 };
 
 // Adds up the files of the blocks a PayloadHandler walk will extract, read

@@ -1,6 +1,8 @@
 #include "extract/archive.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "7zCrc.h"
@@ -53,16 +55,103 @@ std::string utf16ToUtf8(const UInt16* text, size_t length) {
   return out;
 }
 
+bool ArchiveEntry::isSymbolicLink() const {
+  constexpr uint32_t kUnixExtension = 0x8000;
+  constexpr uint32_t kTypeMask = 0170000;
+  constexpr uint32_t kLinkType = 0120000;
+  if (!hasAttributes) return false;
+  return (attributes & kUnixExtension) != 0 && ((attributes >> 16) & kTypeMask) == kLinkType;
+}
+
+bool FolderFiles::build(const CSzArEx& db) {
+  constexpr UInt32 kNoFolder = 0xFFFFFFFFu;
+  folders_ = db.db.NumFolders;
+  starts_.reset(new (std::nothrow) UInt32[static_cast<size_t>(folders_) + 1]());
+  if (!starts_) return false;
+  UInt32 files = 0;
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    const UInt32 folder = db.FileToFolder ? db.FileToFolder[i] : kNoFolder;
+    if (folder == kNoFolder || folder >= folders_ || SzArEx_IsDir(&db, i)) continue;
+    ++starts_[folder + 1];
+    ++files;
+  }
+  for (UInt32 f = 0; f < folders_; ++f) starts_[f + 1] += starts_[f];
+  files_.reset(new (std::nothrow) UInt32[files > 0 ? files : 1]);
+  if (!files_) return false;
+  // The folders' files in order: the next free slot of each folder.
+  std::unique_ptr<UInt32[]> next(new (std::nothrow) UInt32[folders_ > 0 ? folders_ : 1]);
+  if (!next) return false;
+  for (UInt32 f = 0; f < folders_; ++f) next[f] = starts_[f];
+  for (UInt32 i = 0; i < db.NumFiles; ++i) {
+    const UInt32 folder = db.FileToFolder ? db.FileToFolder[i] : kNoFolder;
+    if (folder == kNoFolder || folder >= folders_ || SzArEx_IsDir(&db, i)) continue;
+    files_[next[folder]++] = i;
+  }
+  return true;
+}
+
+FolderFiles::List FolderFiles::of(UInt32 folder) const {
+  List list;
+  if (folder >= folders_) return list;
+  list.data = files_.get() + starts_[folder];
+  list.count = starts_[folder + 1] - starts_[folder];
+  return list;
+}
+
+namespace {
+
+// Main allocations carry their size in front, so that a release gives
+// their bytes back to the budget.
+constexpr size_t kSizePrefix = 16;
+
+}  // namespace
+
+TableBudget::TableBudget()
+    : main_{{allocMain, freeMain}, this}, temporary_{{allocTemporary, freeTemporary}, this} {}
+
+void* TableBudget::allocMain(ISzAllocPtr hook, size_t size) {
+  TableBudget& self = *reinterpret_cast<const Hook*>(hook)->owner;
+  if (size == 0) return nullptr;
+  const size_t header = self.largestTemporary_;
+  const size_t limit = header > (SIZE_MAX - kTableBase) / kTablesPerHeaderByte
+                           ? SIZE_MAX
+                           : kTableBase + kTablesPerHeaderByte * header;
+  if (size > limit - kSizePrefix || self.used_ > limit - kSizePrefix - size) return nullptr;
+  void* block = std::malloc(size + kSizePrefix);
+  if (!block) return nullptr;
+  *static_cast<size_t*>(block) = size;
+  self.used_ += size + kSizePrefix;
+  return static_cast<char*>(block) + kSizePrefix;
+}
+
+void TableBudget::freeMain(ISzAllocPtr hook, void* address) {
+  if (!address) return;
+  TableBudget& self = *reinterpret_cast<const Hook*>(hook)->owner;
+  void* block = static_cast<char*>(address) - kSizePrefix;
+  self.used_ -= *static_cast<size_t*>(block) + kSizePrefix;
+  std::free(block);
+}
+
+void* TableBudget::allocTemporary(ISzAllocPtr hook, size_t size) {
+  TableBudget& self = *reinterpret_cast<const Hook*>(hook)->owner;
+  if (size == 0) return nullptr;
+  void* block = std::malloc(size);
+  if (block && size > self.largestTemporary_) self.largestTemporary_ = size;
+  return block;
+}
+
+void TableBudget::freeTemporary(ISzAllocPtr, void* address) { std::free(address); }
+
 Archive::Archive() { SzArEx_Init(&db_); }
 
-Archive::~Archive() { SzArEx_Free(&db_, heapAllocator()); }
+Archive::~Archive() { SzArEx_Free(&db_, budget_.main()); }
 
 int Archive::open(ILookInStreamPtr stream) {
   CrcGenerateTable();
-  SzArEx_Free(&db_, heapAllocator());
+  SzArEx_Free(&db_, budget_.main());
   stream_ = stream;
-  const SRes result = SzArEx_Open(&db_, stream, heapAllocator(), heapAllocator());
-  if (result != SZ_OK) SzArEx_Free(&db_, heapAllocator());
+  const SRes result = SzArEx_Open(&db_, stream, budget_.main(), budget_.temporary());
+  if (result != SZ_OK) SzArEx_Free(&db_, budget_.main());
   return result;
 }
 

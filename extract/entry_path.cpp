@@ -17,7 +17,7 @@ void makeDirectoryChain(const std::string& path) {
   output::makeDirectory(path);
 }
 
-bool prepareEntryPath(const std::string& targetDir, const std::string& name) {
+bool prepareEntryPath(const std::string& targetDir, const std::string& name, bool isLink) {
   std::string path = targetDir;
   size_t begin = 0;
   while (begin < name.size()) {
@@ -27,10 +27,21 @@ bool prepareEntryPath(const std::string& targetDir, const std::string& name) {
       path += '/';
       path.append(name, begin, end - begin);
       const output::PathKind kind = output::pathKind(path);
-      if (kind == output::PathKind::kSymbolicLink) return false;
+      const bool last = end >= name.size();
+      if (kind == output::PathKind::kSymbolicLink && !(last && isLink)) return false;
       if (end < name.size() && kind == output::PathKind::kMissing) output::makeDirectory(path);
     }
     begin = end + 1;
+  }
+  return true;
+}
+
+bool reachableWithoutLinks(const std::string& targetDir, const std::vector<std::string>& path) {
+  std::string place = targetDir;
+  for (size_t i = 0; i + 1 < path.size(); ++i) {
+    place += '/';
+    place += path[i];
+    if (output::pathKind(place) == output::PathKind::kSymbolicLink) return false;
   }
   return true;
 }

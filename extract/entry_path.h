@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -11,8 +12,14 @@ namespace kv {
 void makeDirectoryChain(const std::string& path);
 
 // Creates the parents of `name` below `targetDir`, refusing to pass through
-// a symbolic link already there, and says whether the file itself may be
-// written (it must not be a symbolic link either).
-bool prepareEntryPath(const std::string& targetDir, const std::string& name);
+// a symbolic link already there, and says whether the entry may be put at
+// its place: a file never where a symbolic link is; a link entry may
+// replace one (left by an earlier run).
+bool prepareEntryPath(const std::string& targetDir, const std::string& name, bool isLink);
+
+// Whether the place `path` (components below `targetDir`) is reached
+// without passing through a symbolic link already there; the last
+// component may be one.
+bool reachableWithoutLinks(const std::string& targetDir, const std::vector<std::string>& path);
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 #include "7zCrc.h"
 #include "extract/chunk_queue.h"
 #include "extract/entry_path.h"
+#include "extract/safe_path.h"
 
 namespace kv {
 
@@ -14,6 +15,7 @@ constexpr int kOutputFailure = SZ_ERROR_FAIL;  // 11
 constexpr unsigned kDefaultPermissions = 0777;
 constexpr UInt32 kNoFolder = 0xFFFFFFFFu;  // an entry without bytes
 constexpr uint32_t kUnixExtension = 0x8000;  // high 16 bits hold st_mode
+constexpr UInt64 kMaxLinkTarget = 4095;
 
 unsigned filePermissions(const ArchiveEntry& entry) {
   if (entry.hasAttributes && (entry.attributes & kUnixExtension) != 0) {
@@ -33,22 +35,26 @@ std::string format(const char* pattern, const std::string& path, int error) {
 
 struct EntryWriter::Open {
   UInt32 index = 0;
+  std::string name;
   std::string path;
+  std::string stagedPath;
   output::OutputFile file;
+  bool isLink = false;
+  std::string linkTarget;  // the bytes of a link entry
   UInt64 left = 0;
   UInt32 crc = CRC_INIT_VAL;
 };
 
-EntryWriter::EntryWriter(const std::string& targetDir, const CSzArEx& db,
-                         const std::vector<ArchiveEntry>& entries,
-                         const std::vector<std::vector<UInt32>>& folderFiles,
+EntryWriter::EntryWriter(const std::string& targetDir, const std::string& stagingDir,
+                         const Archive& archive, const FolderFiles& folderFiles,
                          IProgress* progress, IByteProgress* bytes,
                          std::atomic<UInt32>& stopIndex)
     : targetDir_(targetDir),
-      db_(db),
-      entries_(entries),
+      stagingDir_(stagingDir),
+      archive_(archive),
+      db_(archive.database()),
       folderFiles_(folderFiles),
-      folders_(folderFiles.size()),
+      folders_(folderFiles.folderCount()),
       progress_(progress),
       bytes_(bytes),
       stopIndex_(stopIndex) {}
@@ -70,18 +76,25 @@ void EntryWriter::printFailure() const {
   if (!failedMessage_.empty()) std::fputs(failedMessage_.c_str(), stdout);
 }
 
+void EntryWriter::refuse(UInt32 index, const std::string& name) {
+  fail(index, kOutputFailure, "Refusing unsafe archive entry '" + name + "'\n");
+}
+
 bool EntryWriter::openEntry(UInt32 index, std::unique_ptr<Open>* open) {
-  const ArchiveEntry& entry = entries_[index];
-  if (!prepareEntryPath(targetDir_, entry.name)) {
-    fail(index, kOutputFailure, "Refusing unsafe archive entry '" + entry.name + "'\n");
-    return false;
-  }
+  const ArchiveEntry entry = archive_.entry(index);
   std::unique_ptr<Open> file(new Open);
   file->index = index;
-  // A symbolic link planted after the check is still not followed.
+  file->name = entry.name;
+  file->isLink = entry.isSymbolicLink();
   file->path = targetDir_ + "/" + entry.name;
+  file->stagedPath = stagingDir_ + "/" + std::to_string(index);
   file->left = SzArEx_GetFileSize(&db_, index);
-  if (int error = file->file.open(file->path, filePermissions(entry))) {
+  if (file->isLink) {
+    if (file->left > kMaxLinkTarget) {
+      refuse(index, entry.name);
+      return false;
+    }
+  } else if (int error = file->file.open(file->stagedPath, file->path, filePermissions(entry))) {
     fail(index, kOutputFailure, format("Could not open output file '%s' error %d\n", file->path, error));
     return false;
   }
@@ -117,7 +130,28 @@ bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
 
 bool EntryWriter::commitEntry(std::unique_ptr<Open>* open) {
   Open& file = **open;
-  if (int error = file.file.commit()) {
+  // Parents are made (and links on the way refused) only now, in archive
+  // order, so that what the entries before this one made decides.
+  if (!prepareEntryPath(targetDir_, file.name, file.isLink)) {
+    refuse(file.index, file.name);
+    open->reset();
+    return false;
+  }
+  int error = 0;
+  if (file.isLink) {
+    // Checked at its turn, against what the entries before it made.
+    std::vector<std::string> place;
+    if (!resolveLinkTarget(file.name, file.linkTarget, &place) ||
+        !reachableWithoutLinks(targetDir_, place)) {
+      refuse(file.index, file.name);
+      open->reset();
+      return false;
+    }
+    error = output::placeSymbolicLink(file.stagedPath, file.linkTarget, file.path);
+  } else {
+    error = file.file.commit();
+  }
+  if (error != 0) {
     fail(file.index, kOutputFailure,
          format("Could not open output file '%s' error %d\n", file.path, error));
     open->reset();
@@ -133,7 +167,7 @@ void EntryWriter::commitInOrder() {
   committing_ = true;
   while (nextCommit_ < db_.NumFiles && nextCommit_ < stopIndex_.load()) {
     const UInt32 index = nextCommit_;
-    if (entries_[index].isDirectory) {
+    if (SzArEx_IsDir(&db_, index)) {
       ++nextCommit_;
       continue;
     }
@@ -154,7 +188,7 @@ void EntryWriter::commitInOrder() {
 
 // Opens the folder's next file; files without bytes are written at once.
 bool EntryWriter::startNext(UInt32 folder, FolderState& state) {
-  const std::vector<UInt32>& files = folderFiles_[folder];
+  const FolderFiles::List files = folderFiles_.of(folder);
   while (!state.open) {
     if (state.next >= files.size()) return false;
     const UInt32 index = files[state.next];
@@ -188,8 +222,9 @@ void EntryWriter::data(UInt32 folder, const Byte* data, size_t size) {
     size_t piece = size;
     if (piece > file.left) piece = static_cast<size_t>(file.left);
     file.crc = CrcUpdate(file.crc, data, piece);
+    if (file.isLink) file.linkTarget.append(reinterpret_cast<const char*>(data), piece);
     const Byte* cursor = data;
-    size_t remaining = piece;
+    size_t remaining = file.isLink ? 0 : piece;
     while (remaining > 0) {
       int error = 0;
       const size_t written = file.file.write(cursor, remaining, &error);
@@ -217,7 +252,7 @@ void EntryWriter::data(UInt32 folder, const Byte* data, size_t size) {
 
 void EntryWriter::folderEnd(UInt32 folder, SRes result) {
   FolderState& state = folders_[folder];
-  const std::vector<UInt32>& files = folderFiles_[folder];
+  const FolderFiles::List files = folderFiles_.of(folder);
   if (result == SZ_OK && !state.stopped) {
     // Trailing files without bytes.
     startNext(folder, state);

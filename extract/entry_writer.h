@@ -2,11 +2,17 @@
 // of the folders into files below the target directory as the bytes
 // arrive, several folders at a time if need be (one open file each).
 //
-// Every file's CRC-32 is checked when its last byte is written; a file
-// that fails (CRC mismatch, damaged data, write error, cut short) never
-// replaces what was at its place. Files are put in place in archive order
-// only: one that is complete waits (beside its place) until every file
-// before it is in place, so no file after a failed one appears. Failures are kept by entry
+// Every file is written into the run's staging folder under a name of its
+// own (the entry index) and its CRC-32 is checked when its last byte is
+// written; a file that fails (CRC mismatch, damaged data, write error, cut
+// short) never replaces what was at its place. Files are moved into place
+// in archive order only: one that is complete waits in the staging folder
+// until every file before it is in place, so no file after a failed one
+// appears, and of two entries with one name the later one wins. Parent
+// folders are made at that turn too, so a link an earlier entry made on
+// the way is always seen (and refused). A
+// symbolic-link entry is kept in memory and made at its turn when its
+// target stays inside the target directory. Failures are kept by entry
 // index: the lowest one wins, and the stop index (shared with the
 // decoders) drops to it so that later entries are not attempted. Its
 // message (if any) is printed by printFailure(). Progress: update(files
@@ -29,11 +35,11 @@ namespace kv {
 
 class EntryWriter {
  public:
-  // `folderFiles[f]` lists the file entries of folder f in order.
-  EntryWriter(const std::string& targetDir, const CSzArEx& db,
-              const std::vector<ArchiveEntry>& entries,
-              const std::vector<std::vector<UInt32>>& folderFiles, IProgress* progress,
-              IByteProgress* bytes, std::atomic<UInt32>& stopIndex);
+  // `folderFiles` lists the file entries of each folder in order;
+  // `stagingDir` is the run's staging folder inside `targetDir`.
+  EntryWriter(const std::string& targetDir, const std::string& stagingDir, const Archive& archive,
+              const FolderFiles& folderFiles, IProgress* progress, IByteProgress* bytes,
+              std::atomic<UInt32>& stopIndex);
   ~EntryWriter();
   EntryWriter(const EntryWriter&) = delete;
   EntryWriter& operator=(const EntryWriter&) = delete;
@@ -65,10 +71,13 @@ class EntryWriter {
   void dropEntry(std::unique_ptr<Open>* open);
   bool startNext(UInt32 folder, FolderState& state);
 
+  void refuse(UInt32 index, const std::string& name);
+
   std::string targetDir_;
+  std::string stagingDir_;
+  const Archive& archive_;
   const CSzArEx& db_;
-  const std::vector<ArchiveEntry>& entries_;
-  const std::vector<std::vector<UInt32>>& folderFiles_;
+  const FolderFiles& folderFiles_;
   std::vector<FolderState> folders_;
   IProgress* progress_;
   IByteProgress* bytes_;

@@ -9,6 +9,7 @@
 #include "extract/decode_workers.h"
 #include "extract/entry_path.h"
 #include "extract/entry_writer.h"
+#include "extract/output_file.h"
 #include "extract/pack_reader.h"
 #include "extract/safe_path.h"
 #include "extract/threads.h"
@@ -17,15 +18,12 @@ namespace kv {
 
 namespace {
 
-constexpr UInt32 kNoFolder = 0xFFFFFFFFu;
-
 // Decodes the folders on worker threads and writes their files here.
-void extractFolders(const CSzArEx& db, BlockStream& stream,
-                    const std::vector<std::vector<UInt32>>& folderFiles, EntryWriter& writer,
-                    std::atomic<UInt32>& stopIndex) {
+void extractFolders(const CSzArEx& db, BlockStream& stream, const FolderFiles& folderFiles,
+                    EntryWriter& writer, std::atomic<UInt32>& stopIndex) {
   std::vector<DecodeWorkers::Folder> folders;
-  for (UInt32 f = 0; f < folderFiles.size(); ++f) {
-    const std::vector<UInt32>& files = folderFiles[f];
+  for (UInt32 f = 0; f < folderFiles.folderCount(); ++f) {
+    const FolderFiles::List files = folderFiles.of(f);
     if (files.empty() || files.front() >= stopIndex.load()) continue;
     folders.push_back({f, files.front(), files.back()});
   }
@@ -55,25 +53,53 @@ void extractFolders(const CSzArEx& db, BlockStream& stream,
   }
 }
 
+// Whether the entry's first real component (past "." and empty ones) is
+// named like a staging folder.
+bool entersStagingFolder(const std::string& name) {
+  size_t begin = 0;
+  while (begin < name.size()) {
+    size_t end = name.find_first_of("/\\", begin);
+    if (end == std::string::npos) end = name.size();
+    const std::string component = name.substr(begin, end - begin);
+    if (!component.empty() && component != ".") return component.rfind(output::kStagingPrefix, 0) == 0;
+    begin = end + 1;
+  }
+  return false;
+}
+
+// Removes the run's staging folder however the extraction ends.
+class StagingFolder {
+ public:
+  StagingFolder() = default;
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+  ~StagingFolder() { output::removeStagingFolder(path_); }
+
+  int make(const std::string& targetDir) {
+    output::removeStaleStagingFolders(targetDir);
+    return output::makeStagingFolder(targetDir, &path_);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace
 
 int extractArchive(const std::string& targetDir, IProgress* progress, BlockStream& stream) {
   Archive archive;
   if (int result = archive.open(stream.lookStream())) return result;
   const CSzArEx& db = archive.database();
+  FolderFiles folderFiles;
+  if (!folderFiles.build(db)) return SZ_ERROR_MEM;
 
-  std::vector<ArchiveEntry> entries;
-  entries.reserve(db.NumFiles);
-  std::vector<std::vector<UInt32>> folderFiles(db.db.NumFolders);
   int files = 0;
   uint64_t totalBytes = 0;
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
-    entries.push_back(archive.entry(i));
-    if (entries.back().isDirectory) continue;
+    if (SzArEx_IsDir(&db, i)) continue;
     ++files;
     totalBytes += SzArEx_GetFileSize(&db, i);
-    const UInt32 folder = db.FileToFolder[i];
-    if (folder != kNoFolder && folder < folderFiles.size()) folderFiles[folder].push_back(i);
   }
   IByteProgress* bytes = dynamic_cast<IByteProgress*>(progress);
   if (progress) progress->start(files);
@@ -81,12 +107,23 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
 
   makeDirectoryChain(targetDir);
 
+  StagingFolder staging;
+  const int stagingError = staging.make(targetDir);
   std::atomic<UInt32> stopIndex(db.NumFiles);
-  EntryWriter writer(targetDir, db, entries, folderFiles, progress, bytes, stopIndex);
-  // A name that would leave the target ends the extraction before it.
-  for (UInt32 i = 0; i < db.NumFiles; ++i) {
-    if (!entries[i].isDirectory && !isSafeEntryName(entries[i].name)) {
-      writer.fail(i, SZ_ERROR_FAIL, "Refusing unsafe archive entry '" + entries[i].name + "'\n");
+  EntryWriter writer(targetDir, staging.path(), archive, folderFiles, progress, bytes, stopIndex);
+  if (stagingError != 0) {
+    writer.fail(0, SZ_ERROR_FAIL,
+                "Could not open output file '" + targetDir + "/" + output::kStagingPrefix +
+                    "' error " + std::to_string(stagingError) + "\n");
+  }
+  // A name that would leave the target or enter a staging folder, or a link
+  // where none can be made, ends the extraction before it.
+  for (UInt32 i = 0; i < db.NumFiles && stagingError == 0; ++i) {
+    if (SzArEx_IsDir(&db, i)) continue;
+    const ArchiveEntry entry = archive.entry(i);
+    if (!isSafeEntryName(entry.name) || entersStagingFolder(entry.name) ||
+        (entry.isSymbolicLink() && !output::makesSymbolicLinks())) {
+      writer.fail(i, SZ_ERROR_FAIL, "Refusing unsafe archive entry '" + entry.name + "'\n");
       break;
     }
   }

@@ -1,6 +1,12 @@
 // The file-output seam of the extraction, defined per build
 // (output_file_posix.cpp, output_file_windows.cpp): everything host-specific
 // the extraction does to the disk. Paths are passed through unchanged.
+//
+// Files are written into a staging folder of the run's own inside the
+// target directory (same file system, so a rename moves them in) under
+// short names of the run's choosing, and only put in place after their
+// check. Nothing there can collide with an archive entry or a user's file,
+// and a file that fails never replaces what was at its place.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +19,9 @@ namespace output {
 // Whether "\" separates path components on this host, besides "/".
 bool backslashIsSeparator();
 
+// Whether symbolic-link entries can be made on this host.
+bool makesSymbolicLinks();
+
 // Creates one directory (0777 before the umask on POSIX). 0, or an errno value.
 int makeDirectory(const std::string& path);
 
@@ -20,10 +29,27 @@ enum class PathKind { kMissing, kDirectory, kSymbolicLink, kOther };
 // What is at `path`, without following a symbolic link there.
 PathKind pathKind(const std::string& path);
 
-// One output file. Its bytes go to "<path>.kvpart" beside it, and only
-// commit() puts them in place, so a file that fails its check or is cut
-// short never replaces what was there. Closed and, unless committed,
-// removed when it goes out of scope.
+// Staging folders are named kStagingPrefix, the process id, "-" and a
+// unique part. One whose process is gone (or is this one: a run ends by
+// removing its own) was left by a killed run.
+extern const char kStagingPrefix[];
+
+// Removes the stale staging folders directly inside `targetDir`, and
+// everything in them, without following any symbolic link.
+void removeStaleStagingFolders(const std::string& targetDir);
+// Makes a new, private staging folder inside `targetDir`; its path in
+// *path. 0, or an errno value.
+int makeStagingFolder(const std::string& targetDir, std::string* path);
+// Removes a staging folder this run made, with whatever is left in it.
+void removeStagingFolder(const std::string& path);
+
+// Makes a symbolic link to `target` at `stagedPath` and moves it to `path`
+// (replacing a file or link there). 0, or an errno value.
+int placeSymbolicLink(const std::string& stagedPath, const std::string& target,
+                      const std::string& path);
+
+// One output file, written at its staged path and moved to its place by
+// commit(). Closed and, unless committed, removed when it goes out of scope.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -31,12 +57,14 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Starts the file for `path`. Fails as opening `path` for writing would:
-  // a directory or a file that may not be written there is an error.
-  // POSIX: a new file gets `permissions` (before the umask), an existing
-  // one keeps its own; no symbolic link is followed. 0, or an errno value.
-  int open(const std::string& path, unsigned permissions);
-  // After close(): moves the bytes into place. 0, or an errno value.
+  // Starts the file for `path` at `stagedPath`. A directory at `path` is an
+  // error. POSIX: a new file gets `permissions` (before the umask), one
+  // that replaces a file keeps that file's permissions; no symbolic link
+  // is followed. 0, or an errno value.
+  int open(const std::string& stagedPath, const std::string& path, unsigned permissions);
+  // After close(): moves the bytes into place, replacing a file there
+  // whatever its own permissions (the directory's decide; Windows clears
+  // the read-only attribute first). 0, or an errno value.
   int commit();
   // Removes the bytes written so far; what was at the path stays.
   void discard();
@@ -49,9 +77,7 @@ class OutputFile {
  private:
   std::FILE* file_ = nullptr;
   std::string path_;
-  std::string partPath_;
-  bool keepMode_ = false;
-  unsigned mode_ = 0;
+  std::string stagedPath_;
 };
 
 }  // namespace output

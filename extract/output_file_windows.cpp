@@ -4,12 +4,64 @@
 #include <errno.h>
 #include <windows.h>
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
 #include "extract/output_file.h"
 
 namespace kv {
 namespace output {
 
+namespace {
+
+constexpr int kMaxDepth = 256;
+
+// Removes `path` and, for a real folder, everything in it. A junction or
+// symbolic link is removed itself, never entered.
+void removeEntry(const std::string& path, int depth) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ::DeleteFileA(path.c_str());
+    return;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < kMaxDepth) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+      } while (::FindNextFileA(search, &found));
+      ::FindClose(search);
+    }
+    for (const std::string& name : names) removeEntry(path + "\\" + name, depth + 1);
+  }
+  ::RemoveDirectoryA(path.c_str());
+}
+
+bool processIsGone(unsigned long pid) {
+  if (pid == 0 || pid == ::GetCurrentProcessId()) return true;
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  const bool gone = ::GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+  ::CloseHandle(process);
+  return gone;
+}
+
+}  // namespace
+
+const char kStagingPrefix[] = ".kvstage-";
+
 bool backslashIsSeparator() { return true; }
+
+bool makesSymbolicLinks() { return false; }
 
 int makeDirectory(const std::string& path) { return ::_mkdir(path.c_str()) == 0 ? 0 : errno; }
 
@@ -22,44 +74,82 @@ PathKind pathKind(const std::string& path) {
   return PathKind::kOther;
 }
 
+void removeStaleStagingFolders(const std::string& targetDir) {
+  std::vector<std::string> stale;
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((targetDir + "\\" + kStagingPrefix + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  const size_t prefix = sizeof kStagingPrefix - 1;
+  do {
+    const std::string name = found.cFileName;
+    const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (folder && name.size() > prefix &&
+        processIsGone(std::strtoul(name.c_str() + prefix, nullptr, 10))) {
+      stale.push_back(name);
+    }
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  for (const std::string& name : stale) removeEntry(targetDir + "\\" + name, 0);
+}
+
+int makeStagingFolder(const std::string& targetDir, std::string* path) {
+  const std::string base = targetDir + "/" + kStagingPrefix + std::to_string(::GetCurrentProcessId()) + "-";
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    const std::string name = base + std::to_string((::GetTickCount() + attempt * 7919u) % 1000000u);
+    if (::_mkdir(name.c_str()) == 0) {
+      *path = name;
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+void removeStagingFolder(const std::string& path) {
+  if (!path.empty()) removeEntry(path, 0);
+}
+
+int placeSymbolicLink(const std::string&, const std::string&, const std::string&) { return ENOSYS; }
+
 OutputFile::~OutputFile() {
   if (file_) std::fclose(file_);
   file_ = nullptr;
   discard();
 }
 
-int OutputFile::open(const std::string& path, unsigned) {
+int OutputFile::open(const std::string& stagedPath, const std::string& path, unsigned) {
   if (file_) close();
   discard();
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
-    if (attributes & FILE_ATTRIBUTE_READONLY) return EACCES;
-  }
-  const std::string part = path + ".kvpart";
-  std::remove(part.c_str());  // left by an interrupted run
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return EISDIR;
   errno = 0;
-  file_ = std::fopen(part.c_str(), "wb");
+  file_ = std::fopen(stagedPath.c_str(), "wb");
   if (!file_) return errno != 0 ? errno : EIO;
   path_ = path;
-  partPath_ = part;
+  stagedPath_ = stagedPath;
   return 0;
 }
 
 int OutputFile::commit() {
   if (file_) close();
-  if (partPath_.empty()) return ENOENT;
-  if (!::MoveFileExA(partPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (stagedPath_.empty()) return ENOENT;
+  // A read-only file is replaced as any other: its folder's rights decide.
+  const DWORD attributes = ::GetFileAttributesA(path_.c_str());
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!::MoveFileExA(stagedPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes);
     discard();
     return EACCES;
   }
-  partPath_.clear();
+  stagedPath_.clear();
   return 0;
 }
 
 void OutputFile::discard() {
-  if (!partPath_.empty()) std::remove(partPath_.c_str());
-  partPath_.clear();
+  if (!stagedPath_.empty()) std::remove(stagedPath_.c_str());
+  stagedPath_.clear();
 }
 
 size_t OutputFile::write(const void* data, size_t size, int* error) {

@@ -38,5 +38,26 @@ TEST(SafeEntryNameTest, RefusesComponentsWindowsWouldShortenToParent) {
   }
 }
 
+TEST(LinkTargetTest, ResolvesRelativeTargetsThatStayInside) {
+  std::vector<std::string> place;
+  ASSERT_TRUE(resolveLinkTarget("legal/desktop/NOTICE", "../base/NOTICE", &place));
+  EXPECT_EQ(place, (std::vector<std::string>{"legal", "base", "NOTICE"}));
+  ASSERT_TRUE(resolveLinkTarget("./a//b/link", "../../x/./y", &place));
+  EXPECT_EQ(place, (std::vector<std::string>{"x", "y"}));
+  ASSERT_TRUE(resolveLinkTarget("bin/java", "java-real", &place));
+  EXPECT_EQ(place, (std::vector<std::string>{"bin", "java-real"}));
+}
+
+TEST(LinkTargetTest, RefusesTargetsThatLeaveOrCouldBeRedirected) {
+  std::vector<std::string> place;
+  for (const char* target : {"", "/etc/passwd", "../../a/x", "sub/../x", "a\\..\\..\\x",
+                             ".", "..", "a/.."}) {
+    EXPECT_FALSE(resolveLinkTarget("dir/link", target, &place)) << target;
+  }
+  EXPECT_FALSE(resolveLinkTarget("dir/link", std::string("a\0b", 3), &place));
+  // A backslash is part of a name where links are made: no folder to climb.
+  EXPECT_FALSE(resolveLinkTarget("dir\\link", "../x", &place));
+}
+
 }  // namespace
 }  // namespace kv

@@ -8,6 +8,7 @@
 #include "core/platform.h"
 #include "platform/linux/gtk_dialogs_common.h"
 #include "platform/linux/gtk_dialogs_layout.h"
+#include "platform/linux/progress_window.h"
 
 namespace kv {
 
@@ -150,6 +151,15 @@ std::optional<std::string> selectLocation(const std::optional<std::string>& init
   gtk.gtk_widget_show_all(dialog);
   gtk.gtk_main();
   return state.result;
+}
+
+void showErrorBox(const std::string& text) {
+  if (!gtkApi().gtk_message_dialog_new) return;  // GTK was never bound
+  // The progress window's thread leaves GTK to this one first.
+  waitForProgressLoops();
+  std::string shown = text;
+  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  runMessageBox(nullptr, GTK_MESSAGE_ERROR, shown);
 }
 
 }  // namespace kv

@@ -10,6 +10,9 @@ namespace kv {
 
 namespace {
 
+// GUI threads started and not yet out of their loop.
+std::atomic<int> runningLoops{0};
+
 gboolean keepOpen(GtkWidget*, void*, gpointer) { return true; }
 
 void destroyAndQuit(GtkWidget* widget, gpointer) {
@@ -54,10 +57,12 @@ Progress::Progress() {
   gtk.g_timeout_add(100, refreshProgress, this);
 
   loopEnded_.store(false);
+  ++runningLoops;
   pthread_t thread;
   if (pthread_create(&thread, nullptr, runGuiLoop, this) != 0) {
     // Nobody would serve the window: take it down while this thread is
     // still the only one using GTK, and extract without it.
+    --runningLoops;
     finished_.store(true);
     loopEnded_.store(true);
     window_.store(nullptr);
@@ -77,7 +82,12 @@ void* Progress::runGuiLoop(void* data) {
   Progress* self = static_cast<Progress*>(data);
   gtkApi().gtk_main();
   self->loopEnded_.store(true);  // the last touch of the object
+  --runningLoops;
   return nullptr;
+}
+
+void waitForProgressLoops() {
+  while (runningLoops.load() > 0) usleep(1000);
 }
 
 void Progress::start(int total) { total_.store(total); }

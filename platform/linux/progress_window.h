@@ -49,6 +49,10 @@ class Progress final : public IProgress {
   std::atomic<bool> loopEnded_{true};  // no GUI thread in its loop
 };
 
+// Returns once no progress window's thread is in its GTK loop any more, so
+// that the calling thread may use GTK again (after finish()).
+void waitForProgressLoops();
+
 // The 100 ms timer on the GUI thread: redraws from the counters; false
 // (timer removed, nothing drawn) once finish() was called.
 gboolean refreshProgress(gpointer progress);

@@ -1,5 +1,7 @@
 // The Windows answers to the core's questions about the host, and the hooks
 // that only the Linux launcher fills (GUI start, host check, logo file).
+#include <windows.h>
+
 #include "core/platform.h"
 
 namespace kv {
@@ -14,6 +16,12 @@ std::string homeDirectory() { return std::string(); }
 std::optional<std::string> initGui(GrowableArgList&) { return std::nullopt; }
 
 void hostCheck(const std::string&) {}
+
+void showErrorBox(const std::string& text) {
+  std::string shown = text;
+  while (!shown.empty() && shown.back() == '\n') shown.pop_back();
+  MessageBoxA(nullptr, shown.c_str(), "Extract Installer", MB_ICONERROR | MB_OK);
+}
 
 // The window icon is the LOGO resource: no logo file.
 void extractLogo(std::FILE*) {}

@@ -221,13 +221,15 @@ def display_env():
     return {k: os.environ[k] for k in ("DISPLAY", "XAUTHORITY") if k in os.environ}
 
 
-def run_launcher(path, args=(), home=None, env=None, input=None, timeout=120, cwd=None):
+def run_launcher(path, args=(), home=None, env=None, input=None, timeout=120, cwd=None,
+                 user=None, preexec_fn=None):
     """Runs a launcher and returns the CompletedProcess (text output).
 
     The environment is small and fixed: HOME=home, PATH, LC_ALL=C, plus
     `env` (which may also set DISPLAY, TMPDIR, KV_RECORD, ...). Nothing else
     is inherited, so there is no DISPLAY unless given. Standard input is
-    `input` or else empty. On timeout the whole process group is killed and
+    `input` or else empty. `user` runs it as that user (tests run as root);
+    `preexec_fn` runs in the child first (limits). On timeout the whole process group is killed and
     subprocess.TimeoutExpired raised."""
     full_env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C"}
     if home is not None:
@@ -237,7 +239,7 @@ def run_launcher(path, args=(), home=None, env=None, input=None, timeout=120, cw
                             cwd=None if cwd is None else str(cwd),
                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, encoding="utf-8", errors="replace",
-                            start_new_session=True)
+                            start_new_session=True, user=user, preexec_fn=preexec_fn)
     try:
         out, err = proc.communicate(input or "", timeout=timeout)
     except subprocess.TimeoutExpired:

@@ -4,6 +4,8 @@ written "through" a link already in the target, and a decompression bomb.
 Each case states its expected outcome on Linux."""
 
 import os
+import resource
+import shutil
 import struct
 import subprocess
 import zlib
@@ -14,6 +16,7 @@ import pytest
 
 import fault_support as fs
 import kvtest
+import sevenzip_writer as sz
 
 REFUSED = "Refusing unsafe archive entry"
 
@@ -34,12 +37,21 @@ def installer_archive(out, work, extra):
     return Path(out)
 
 
+def installer_entries(work):
+    """The stand-in installer's files as entries of a crafted archive (one
+    folder), so that a run that extracts them completely can launch it."""
+    tree = kvtest.make_installer_tree(Path(work) / "crafted-installer")
+    return [sz.Entry(str(path.relative_to(tree)), path.read_bytes(),
+                     mode=0o100000 | (path.stat().st_mode & 0o777))
+            for path in sorted(tree.rglob("*")) if path.is_file()]
+
+
 def run_with_installer_archive(launcher, tmp_path, archive):
     jre = kvtest.make_jre_tree(tmp_path / "jre")
     bundle = kvtest.mkbundle(tmp_path / "setup", launcher, installer=archive, jre=jre,
                              version=kvtest.DEFAULT_VERSION)
     target = tmp_path / "place" / "kv"
-    target.parent.mkdir()
+    target.parent.mkdir(exist_ok=True)
     done = fs.run_install(bundle, target, tmp_path)
     assert done.returncode >= 0 and "Sanitizer" not in done.stderr
     return done, target
@@ -109,22 +121,90 @@ def test_overlong_names_fail_with_11(launcher, tmp_path, case):
     assert "ERROR: Extracting install failed: 11" in done.stderr
 
 
-def test_symbolic_link_entries_become_plain_files(launcher, tmp_path):
-    # Expected (links get no special treatment): a link stored with -snl is
-    # written as a regular file holding the link text; no link is made.
+def test_symbolic_link_entries_inside_the_target_become_links(launcher, tmp_path):
+    # Expected: links stored with -snl whose relative target stays inside
+    # are made as links (a runtime's legal/ files), also on a second run.
     tree = kvtest.make_installer_tree(tmp_path / "tree")
     folder = kvtest.installer_dir(tree)
-    os.symlink("/etc/passwd", folder / "to-passwd")
+    (folder / "legal" / "base").mkdir(parents=True)
+    (folder / "legal" / "base" / "NOTICE").write_text("notice\n")
+    (folder / "legal" / "desktop").mkdir()
+    os.symlink("../base/NOTICE", folder / "legal" / "desktop" / "NOTICE")
     os.symlink("kvInstaller", folder / "to-installer")
     archive = tmp_path / "links.7z"
     subprocess.run(["7zz", "a", "-bd", "-snl", str(archive), "."], cwd=tree, check=True,
                    capture_output=True)
+    for attempt in range(2):
+        if attempt:
+            (tmp_path / "place" / "kv" / ".installerLock").touch()
+        done, target = run_with_installer_archive(launcher, tmp_path, archive)
+        assert done.returncode == 0, done.stdout + done.stderr
+        linked = kvtest.installer_dir(target) / "legal" / "desktop" / "NOTICE"
+        assert os.readlink(linked) == "../base/NOTICE"
+        assert linked.read_text() == "notice\n"
+        assert os.readlink(kvtest.installer_dir(target) / "to-installer") == "kvInstaller"
+
+
+def test_entry_names_never_collide_with_the_staging_or_each_other(launcher, tmp_path):
+    # Expected (as with 7zz x): every entry gets its own bytes whatever its
+    # name or folder; of two entries with one name the later one wins, on
+    # every run; names of 250 and 255 bytes work; a user's file that looks
+    # like a temporary one stays; nothing of the staging folder is left.
+    big = bytes(range(256)) * 8192  # 2 MiB, decoded beside the small folders
+    names = {"data.kvpart": b"entry data.kvpart\n", "data": b"entry data\n",
+             "x.kvpart": b"entry x.kvpart\n", "x": big, "dup": b"second\n",
+             "n" * 250: b"long\n", "deep/" + "m" * 255: b"longest\n", "notes": b"entry notes\n"}
+    entries = installer_entries(tmp_path) + [
+        sz.Entry("data.kvpart", names["data.kvpart"], new_folder=True),
+        sz.Entry("data", names["data"]),
+        sz.Entry("x.kvpart", names["x.kvpart"], new_folder=True),
+        sz.Entry("x", big, new_folder=True),
+        sz.Entry("dup", b"first\n", new_folder=True),
+        sz.Entry("dup", names["dup"], new_folder=True),
+        sz.Entry("n" * 250, names["n" * 250], new_folder=True),
+        sz.Entry("deep/" + "m" * 255, names["deep/" + "m" * 255]),
+        sz.Entry("notes", names["notes"], new_folder=True),
+    ]
+    archive = sz.write_7z(tmp_path / "i.7z", entries)
+    for run in range(3):
+        target = tmp_path / "place" / "kv"
+        shutil.rmtree(target.parent, ignore_errors=True)
+        target.mkdir(parents=True)
+        (target / "notes.kvpart").write_text("the user's own notes\n")
+        done, target = run_with_installer_archive(launcher, tmp_path, archive)
+        assert done.returncode == 0, done.stdout + done.stderr
+        for name, data in names.items():
+            assert (target / name).read_bytes() == data, (run, name[:20])
+        assert (target / "notes.kvpart").read_text() == "the user's own notes\n"
+        assert not list(target.glob(".kvstage-*"))
+        assert (tmp_path / "place" / "kv.record").exists()
+
+
+UNSAFE_LINKS = {
+    "absolute": [sz.link("to-passwd", "/etc/passwd")],
+    "climbing": [sz.link("a/up", "../../x")],
+    "up-after-a-name": [sz.link("via", "sub/../x")],
+    # On Linux "a\\up" is one name in the target itself: nothing to climb.
+    "backslash-name": [sz.link("a\\up", "../x")],
+    "through-a-link": [sz.link("lnk", "sub"), sz.Entry("lnk/evil", b"evil\n", new_folder=True)],
+}
+
+
+@pytest.mark.parametrize("case", list(UNSAFE_LINKS))
+def test_unsafe_symbolic_link_entries_are_refused(launcher, tmp_path, case):
+    # Expected: a link pointing outside (or through a ".." that a link on
+    # the way could redirect), or a file reached through a link the archive
+    # made, is refused with 11; nothing appears outside and no installer runs.
+    entries = UNSAFE_LINKS[case]
+    archive = sz.write_7z(tmp_path / "i.7z", installer_entries(tmp_path) + entries)
     done, target = run_with_installer_archive(launcher, tmp_path, archive)
-    assert done.returncode == 0, done.stdout + done.stderr
-    for name, text in (("to-passwd", b"/etc/passwd"), ("to-installer", b"kvInstaller")):
-        path = kvtest.installer_dir(target) / name
-        assert not path.is_symlink()
-        assert path.read_bytes() == text
+    refused = entries[-1].name
+    assert f"{REFUSED} '{refused}'" in done.stdout, done.stdout
+    assert "ERROR: Extracting install failed: 11" in done.stderr
+    assert done.returncode == 1 and "Launching installer..." not in done.stdout
+    assert not os.path.lexists(target / refused)
+    assert not (target / "sub").exists() and not (tmp_path / "x").exists()
+    assert not list(target.glob(".kvstage-*"))
 
 
 @pytest.mark.parametrize("where", ["folder", "file"])
@@ -198,3 +278,27 @@ def test_decompression_bomb_with_huge_declared_size(launcher, tmp_path, declared
     assert (target / ".installerLock").exists()
     total = sum(f.stat().st_size for f in target.rglob("*") if f.is_file() and not f.is_symlink())
     assert total < 10 << 20
+
+
+def test_header_declaring_millions_of_empty_files_never_aborts(launcher, tmp_path):
+    # Expected: a header declaring millions of nameless empty files (two bit
+    # vectors: 4 MiB for 2^24 files under a 700 MB address-space limit; for
+    # the i386 launcher, whose qemu-user needs the whole 4 GiB, 16 MiB for
+    # 2^26 files) gets no tables bigger than a small multiple of itself:
+    # code 2, never an abort; no installer runs.
+    i386 = launcher.name == "setup_linux"
+    archive = sz.write_empty_files_7z(tmp_path / "p.7z", 1 << (26 if i386 else 24))
+    bundle = fs.small_bundle(tmp_path / "setup", launcher, tmp_path,
+                             extra_blocks=[("p", archive.read_bytes())])
+    limit = 700000 * 1024
+
+    def limit_memory():
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+    target = tmp_path / "kv"
+    done = kvtest.run_launcher(bundle, fs.install_args(target), home=tmp_path,
+                               preexec_fn=None if i386 else limit_memory, timeout=300)
+    assert done.returncode == 1, (done.returncode, done.stdout[-300:], done.stderr[-300:])
+    code = int(done.stderr.split("ERROR: Extracting payload failed: ")[1].split()[0])
+    assert code == 2, done.stdout + done.stderr
+    assert "Launching installer..." not in done.stdout

@@ -7,6 +7,7 @@ import os
 import shutil
 import stat
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 
@@ -14,6 +15,9 @@ import pytest
 
 import fault_support as fs
 import kvtest
+
+
+NOBODY = 65534
 
 
 @pytest.fixture
@@ -131,6 +135,48 @@ def test_file_where_a_folder_of_the_tree_should_be(bundle, tmp_path):
     assert (target / ".jreLock").exists() or (target / ".installerLock").exists()
     assert (target / "maintenance").read_text() == "in the way\n"
     assert done.returncode != 0
+
+
+def test_ordinary_user_recovers_and_upgrades_over_read_only_files(launcher, tmp_path):
+    # Expected: run as an ordinary user, the runtime's read-only (0444)
+    # files are replaced on the run after an interrupted one and on an
+    # upgrade: the directory's permission decides, as for tar.
+    shared = Path(tempfile.mkdtemp(prefix="kv-nobody-"))
+    try:
+        shared.chmod(0o755)
+        jre = kvtest.make_jre_tree(tmp_path / "jre")
+        legal = kvtest.installer_dir(jre) / "jre" / kvtest.JRE_RELEASE / "legal"
+        legal.mkdir()
+        (legal / "NOTICE").write_text("notice\n")
+        (legal / "NOTICE").chmod(0o444)
+        bundles = {}
+        for version in ("2.7.3.1", "2.7.4.1"):
+            installer = kvtest.make_installer_tree(tmp_path / version, version=version)
+            bundles[version] = kvtest.mkbundle(shared / f"setup-{version}", launcher,
+                                               installer=installer, jre=jre, version=version)
+        home = shared / "home"
+        home.mkdir()
+        os.chown(home, NOBODY, -1)
+        target = home / "kv"
+
+        def run(version):
+            done = kvtest.run_launcher(bundles[version], ["-silent", "-installPath", target],
+                                       home=home, user=NOBODY)
+            assert done.returncode == 0, done.stdout + done.stderr
+            return done
+
+        run("2.7.3.1")
+        notice = kvtest.installer_dir(target) / "jre" / kvtest.JRE_RELEASE / "legal" / "NOTICE"
+        assert stat.S_IMODE(notice.stat().st_mode) == 0o444
+        (target / ".jreLock").touch()  # an interrupted extraction
+        assert "Extracting JRE..." in run("2.7.3.1").stdout
+        (target / "maintenance" / "kvInstaller" / kvtest.LINUX_PLATFORM / "jre" /
+         kvtest.JRE_RELEASE / "COPYRIGHT").unlink()  # an upgrade brings a new runtime
+        assert "Extracting JRE..." in run("2.7.4.1").stdout
+        assert notice.read_text() == "notice\n" and notice.stat().st_uid == NOBODY
+        assert not (target / ".jreLock").exists() and not (target / ".installerLock").exists()
+    finally:
+        shutil.rmtree(shared)
 
 
 # ---- .ini files ----------------------------------------------------------------

@@ -1,6 +1,7 @@
 """A full disk during extraction: a small tmpfs made by the test. The run
-reports the output-file failure with code 11, keeps the lock file, never
-passes for a success, and a run after space was freed completes."""
+reports the output-file failure with code 11, keeps the lock file, starts
+no installer and ends with exit code 1, and a run after space was freed
+completes."""
 
 import os
 import subprocess
@@ -55,9 +56,11 @@ def test_disk_full_reports_code_11_keeps_the_lock_and_recovers(launcher, small_d
             or "ERROR: Extracting install failed: 11" in done.stderr)
     locks = {fs.INSTALLER_LOCK, fs.JRE_LOCK} & set(os.listdir(target))
     assert locks, "the lock file of the failed block must stay"
-    # The installer was not (completely) extracted: not a success.
-    assert done.returncode != 0
+    # A failed extraction never starts the installer: exit code 1.
+    assert done.returncode == 1
+    assert "Launching installer..." not in done.stdout
     assert not os.path.exists(f"{target}.record")
+    assert not [name for name in os.listdir(target) if name.startswith(".kvstage-")]
 
     filler.unlink()
     done = fs.run_install(bundle, target, work)

@@ -1,10 +1,11 @@
 """kill -9 at random moments of a real extraction: the lock files make the
 next run extract again, and the tree it leaves equals a clean extraction
-byte for byte."""
+byte for byte; the staging folder a killed run leaves is removed."""
 
 import os
 import random
 import signal
+import subprocess
 import time
 
 import pytest
@@ -54,3 +55,37 @@ def test_kill_9_during_extraction_then_a_normal_run_completes(launcher, bundle_a
     assert interrupted == TRIALS, f"only {interrupted} of {attempts} kills interrupted a run"
     print(f"{launcher.name}: {interrupted} kills during extraction ({attempts} tries), "
           f"every following run completed with a clean tree")
+
+
+def test_staging_folder_of_a_killed_run_is_removed_without_following_links(launcher, tmp_path):
+    # Expected: the next extraction removes a staging folder whose process
+    # is gone, with everything in it, never following its links; the folder
+    # of a live process and a link that merely bears the name stay.
+    outside = tmp_path / "outside"
+    (outside / "dir").mkdir(parents=True)
+    (outside / "victim").write_text("untouched\n")
+    (outside / "dir" / "inner").write_text("untouched\n")
+    gone = subprocess.Popen(["true"])
+    gone.wait()
+    alive = subprocess.Popen(["sleep", "60"])
+    try:
+        target = tmp_path / "kv"
+        stale = target / f".kvstage-{gone.pid}-Ab12Cd"
+        (stale / "sub").mkdir(parents=True)
+        (stale / "7").write_bytes(b"half a file")
+        (stale / "sub" / "8").write_bytes(b"more")
+        os.symlink(outside / "victim", stale / "9")
+        os.symlink(outside / "dir", stale / "sub" / "10")
+        live = target / f".kvstage-{alive.pid}-Zz99Yy"
+        live.mkdir()
+        os.symlink(outside / "dir", target / f".kvstage-{gone.pid}-linked")
+        bundle = fs.small_bundle(tmp_path / "setup", launcher, tmp_path)
+        done = fs.run_install(bundle, target, tmp_path)
+        assert done.returncode == 0, done.stdout + done.stderr
+        assert sorted(p.name for p in target.glob(".kvstage-*")) == sorted(
+            [live.name, f".kvstage-{gone.pid}-linked"])
+        assert (outside / "victim").read_text() == "untouched\n"
+        assert sorted(os.listdir(outside / "dir")) == ["inner"]
+    finally:
+        alive.kill()
+        alive.wait()

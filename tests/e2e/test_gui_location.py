@@ -2,11 +2,13 @@
 both Linux launchers under the test X server and driven with xdotool."""
 
 import re
+import time
 from pathlib import Path
 
 import pytest
 
 import kvtest
+import sevenzip_writer as sz
 from gui_support import CHOOSER_TITLE, TITLE, GuiRun, desktop, log_faults, seven_zip  # noqa: F401
 
 pytestmark = pytest.mark.gui
@@ -213,3 +215,36 @@ def test_gtk_messages_go_to_the_log_file(desktop, start, home, tmp_path):
     assert re.fullmatch(stamp + r"\S*setup_linux(64)? kvguitest-argument", lines[1]), lines[1]
     assert any(re.fullmatch(stamp + r'Gtk-WARNING: .*"kvnosuchengine".*', line)
                for line in lines[2:]), lines
+
+
+def test_failed_extraction_shows_the_error_in_a_box_and_starts_nothing(
+        desktop, launcher, home, x_display, tmp_path, archives, request):
+    damaged = sz.write_7z(tmp_path / "p.7z", [sz.Entry("readme", b"damaged\n", bad_crc=True)])
+    bundle = kvtest.mkbundle(tmp_path / launcher.name, launcher, version=kvtest.DEFAULT_VERSION,
+                             installer=archives["installer"], jre=archives["jre"],
+                             extra_blocks=[("p", damaged.read_bytes())])
+    run = GuiRun(bundle, home, x_display, record=tmp_path / "record", cwd=tmp_path)
+    try:
+        dialog = desktop.wait_window(TITLE)
+        desktop.activate(dialog)
+        desktop.key("Return")  # the default location, home/Korvane
+        deadline = time.monotonic() + 60
+        boxes = []
+        while not boxes and time.monotonic() < deadline:
+            # The box has no title; the progress window before it has ours.
+            boxes = [wid for wid, name in desktop.managed_windows().items()
+                     if wid != dialog and name != TITLE]
+            time.sleep(0.1)
+        assert boxes, "no error box appeared"
+        desktop.screenshot(boxes[0], shot_name(request, "error"))
+        desktop.activate(boxes[0])
+        desktop.key("Tab")  # the message label takes the focus and selects its text
+        assert desktop.primary_selection() == "ERROR: Extracting payload failed: 3"
+        assert run.proc.poll() is None, "the run ended before the box was closed"
+        desktop.key("Escape")
+        assert run.wait() == 1, run.stderr
+    finally:
+        run.stop()
+    assert run.stderr.endswith("ERROR: Extracting payload failed: 3\n")
+    assert "Launching installer" not in run.stdout
+    assert not (tmp_path / "record").exists()

@@ -9,6 +9,7 @@ from pathlib import Path
 
 import pytest
 
+import kvtest
 import winekit
 
 pytestmark = [pytest.mark.windows, pytest.mark.slow]
@@ -155,3 +156,57 @@ def test_command_line_near_the_limit(wine, media, work, length):
     else:
         assert "Launching failed" in done.stdout
         assert not record.exists()
+
+
+def crafted_bundle(wine, media, work, name, entries):
+    """setup.exe with the usual installer and runtime and a payload made
+    with the tests' 7z writer."""
+    import sevenzip_writer as sz
+    payload = sz.write_7z(work / f"{name}.7z", entries)
+    installer = winekit.make_windows_installer_tree(work / f"{name}-installer", media.stand_in)
+    jre = kvtest.make_jre_tree(work / f"{name}-jre", platform=winekit.PLATFORM)
+    out = work / name / "setup.exe"
+    out.parent.mkdir()
+    subprocess.run([str(kvtest.dist_dir() / "mkbundle"), "--windows", "-o", str(out),
+                    "--launcher", str(kvtest.dist_dir() / "setup.exe"),
+                    "--version", kvtest.DEFAULT_VERSION, "--installer", str(installer),
+                    "--jre", str(jre), "--payload", str(payload)], check=True,
+                   capture_output=True)
+    return out
+
+
+def test_crafted_names_and_a_failed_extraction(wine, media, work):
+    # Expected: an entry and its look-alike "<name>.kvpart" each keep their
+    # own bytes, the later of two same-named entries wins, a name that
+    # fills the path up to the system's limit works, a read-only file is
+    # replaced on the next run; a CRC error ends the run with 1 and starts
+    # no installer.
+    import sevenzip_writer as sz
+    target = work / "inst"
+    record = work / "record.bin"
+    env = {"KV_RECORD": winekit.windows_path(record)}
+    longest = "n" * (259 - len(winekit.windows_path(target)) - 1 - 2)
+    bundle = crafted_bundle(wine, media, work, "names", [
+        sz.Entry("data.kvpart", b"entry data.kvpart\n"), sz.Entry("data", b"entry data\n"),
+        sz.Entry("dup", b"first\n", new_folder=True), sz.Entry("dup", b"second\n", new_folder=True),
+        sz.Entry(longest, b"long\n", new_folder=True)])
+    done = wine.run(bundle, ["-silent", "-installPath", winekit.windows_path(target)], env=env)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert (target / "data.kvpart").read_bytes() == b"entry data.kvpart\n"
+    assert (target / "data").read_bytes() == b"entry data\n"
+    assert (target / "dup").read_bytes() == b"second\n"
+    assert (target / longest).read_bytes() == b"long\n"
+    assert not list(target.glob(".kvstage-*")) and record.exists()
+    # A read-only file (Wine maps the attribute to the Unix mode) is replaced.
+    (target / "data").chmod(0o444)
+    done = wine.run(bundle, ["-silent", "-installPath", winekit.windows_path(target)], env=env)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert (target / "data").read_bytes() == b"entry data\n"
+
+    record.unlink()
+    bundle = crafted_bundle(wine, media, work, "damaged",
+                            [sz.Entry("readme", b"damaged\n", bad_crc=True)])
+    done = wine.run(bundle, ["-silent", "-installPath", winekit.windows_path(target)], env=env)
+    assert done.returncode == 1
+    assert "ERROR: Extracting payload failed: 3" in done.stderr
+    assert "Launching installer..." not in done.stdout and not record.exists()
