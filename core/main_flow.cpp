@@ -133,6 +133,9 @@ bool extractBundle(std::FILE* launcherFile, const std::string& installDir, bool 
     PayloadFileCounter counter(versionCheck);
     walkBundle(launcherFile, counter);
     progress.setKnownTotal(counter.files);
+    // The window's bar moves by bytes across every archive; the console
+    // indicator keeps one line per archive, wiped before the next message.
+    if (!consoleMode) progress.setKnownBytes(counter.bytes);
   }
   PayloadHandler payload(versionCheck, window ? &progress : nullptr);
   bool found = walkBundle(launcherFile, payload);

@@ -169,8 +169,12 @@ PayloadFileCounter::PayloadFileCounter(const VersionCheckHandler& versionCheck)
 
 bool PayloadFileCounter::visit(std::FILE* file, const BlockDescriptor& block) {
   if (!payloadExtracts(check_, block.tag())) return true;
-  int count = countArchiveFiles(file, block.start, block.end);
-  if (count > 0) files += count;
+  int count = 0;
+  uint64_t size = 0;
+  if (measureArchive(file, block.start, block.end, count, size)) {
+    files += count;
+    bytes += size;
+  }
   return true;
 }
 
