@@ -39,7 +39,9 @@ bool entryExists(const std::string& path);
 int makeDirectory(const std::string& path);
 // Opens `path` for appending and closes it again, creating it when it is
 // missing; `created` tells whether this call made it (exclusively, so a
-// file another process made meanwhile never counts). 0, or an errno value.
+// file another process made meanwhile never counts). A link at `path` is
+// never followed (POSIX: ELOOP) and a pipe never waited for. 0, or an
+// errno value.
 int appendOrCreate(const std::string& path, bool& created);
 
 // Deletes one file. 0, or -1 with errno.

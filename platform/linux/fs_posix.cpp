@@ -74,7 +74,8 @@ int appendOrCreate(const std::string& path, bool& created) {
       return 0;
     }
     if (errno != EEXIST) return errno;
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Never through a link at the name, and never held up by a pipe.
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
       ::close(fd);
       return 0;

@@ -61,6 +61,8 @@ def test_console_install_into_fresh_folder(wine, media, work):
     folder = kvtest.installer_dir(target, winekit.PLATFORM)
     assert (folder / "kvInstallerc.exe").is_file()
     assert (folder / "jre" / kvtest.JRE_RELEASE / "COPYRIGHT").is_file()
+    # The extraction lock leaves nothing of its own in the folder.
+    assert not [p.name for p in target.iterdir() if p.name.startswith(".kvInstaller")]
 
     program = winekit.windows_path(target) + r"\maintenance\kvInstaller\x86-win32\kvInstallerc"
     assert record["cmdline"].startswith(f'"{program}" ')
