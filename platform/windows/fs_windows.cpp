@@ -50,9 +50,11 @@ bool isLinkAttributes(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Removes a link (symbolic link or junction) itself, never its target.
+// Removes a link (symbolic link or junction) itself, never its target. A
+// folder link goes with RemoveDirectory; where the system keeps it as a
+// file (Wine's POSIX links), DeleteFile removes it.
 bool removeLink(const std::string& path, DWORD attributes) {
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryA(path.c_str()) != 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryA(path.c_str())) return true;
   return DeleteFileA(path.c_str()) != 0;
 }
 
