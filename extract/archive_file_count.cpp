@@ -19,10 +19,4 @@ bool measureArchive(std::FILE* file, uint32_t start, uint32_t end, int& files, u
   return true;
 }
 
-int countArchiveFiles(std::FILE* file, uint32_t start, uint32_t end) {
-  int files = 0;
-  uint64_t bytes = 0;
-  return measureArchive(file, start, end, files, bytes) ? files : -1;
-}
-
 }  // namespace kv

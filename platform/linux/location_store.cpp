@@ -90,12 +90,15 @@ bool writeAll(int fd, const std::string& text) {
 
 // Replaces the file at `path` by one holding `content`: written to a new
 // file beside it, synced, then renamed over it, so that a reader sees the
-// old or the new content and never a cut one, and a link at the name is
-// replaced rather than followed. The mode and owner of the file it
+// old or the new content and never a cut one. A link at the name is
+// neither followed nor replaced. The mode and owner of the file it
 // replaces are kept. False when nothing was replaced.
 bool replaceFile(const std::string& path, const std::string& content) {
   struct stat old;
-  const bool hadFile = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const bool hadEntry = ::lstat(path.c_str(), &old) == 0;
+  // A link at the name is left as it is: the location is not remembered.
+  if (hadEntry && S_ISLNK(old.st_mode)) return false;
+  const bool hadFile = hadEntry && S_ISREG(old.st_mode);
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {

@@ -7,7 +7,8 @@
 // home folder), changes only its own key and replaces the file atomically
 // (new file, fsync, rename; mode and owner kept), so another launcher's
 // entry stored meanwhile survives. Neither file is ever read or written
-// through a link at its name, and only a regular file is read.
+// through a link at its name (a link there is left alone and nothing is
+// stored), and only a regular file is read.
 //
 // readDefaultLocation()/writeDefaultLocation() use one process-wide store
 // and the home folder of homeDirectory(); tests use their own store.

@@ -105,7 +105,7 @@ TEST(LocationStoreTest, WriteReloadsFileAndReplacesItWithoutFollowingLinks) {
   ASSERT_EQ(0, ::stat(file.c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 07777);
 
-  // A link at either name is neither read nor written through.
+  // A link at either name is neither read nor written through nor replaced.
   writeFile(home / "secret", "prodC = /leaked\n");
   for (const char* name : {".kvInstaller.locations", ".kvInstaller.loc"}) {
     ::unlink((home / name).c_str());
@@ -116,8 +116,8 @@ TEST(LocationStoreTest, WriteReloadsFileAndReplacesItWithoutFollowingLinks) {
   linked.write(home.path(), "prodD", "/opt/d");
   linked.write(home.path(), "", "/opt/u");
   EXPECT_EQ("prodC = /leaked\n", readFile(home / "secret"));
-  EXPECT_EQ("prodD = /opt/d\n", readFile(file));
-  EXPECT_EQ("/opt/u", readFile(home / ".kvInstaller.loc"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+  EXPECT_TRUE(std::filesystem::is_symlink(home / ".kvInstaller.loc"));
   EXPECT_EQ(3u, static_cast<size_t>(std::distance(std::filesystem::directory_iterator(home.path()),
                                                   std::filesystem::directory_iterator())));
 }

@@ -230,17 +230,6 @@ def test_two_products_stored_at_once_keep_both_entries(launcher, payloads, tmp_p
     assert stat.S_IMODE(stored.stat().st_mode) == 0o640
     assert sorted(p.name for p in home.iterdir()) == [".kvInstaller.locations", "Korvane"]
 
-    # A link planted at the name is replaced, never written through.
-    secret = tmp_path / "secret"
-    secret.write_text("untouched\n")
-    stored.unlink()
-    stored.symlink_to(secret)
-    done = cs.run(program, ["-silent", "-installpath", tmp_path / "c", "-productid", "ProdC"],
-                  home=home, record=tmp_path / "record")
-    assert (done.returncode, done.stderr) == (0, "")
-    assert secret.read_text() == "untouched\n"
-    assert not stored.is_symlink()
-    assert read_locations(home) == {"prodc": str(tmp_path / "c")}
 
 
 def test_without_home_the_password_database_names_the_home_folder(launcher, payloads,
