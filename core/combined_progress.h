@@ -34,6 +34,8 @@ class CombinedProgress : public IProgress, public IByteProgress {
   // The files of all the archives to come, when known beforehand: the bar
   // then runs once from 0 to this total instead of growing per archive.
   void setKnownTotal(int files) { knownTotal_ = files; }
+  // The same for the bytes those files unpack to.
+  void setKnownBytes(uint64_t bytes) { knownBytes_ = bytes; }
 
   void startBytes(uint64_t total) override {
     bytesDoneBefore_ += lastBytesDone_;
@@ -41,7 +43,9 @@ class CombinedProgress : public IProgress, public IByteProgress {
     bytesTotalBefore_ += lastBytesTotal_;
     lastBytesTotal_ = total;
     if (!windowBytes_) return;
-    windowBytes_->startBytes(bytesTotalBefore_ + total);
+    uint64_t shown = bytesTotalBefore_ + total;
+    if (knownBytes_ > shown) shown = knownBytes_;
+    windowBytes_->startBytes(shown);
     if (bytesDoneBefore_ > 0) windowBytes_->updateBytes(bytesDoneBefore_);
   }
   void updateBytes(uint64_t done) override {
@@ -52,6 +56,7 @@ class CombinedProgress : public IProgress, public IByteProgress {
  private:
   IProgress* window_;
   IByteProgress* windowBytes_;
+  uint64_t knownBytes_ = 0;
   uint64_t bytesTotalBefore_ = 0;
   uint64_t lastBytesTotal_ = 0;
   uint64_t bytesDoneBefore_ = 0;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -18,9 +19,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-inline FilePtr openFile(const std::string& path, const char* mode) {
-  return FilePtr(std::fopen(path.c_str(), mode));
-}
+// fopen() whose stream is never handed on to a program the launcher starts
+// (close-on-exec on POSIX, not inheritable on Windows). Modes "r", "w", "a",
+// each with an optional "b" and "+".
+FilePtr openFile(const std::string& path, const char* mode);
 
 namespace fs {
 
@@ -29,16 +31,36 @@ bool isDirectory(const std::string& path);    // links followed
 bool isRegularFile(const std::string& path);  // links followed
 bool canOpenDirectory(const std::string& path);
 bool canOpenForReading(const std::string& path);
+// Whether there is an entry of any kind at `path`, a link (dangling or not)
+// included; links are not followed.
+bool entryExists(const std::string& path);
 
 // Creates one directory (0777 before the umask on POSIX). 0, or -1 with errno.
 int makeDirectory(const std::string& path);
 // Opens `path` for appending and closes it again, creating it when it is
 // missing; `created` tells whether this call made it (exclusively, so a
-// file another process made meanwhile never counts). 0, or an errno value.
+// file another process made meanwhile never counts). A link at `path` is
+// never followed (POSIX: ELOOP) and a pipe never waited for. 0, or an
+// errno value.
 int appendOrCreate(const std::string& path, bool& created);
 
 // Deletes one file. 0, or -1 with errno.
 int removeFile(const std::string& path);
+
+// Makes the lock file `path`, never through a link: a link (or any entry
+// that is no regular file and can be removed as one) in its place is
+// removed first, then the file is created exclusively; a regular file
+// already there is the lock and stays. 0, or an errno value.
+int createLockFile(const std::string& path);
+
+// Empties the folder reached from `base` (followed like any path) through
+// the folder names of `below`, none of which is followed when it is a link:
+// deletes as files, one at a time, the entries whose names do not begin
+// with "." and stops at the first one that cannot be deleted so (a
+// subfolder). A link (POSIX symbolic link, Windows link or junction) in
+// place of the last name is removed as a link; a link or a missing folder
+// earlier on the way ends the call with nothing touched.
+void emptyFolderBelow(const std::string& base, const std::vector<std::string>& below);
 
 // The current directory, or "" when it cannot be read.
 std::string currentDirectory();
@@ -68,13 +90,15 @@ class DirectoryReader {
 
 // Serialises the extraction step between launchers that work on the same
 // install directory at once (a double click, a script run twice): holds an
-// exclusive advisory lock for its lifetime, and a second holder waits until
-// the first lets go (or its process ends, killed or not). POSIX locks the
-// directory itself with flock(), so no file is added to it; Windows locks
-// the file ".kvInstaller.extractLock" in it with LockFileEx (created when
-// missing and left in place). Where the system offers no such lock (a
-// missing directory, some network file systems) isLocked() is false and the
-// caller goes on unserialised. Not copyable; released when destroyed.
+// exclusive lock for its lifetime, and a second holder waits until the
+// first lets go (or its process ends, killed or not); after a second of
+// waiting it says so once on standard error ("Waiting for another setup to
+// finish in <directory>..."). POSIX locks the directory itself with
+// flock(); Windows holds a named mutex whose name is made from the full,
+// case-folded directory path. Neither adds a file to the directory. Where
+// the system offers no such lock (a missing directory, some network file
+// systems) isLocked() is false and the caller goes on unserialised. Not
+// copyable; released when destroyed.
 class DirectoryLock {
  public:
   explicit DirectoryLock(const std::string& directory);
@@ -84,7 +108,13 @@ class DirectoryLock {
 
   bool isLocked() const { return handle_ != kNoHandle; }
 
+  // How long a wait goes unannounced.
+  static constexpr int kQuietWaitMilliseconds = 1000;
+
  private:
+  // The one line that says this launcher waits for another.
+  static void announceWait(const std::string& directory);
+
   static constexpr intptr_t kNoHandle = -1;
   intptr_t handle_ = kNoHandle;  // a file descriptor or a HANDLE
 };

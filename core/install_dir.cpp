@@ -90,24 +90,22 @@ std::optional<std::string> checkInstallDir(const std::string& path, const HostRu
 }
 
 void emptyDirectory(const std::string& path, const HostRules& rules) {
-  // The listing is reopened for every entry, so each pass deletes the first
-  // entry that remains; the first one that cannot be deleted (a
-  // subdirectory, for instance) ends the emptying.
-  for (;;) {
-    fs::DirectoryReader dir(path);
-    if (!dir.isOpen()) return;
-    std::string name;
-    bool found = false;
-    while (dir.next(name)) {
-      if (!name.empty() && name[0] != '.') {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return;
-    dir.close();
-    if (fs::removeFile(path + rules.separator + name) != 0) return;
+  // The folder itself is not followed when it is a link; what leads to it is.
+  size_t cut = path.find_last_of(rules.windowsPaths ? "/\\" : "/");
+  if (cut == std::string::npos) {
+    fs::emptyFolderBelow(".", {path});
+  } else if (cut + 1 == path.size()) {
+    emptyDirectory(path.substr(0, cut), rules);
+  } else {
+    fs::emptyFolderBelow(cut == 0 ? path.substr(0, 1) : path.substr(0, cut), {path.substr(cut + 1)});
   }
+}
+
+void emptyInstallerProfile(const std::string& installDir, const HostRules& rules) {
+  // Nothing below the install directory is followed, so that a link planted
+  // on the way never leads the emptying outside it.
+  fs::emptyFolderBelow(installDir, {"maintenance", "kvInstaller", "kvProfiles",
+                                    std::string("Installer.") + rules.platformName + ".profile"});
 }
 
 std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules) {

@@ -28,7 +28,15 @@ std::optional<std::string> checkInstallDir(const std::string& path, const HostRu
 
 // Deletes, one at a time, the entries of `path` whose names do not begin
 // with "."; stops at the first entry that cannot be deleted as a file.
+// Never follows a link: a link in place of `path` is removed as a link, and
+// a link among the entries is deleted itself.
 void emptyDirectory(const std::string& path, const HostRules& rules);
+
+// emptyDirectory() of the installer profile directory, reached from the
+// install directory without following a link on the way: a link in place
+// of one of the folders above the profile directory leaves everything as it
+// is.
+void emptyInstallerProfile(const std::string& installDir, const HostRules& rules);
 
 // The installer profile directory inside an install directory.
 std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules);

@@ -179,6 +179,39 @@ TEST_F(InstallDirTest, EmptyDirectoryRemovesPlainFilesButNotHiddenOnes) {
   EXPECT_FALSE(stdfs::exists(missing));
 }
 
+TEST_F(InstallDirTest, EmptyingNeverFollowsALink) {
+  const std::string outside = path("outside");
+  stdfs::create_directories(outside);
+  writeFile(outside + "/keep", "x");
+  const std::string install = path("inst");
+  const std::string profile = installerProfileDirectory(install, kLinuxHost);
+  stdfs::create_directories(stdfs::path(profile).parent_path());
+
+  // A link in place of the profile folder goes, as a link.
+  stdfs::create_directory_symlink(outside, profile);
+  emptyInstallerProfile(install, kLinuxHost);
+  EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(profile)));
+  EXPECT_TRUE(stdfs::exists(outside + "/keep"));
+
+  // Links among the entries go themselves, not what they lead to.
+  stdfs::create_directories(profile);
+  stdfs::create_symlink(outside + "/keep", profile + "/file-link");
+  stdfs::create_directory_symlink(outside, profile + "/dir-link");
+  emptyDirectory(profile, kLinuxHost);
+  EXPECT_TRUE(stdfs::is_empty(profile));
+  EXPECT_TRUE(stdfs::exists(outside + "/keep"));
+
+  // A link on the way to it: nothing is touched.
+  const std::string elsewhere = path("elsewhere");
+  stdfs::create_directories(elsewhere + "/Installer.x86-linux2.profile");
+  writeFile(elsewhere + "/Installer.x86-linux2.profile/keep", "x");
+  stdfs::remove_all(install + "/maintenance/kvInstaller/kvProfiles");
+  stdfs::create_directory_symlink(elsewhere, install + "/maintenance/kvInstaller/kvProfiles");
+  emptyInstallerProfile(install, kLinuxHost);
+  EXPECT_TRUE(stdfs::exists(elsewhere + "/Installer.x86-linux2.profile/keep"));
+  EXPECT_TRUE(stdfs::is_symlink(install + "/maintenance/kvInstaller/kvProfiles"));
+}
+
 TEST_F(InstallDirTest, EmptyDirectoryStopsAtTheFirstSubdirectory) {
   std::string dir = path("profile");
   stdfs::create_directories(dir + "/sub");

@@ -14,6 +14,7 @@
 #include "core/platform.h"
 #include "core/progress.h"
 #include "core/tag_handlers.h"
+#include "core/temporary_folder.h"
 #include "core/usage.h"
 #include "extract/console_progress.h"
 
@@ -32,29 +33,6 @@ GrowableArgList& vmArgs() {
   static GrowableArgList list;
   return list;
 }
-
-// The temporary install folder, once made, is removed on every way out of
-// the run; the launch step removes it itself to report a failure.
-class TemporaryFolder {
- public:
-  TemporaryFolder() = default;
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-  ~TemporaryFolder() { remove(); }
-
-  void adopt(const std::string& path) { path_ = path; }
-
-  // 0 when there is nothing (left) to remove.
-  int remove() {
-    if (path_.empty()) return 0;
-    std::string path;
-    path.swap(path_);
-    return deleteFolderTree(path);
-  }
-
- private:
-  std::string path_;
-};
 
 void printError(const std::string& text) {
   std::fflush(stdout);
@@ -155,6 +133,9 @@ Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir,
     PayloadFileCounter counter(versionCheck);
     walkBundle(launcherFile, counter);
     progress.setKnownTotal(counter.files);
+    // The window's bar moves by bytes across every archive; the console
+    // indicator keeps one line per archive, wiped before the next message.
+    if (!consoleMode) progress.setKnownBytes(counter.bytes);
   }
   PayloadHandler payload(versionCheck, window ? &progress : nullptr);
   bool found = walkBundle(launcherFile, payload);

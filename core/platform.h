@@ -48,6 +48,13 @@ std::string makeTempFolderName();
 // Removes a folder and everything below it. 0 on success.
 int deleteFolderTree(const std::string& path);
 
+// What to undo when the user or the system interrupts the run (Linux:
+// SIGINT, SIGTERM, SIGHUP; Windows: a console's Ctrl-C, Ctrl-Break or
+// close): `cleanup` runs once, on a thread of its own while the main thread
+// writes nothing more, and the process then ends as the interruption
+// would have ended it. Null: nothing of the core's to undo.
+void setInterruptCleanup(void (*cleanup)());
+
 // Starts "<installDir>/maintenance/kvInstaller/<platform>/kvInstaller" with
 // entries 1.. of `args` (entry 0 is replaced by the program path). Without
 // `wait` the Linux launcher replaces itself by the installer and returns

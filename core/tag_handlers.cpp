@@ -29,8 +29,6 @@ std::string blockText(std::FILE* file, const BlockDescriptor& block, uint32_t li
   return data;
 }
 
-void touch(const std::string& path) { openFile(path, "a"); }
-
 // Whether the payload walk extracts a block with this tag.
 bool payloadExtracts(const VersionCheckHandler& check, char tag) {
   return (tag == kTagJre && check.needJre) || (tag == kTagInstaller && check.needInstaller) ||
@@ -108,11 +106,12 @@ bool VersionCheckHandler::visit(std::FILE* file, const BlockDescriptor& block) {
   if (readInstalledVersion(installDir, rules, installed) && parseVersion(text, bundled)) {
     needInstaller = isNewer(bundled, installed);
   }
-  if (!needInstaller && fs::canOpenForReading(installerLockPath(installDir))) needInstaller = true;
+  // A lock is any entry at its name: a link there is never opened.
+  if (!needInstaller && fs::entryExists(installerLockPath(installDir))) needInstaller = true;
 
   needJre = needInstaller;
   if (fs::exists(jreMarkerPath(installDir, rules))) needJre = false;
-  if (!needJre && fs::canOpenForReading(jreLockPath(installDir))) needJre = true;
+  if (!needJre && fs::entryExists(jreLockPath(installDir))) needJre = true;
   return false;
 }
 
@@ -152,8 +151,8 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
   std::printf("%s\n", announce);
   std::fflush(stdout);
   if (!lock.empty()) {
-    touch(lock);
-    emptyDirectory(installerProfileDirectory(check_.installDir, check_.rules), check_.rules);
+    fs::createLockFile(lock);  // one that cannot be made is simply not there
+    emptyInstallerProfile(check_.installDir, check_.rules);
   }
   int result = extractBlock(file, block);
   if (result != 0) {
@@ -173,8 +172,12 @@ PayloadFileCounter::PayloadFileCounter(const VersionCheckHandler& versionCheck)
 
 bool PayloadFileCounter::visit(std::FILE* file, const BlockDescriptor& block) {
   if (!payloadExtracts(check_, block.tag())) return true;
-  int count = countArchiveFiles(file, block.start, block.end);
-  if (count > 0) files += count;
+  int count = 0;
+  uint64_t size = 0;
+  if (measureArchive(file, block.start, block.end, count, size)) {
+    files += count;
+    bytes += size;
+  }
   return true;
 }
 

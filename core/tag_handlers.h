@@ -72,14 +72,16 @@ class PayloadHandler : public TagHandler {
   std::string failure_;
 };
 
-// Adds up the files of the blocks a PayloadHandler walk will extract, read
-// from the archives' headers, so that one progress bar can span them all.
+// Adds up the files of the blocks a PayloadHandler walk will extract, and
+// the bytes they unpack to, read from the archives' headers, so that one
+// progress bar can span them all.
 class PayloadFileCounter : public TagHandler {
  public:
   explicit PayloadFileCounter(const VersionCheckHandler& versionCheck);
   bool visit(std::FILE* file, const BlockDescriptor& block) override;
 
   int files = 0;
+  uint64_t bytes = 0;  // what those files unpack to
 
  private:
   const VersionCheckHandler& check_;

@@ -173,10 +173,12 @@ TEST(PayloadFileCounterTest, CountsTheFilesOfTheBlocksToExtract) {
   PayloadFileCounter all(check);
   walkBundle(file.get(), all);
   EXPECT_EQ(all.files, 3);
+  EXPECT_EQ(all.bytes, 3u);
   check.needJre = false;
   PayloadFileCounter installerOnly(check);
   walkBundle(file.get(), installerOnly);
   EXPECT_EQ(installerOnly.files, 2);
+  EXPECT_EQ(installerOnly.bytes, 2u);
 }
 
 }  // namespace

@@ -5,15 +5,18 @@
 
 namespace kv {
 
-int countArchiveFiles(std::FILE* file, uint32_t start, uint32_t end) {
+bool measureArchive(std::FILE* file, uint32_t start, uint32_t end, int& files, uint64_t& bytes) {
   BlockStream stream(file, start, end);
   Archive archive;
-  if (archive.open(stream.lookStream()) != 0) return -1;
-  int files = 0;
+  if (archive.open(stream.lookStream()) != 0) return false;
+  files = 0;
+  bytes = 0;
   for (uint32_t i = 0; i < archive.entryCount(); ++i) {
-    if (!SzArEx_IsDir(&archive.database(), i)) ++files;
+    if (SzArEx_IsDir(&archive.database(), i)) continue;
+    ++files;
+    bytes += SzArEx_GetFileSize(&archive.database(), i);
   }
-  return files;
+  return true;
 }
 
 }  // namespace kv

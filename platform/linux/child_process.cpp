@@ -77,7 +77,14 @@ void SignalForwarding::forwardTo(pid_t child) {
 }
 
 void SignalForwarding::releaseInChild() {
-  for (int i = 0; i < 3; ++i) sigaction(kForwarded[i], &previous_[i], nullptr);
+  // The program started next gets the signals as exec() would leave the
+  // launcher's: ignored ones stay ignored, any other takes its default
+  // (a handler of the launcher must not run in the child before exec).
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction action = {};
+    action.sa_handler = previous_[i].sa_handler == SIG_IGN ? SIG_IGN : SIG_DFL;
+    sigaction(kForwarded[i], &action, nullptr);
+  }
   pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 

@@ -12,7 +12,24 @@
 #include "core/fs.h"
 
 namespace kv {
+
+FilePtr openFile(const std::string& path, const char* mode) {
+  // "e": close-on-exec, so that no started program inherits the stream.
+  const std::string withCloseOnExec = std::string(mode) + "e";
+  return FilePtr(std::fopen(path.c_str(), withCloseOnExec.c_str()));
+}
+
 namespace fs {
+
+namespace {
+
+// Opens the folder `name` below dirFd without following a link. -1 with
+// errno when that is no folder (ENOTDIR, ELOOP for a link).
+int openFolderAt(int dirFd, const char* name) {
+  return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+}  // namespace
 
 bool exists(const std::string& path) {
   struct stat st;
@@ -40,6 +57,11 @@ bool canOpenForReading(const std::string& path) {
   return openFile(path, "r") != nullptr;
 }
 
+bool entryExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
 int makeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
 
 int appendOrCreate(const std::string& path, bool& created) {
@@ -52,7 +74,8 @@ int appendOrCreate(const std::string& path, bool& created) {
       return 0;
     }
     if (errno != EEXIST) return errno;
-    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    // Never through a link at the name, and never held up by a pipe.
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd >= 0) {
       ::close(fd);
       return 0;
@@ -63,6 +86,67 @@ int appendOrCreate(const std::string& path, bool& created) {
 }
 
 int removeFile(const std::string& path) { return ::unlink(path.c_str()); }
+
+int createLockFile(const std::string& path) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    // O_EXCL never follows a link at the name, dangling or not.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) continue;  // gone again: create it
+      return errno;
+    }
+    if (S_ISREG(st.st_mode)) return 0;  // left by an earlier run: the lock is there
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errno;
+  }
+  return EAGAIN;
+}
+
+void emptyFolderBelow(const std::string& base, const std::vector<std::string>& below) {
+  int fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  for (size_t i = 0; i < below.size(); ++i) {
+    const char* name = below[i].c_str();
+    int next = openFolderAt(fd, name);
+    if (next < 0) {
+      struct stat st;
+      // The last name is a link: remove the link, never what it leads to.
+      if (i + 1 == below.size() && ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode)) {
+        ::unlinkat(fd, name, 0);
+      }
+      ::close(fd);
+      return;
+    }
+    ::close(fd);
+    fd = next;
+  }
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) {
+    ::close(fd);
+    return;
+  }
+  // The listing starts again for every entry, so each pass deletes the first
+  // entry that remains; unlinkat() removes a link itself, and fails on a
+  // subfolder, which ends the emptying.
+  for (;;) {
+    ::rewinddir(dir);
+    std::string name;
+    while (struct dirent* entry = ::readdir(dir)) {
+      if (entry->d_name[0] != '.') {
+        name = entry->d_name;
+        break;
+      }
+    }
+    if (name.empty() || ::unlinkat(::dirfd(dir), name.c_str(), 0) != 0) break;
+  }
+  ::closedir(dir);
+}
 
 std::string currentDirectory() {
   std::vector<char> buffer(1024);
@@ -101,10 +185,19 @@ DirectoryLock::DirectoryLock(const std::string& directory) {
   // inherit the lock.
   int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
-  int result;
-  do {
-    result = ::flock(fd, LOCK_EX);
-  } while (result != 0 && errno == EINTR);
+  // A second or so of polling first: a short wait needs no word.
+  int result = -1;
+  for (int poll = 0; poll < kQuietWaitMilliseconds / 50; ++poll) {
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    if (result == 0 || (errno != EWOULDBLOCK && errno != EINTR)) break;
+    ::usleep(50 * 1000);
+  }
+  if (result != 0 && (errno == EWOULDBLOCK || errno == EINTR)) {
+    announceWait(directory);
+    do {
+      result = ::flock(fd, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+  }
   if (result != 0) {
     ::close(fd);
     return;

@@ -64,8 +64,9 @@ void setUpLauncherWindow(GtkWidget* window) {
   gtk.gtk_window_set_title(asWindow(window), kWindowTitle);
   gtk.gtk_window_set_default_size(asWindow(window), 400, 200);
   gtk.gtk_window_set_position(asWindow(window), GTK_WIN_POS_CENTER);
-  // Without a logo file the window simply has no icon.
-  gtk.gtk_window_set_icon_from_file(asWindow(window), logo.c_str(), nullptr);
+  // Without a logo file the window simply has no icon (and GTK is not asked
+  // to load one, which it would report as an error).
+  if (haveLogoFile()) gtk.gtk_window_set_icon_from_file(asWindow(window), logo.c_str(), nullptr);
   gtk.gtk_container_set_border_width(asContainer(window), 10);
 }
 

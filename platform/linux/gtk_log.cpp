@@ -1,5 +1,9 @@
 #include "platform/linux/gtk_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <ctime>
 
 #include "core/arg_list.h"
@@ -24,6 +28,24 @@ void writeAll(std::FILE* file, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), file);
 }
 
+// Opens the log for appending only when it is a regular file of its own:
+// never through a link at its name (the launcher may run as root with
+// someone else's home folder), never a device or a pipe, never a second
+// name of another file. Null otherwise.
+FilePtr openLogFile(const std::string& path) {
+  const int fd = ::open(path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1) {
+    ::close(fd);
+    return nullptr;
+  }
+  FilePtr file(::fdopen(fd, "ab"));
+  if (!file) ::close(fd);
+  return file;
+}
+
 GtkLog& processLog() {
   static GtkLog* log = new GtkLog();  // lives until the process ends
   return *log;
@@ -46,6 +68,29 @@ const char* logLevelPrefix(GLogLevelFlags level) {
   }
 }
 
+std::string escapeLogText(const std::string& text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      escaped.push_back(c);
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else {
+      escaped += "\\x";
+      escaped.push_back(kHex[byte >> 4]);
+      escaped.push_back(kHex[byte & 15]);
+    }
+  }
+  return escaped;
+}
+
 std::string logTimestamp() {
   std::time_t now = std::time(nullptr);
   char text[64] = {0};
@@ -62,20 +107,21 @@ void GtkLog::setArguments(std::vector<std::string> arguments) {
 
 void GtkLog::append(const std::string& path, GLogLevelFlags level, const char* message) {
   std::lock_guard<std::mutex> lock(mutex_);
-  FilePtr file = openFile(path, "ab");
+  FilePtr file = openLogFile(path);
   if (!file) return;
   if (!headerWritten_) {
     std::string header = "\n[" + logTimestamp() + "]";
     for (size_t i = 0; i < arguments_.size(); ++i) {
       if (i > 0) header += " ";
-      header += arguments_[i];
+      header += escapeLogText(arguments_[i]);
     }
     header += "\n";
     limitLine(header, kMaxHeaderLength);
     writeAll(file.get(), header);
     headerWritten_ = true;
   }
-  std::string line = "[" + logTimestamp() + "]" + logLevelPrefix(level) + " " + (message ? message : "") + "\n";
+  std::string line = "[" + logTimestamp() + "]" + logLevelPrefix(level) + " " +
+                     escapeLogText(message ? message : "") + "\n";
   limitLine(line, kMaxLineLength);
   writeAll(file.get(), line);
 }

@@ -19,6 +19,10 @@ class GrowableArgList;
 // those level values, "Gtk-LOG:" for any other (flag bits included).
 const char* logLevelPrefix(GLogLevelFlags level);
 
+// `text` with every control character written as an escape (\n, \t,
+// \r, \x1b), so that one message stays one line of the log.
+std::string escapeLogText(const std::string& text);
+
 // The current local time in ctime form without its line end.
 std::string logTimestamp();
 
@@ -28,7 +32,9 @@ class GtkLog {
   // The argument vector that the header line lists.
   void setArguments(std::vector<std::string> arguments);
   // Appends the message (and, the first time, the header) to the file at
-  // path. A file that cannot be opened drops the message silently.
+  // path. A file that cannot be opened, or is not a regular file of its own
+  // (a link, a pipe, a second name of another file), drops the message
+  // silently.
   void append(const std::string& path, GLogLevelFlags level, const char* message);
 
  private:

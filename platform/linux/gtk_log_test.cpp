@@ -1,6 +1,11 @@
 #include "platform/linux/gtk_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 #include "core/arg_list.h"
 #include "test_support.h"
@@ -11,6 +16,7 @@ namespace {
 using kvtest::readFile;
 using kvtest::ScopedEnv;
 using kvtest::ScratchDir;
+using kvtest::writeFile;
 
 TEST(GtkLogTest, LevelPrefixComparesWholeValue) {
   EXPECT_STREQ("Gtk-ERROR:", logLevelPrefix(G_LOG_LEVEL_ERROR));
@@ -79,6 +85,28 @@ TEST(GtkLogTest, UnwritableLogDropsMessage) {
   log.append(dir / "log", G_LOG_LEVEL_WARNING, "kept");
   // The header was not written with the dropped message, so it comes now.
   EXPECT_EQ('\n', readFile(dir / "log")[0]);
+}
+
+TEST(GtkLogTest, NeverThroughLinkPipeOrSecondNameAndOneMessageIsOneLine) {
+  ScratchDir dir;
+  writeFile(dir / "target", "");
+  ::symlink((dir / "target").c_str(), (dir / "link").c_str());
+  ::symlink((dir / "created").c_str(), (dir / "dangling").c_str());
+  ::link((dir / "target").c_str(), (dir / "hard").c_str());
+  ::mkfifo((dir / "fifo").c_str(), 0600);
+  GtkLog log;
+  for (const char* name : {"link", "dangling", "hard", "fifo"}) {
+    log.append(dir / name, G_LOG_LEVEL_WARNING, "x");  // must not block on the pipe
+  }
+  EXPECT_EQ("", readFile(dir / "target"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "created"));
+
+  log.setArguments({"prog", "a\nb"});
+  log.append(dir / "log", G_LOG_LEVEL_WARNING, "Error loading icon:\n\tbad\r\x1b[0m\\n");
+  std::string text = readFile(dir / "log");
+  EXPECT_EQ(3, std::count(text.begin(), text.end(), '\n')) << text;
+  EXPECT_NE(std::string::npos, text.find("]prog a\\nb\n"));
+  EXPECT_NE(std::string::npos, text.find("Gtk-WARNING: Error loading icon:\\n\\tbad\\r\\x1b[0m\\n\n"));
 }
 
 TEST(GtkLogTest, HandlerAppendsToHomeFolderLog) {

@@ -46,6 +46,9 @@ int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /
     args.set(0, program);
   }
 
+  // The dialogs are over: the logo file goes now, before this process may
+  // be replaced by the installer.
+  removeLogoFile();
   // Nothing buffered may be lost with the launcher's image or written twice
   // by a child.
   std::fflush(stdout);

@@ -1,7 +1,12 @@
 #include "platform/linux/location_store.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include "core/fs.h"
 #include "core/platform.h"
@@ -29,16 +34,102 @@ bool readFirstLine(std::FILE* file, std::string& line) {
   return !line.empty();
 }
 
-// Opens a location file for writing, truncated, without following a
-// symbolic link at its name: the launcher may run as root with the home
+// Opens a location file for reading only when it is a regular file: never
+// through a link at its name (the launcher may run as root with the home
 // folder of someone else, who must not be able to point the file at
-// another file of the system. Null when it cannot be opened.
-FilePtr openForWriting(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+// another file of the system), never a pipe that would hold the run up.
+FilePtr openForReading(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  FilePtr file(::fdopen(fd, "w"));
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  FilePtr file(::fdopen(fd, "r"));
   if (!file) ::close(fd);
   return file;
+}
+
+// Serialises the rewrites of the location files between launchers: an
+// exclusive flock() on the home folder itself, so no file is added for it.
+// A holder that does not let go within a few seconds (an extraction into
+// the home folder itself holds the same lock) is not waited for longer:
+// the rewrite is atomic either way.
+class HomeLock {
+ public:
+  explicit HomeLock(const std::string& home)
+      : fd_(::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    for (int poll = 0; poll < 100; ++poll) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      ::usleep(50 * 1000);
+    }
+  }
+  ~HomeLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+  HomeLock(const HomeLock&) = delete;
+  HomeLock& operator=(const HomeLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Replaces the file at `path` by one holding `content`: written to a new
+// file beside it, synced, then renamed over it, so that a reader sees the
+// old or the new content and never a cut one. A link at the name is
+// neither followed nor replaced. The mode and owner of the file it
+// replaces are kept. False when nothing was replaced.
+bool replaceFile(const std::string& path, const std::string& content) {
+  struct stat old;
+  const bool hadEntry = ::lstat(path.c_str(), &old) == 0;
+  // A link at the name is left as it is: the location is not remembered.
+  if (hadEntry && S_ISLNK(old.st_mode)) return false;
+  const bool hadFile = hadEntry && S_ISREG(old.st_mode);
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    temporary = path + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(attempt);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = true;
+  if (hadFile) {
+    // Owner first: fchown may clear the set-id bits that fchmod then sets.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && ::geteuid() == 0) ok = false;
+    if (ok && ::fchmod(fd, old.st_mode & 07777) != 0) ok = false;
+  }
+  ok = ok && writeAll(fd, content) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+std::string savedText(const PropertiesMap& map) {
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* stream = ::open_memstream(&buffer, &size);
+  if (!stream) return std::string();
+  map.save(stream);
+  std::fclose(stream);
+  std::string text(buffer ? buffer : "", size);
+  std::free(buffer);
+  return text;
 }
 
 }  // namespace
@@ -56,7 +147,7 @@ LocationStore::~LocationStore() = default;
 
 void LocationStore::loadMap(const std::string& path) {
   if (map_) return;
-  FilePtr file = path.empty() ? nullptr : openFile(path, "r");
+  FilePtr file = path.empty() ? nullptr : openForReading(path);
   if (!file) return;
   map_ = std::make_unique<PropertiesMap>(kMapBuckets, true);
   map_->load(file.get());
@@ -71,7 +162,7 @@ std::string LocationStore::read(const std::string& home, const std::string& prod
       if (map_) {
         if (const std::string* stored = map_->get(productKey)) return *stored;
       }
-    } else if (FilePtr file = openFile(path, "r")) {
+    } else if (FilePtr file = openForReading(path)) {
       std::string line;
       if (readFirstLine(file.get(), line)) return line;
     }
@@ -84,23 +175,20 @@ std::string LocationStore::read(const std::string& home, const std::string& prod
 
 void LocationStore::write(const std::string& home, const std::string& productKey,
                           const std::string& location) {
-  std::string path = locationFilePath(home, productKey);
-  // Load the keyed file before truncating it, even when no read did so
-  // earlier in this run (a location given on the command line), so that
-  // the other products' entries are written back.
-  if (!productKey.empty()) {
-    loadMap(path);
-    if (!map_) map_ = std::make_unique<PropertiesMap>(kMapBuckets, true);
-  }
+  const std::string path = locationFilePath(home, productKey);
   if (path.empty()) return;
-  FilePtr file = openForWriting(path);
-  if (!file) return;
-  if (!productKey.empty()) {
-    map_->set(productKey, location);
-    map_->save(file.get());
-  } else {
-    std::fputs(location.c_str(), file.get());
+  HomeLock lock(home);
+  if (productKey.empty()) {
+    replaceFile(path, location);
+    return;
   }
+  // The file as it is now, not as it was at start-up: another launcher may
+  // have stored its own product's location since. Only this key changes.
+  map_.reset();
+  loadMap(path);
+  if (!map_) map_ = std::make_unique<PropertiesMap>(kMapBuckets, true);
+  map_->set(productKey, location);
+  replaceFile(path, savedText(*map_));
 }
 
 namespace {

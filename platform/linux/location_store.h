@@ -3,8 +3,12 @@
 // ".kvInstaller.loc" holds one path (no line end) for runs without a product
 // key; ".kvInstaller.locations" holds "key = value" lines, one per product
 // key, keys compared without regard to case. The keyed file goes through one
-// PropertiesMap that, once it exists, holds every entry of the file, so
-// storing one product's location writes the others back unchanged.
+// PropertiesMap; a write loads the file again under a lock (flock() on the
+// home folder), changes only its own key and replaces the file atomically
+// (new file, fsync, rename; mode and owner kept), so another launcher's
+// entry stored meanwhile survives. Neither file is ever read or written
+// through a link at its name (a link there is left alone and nothing is
+// stored), and only a regular file is read.
 //
 // readDefaultLocation()/writeDefaultLocation() use one process-wide store
 // and the home folder of homeDirectory(); tests use their own store.
@@ -28,8 +32,8 @@ class LocationStore {
   // the location check then rejects as not absolute.
   std::string read(const std::string& home, const std::string& productKey,
                    const std::string& productFolder);
-  // Stores location for productKey ("" = the unkeyed file). Failures are
-  // silent: nothing is stored.
+  // Stores location for productKey ("" = the unkeyed file), as above.
+  // Failures are silent: nothing is stored.
   void write(const std::string& home, const std::string& productKey, const std::string& location);
 
  private:

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iterator>
 
 #include "core/platform.h"
 #include "test_support.h"
@@ -83,6 +88,38 @@ TEST(LocationStoreTest, WriteWithoutEarlierReadKeepsStoredProducts) {
   LocationStore fresh;
   EXPECT_EQ("/opt/a", fresh.read(home.path(), "prodA", ""));
   EXPECT_EQ("/opt/b", fresh.read(home.path(), "prodB", ""));
+}
+
+TEST(LocationStoreTest, WriteReloadsFileAndReplacesItWithoutFollowingLinks) {
+  ScratchDir home;
+  const std::string file = home / ".kvInstaller.locations";
+  LocationStore first, second;
+  EXPECT_EQ(home / "A", first.read(home.path(), "prodA", "A"));  // loaded at start-up
+  second.write(home.path(), "prodB", "/opt/b");                   // stored meanwhile
+  ::chmod(file.c_str(), 0640);
+  first.write(home.path(), "prodA", "/opt/a");
+  LocationStore fresh;
+  EXPECT_EQ("/opt/a", fresh.read(home.path(), "prodA", ""));
+  EXPECT_EQ("/opt/b", fresh.read(home.path(), "prodB", ""));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(file.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+
+  // A link at either name is neither read nor written through nor replaced.
+  writeFile(home / "secret", "prodC = /leaked\n");
+  for (const char* name : {".kvInstaller.locations", ".kvInstaller.loc"}) {
+    ::unlink((home / name).c_str());
+    ::symlink((home / "secret").c_str(), (home / name).c_str());
+  }
+  LocationStore linked;
+  EXPECT_EQ(home / "C", linked.read(home.path(), "prodC", "C"));
+  linked.write(home.path(), "prodD", "/opt/d");
+  linked.write(home.path(), "", "/opt/u");
+  EXPECT_EQ("prodC = /leaked\n", readFile(home / "secret"));
+  EXPECT_TRUE(std::filesystem::is_symlink(file));
+  EXPECT_TRUE(std::filesystem::is_symlink(home / ".kvInstaller.loc"));
+  EXPECT_EQ(3u, static_cast<size_t>(std::distance(std::filesystem::directory_iterator(home.path()),
+                                                  std::filesystem::directory_iterator())));
 }
 
 TEST(LocationStoreTest, OverlongHomeIsNeitherReadNorWritten) {

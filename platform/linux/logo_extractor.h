@@ -14,6 +14,10 @@ namespace kv {
 // "/tmp/<pid>_kvlogo.png" for this process.
 std::string logoFilePath();
 
+// Whether extractLogo() made the logo file and it has not been removed yet:
+// the windows show it as their icon only then.
+bool haveLogoFile();
+
 class LogoExtractor final : public TagHandler {
  public:
   explicit LogoExtractor(std::string path = logoFilePath()) : path_(std::move(path)) {}

@@ -22,12 +22,19 @@ void destroyAndQuit(GtkWidget* widget, gpointer) {
 
 }  // namespace
 
-ProgressView progressView(int done, int total) {
+ProgressView progressView(int done, int total, uint64_t bytesDone, uint64_t bytesTotal) {
   ProgressView view;
   view.text = done >= 1 ? formatMessage("Preparing installer: extracted %d of %d files", done, total)
                         : std::string("Preparing installer...");
-  view.pulse = total < 1;
   view.fraction = 0.0;
+  if (bytesTotal > 0) {
+    view.pulse = false;
+    view.fraction = bytesDone >= bytesTotal
+                        ? 1.0
+                        : static_cast<double>(bytesDone) / static_cast<double>(bytesTotal);
+    return view;
+  }
+  view.pulse = total < 1;
   if (!view.pulse && done > 0) {
     // A count past the total (or a stale pair of values) keeps the bar full.
     view.fraction = done >= total ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
@@ -94,6 +101,10 @@ void Progress::start(int total) { total_.store(total); }
 
 void Progress::update(int done) { done_.store(done); }
 
+void Progress::startBytes(uint64_t total) { bytesTotal_.store(total); }
+
+void Progress::updateBytes(uint64_t done) { bytesDone_.store(done); }
+
 void Progress::finish() {
   if (finished_.exchange(true)) return;  // queued once
   gtkApi().g_idle_add(closeProgress, this);
@@ -103,7 +114,8 @@ gboolean refreshProgress(gpointer data) {
   Progress* self = static_cast<Progress*>(data);
   if (self->finished_.load()) return false;
   const GtkApi& gtk = gtkApi();
-  ProgressView view = progressView(self->done_.load(), self->total_.load());
+  ProgressView view = progressView(self->done_.load(), self->total_.load(), self->bytesDone_.load(),
+                                   self->bytesTotal_.load());
   gtk.gtk_label_set_text(asLabel(self->label_), view.text.c_str());
   if (view.pulse) {
     gtk.gtk_progress_bar_pulse(asProgressBar(self->bar_));

@@ -8,22 +8,26 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
+#include "core/byte_progress.h"
 #include "core/progress.h"
 #include "platform/linux/gtk_types.h"
 
 namespace kv {
 
-// What one tick shows for the counters.
+// What one tick shows for the counters. The text counts files; the bar
+// follows the bytes written when their total is known (a large file then
+// moves it too), else the files.
 struct ProgressView {
   std::string text;
   bool pulse;       // move the activity block one step
   double fraction;  // otherwise: how full the bar is
 };
-ProgressView progressView(int done, int total);
+ProgressView progressView(int done, int total, uint64_t bytesDone = 0, uint64_t bytesTotal = 0);
 
-class Progress final : public IProgress {
+class Progress final : public IProgress, public IByteProgress {
  public:
   // Builds and shows the window, arms the timer, starts the GUI thread.
   Progress();
@@ -34,6 +38,8 @@ class Progress final : public IProgress {
   void start(int total) override;
   void update(int done) override;
   void finish() override;
+  void startBytes(uint64_t total) override;
+  void updateBytes(uint64_t done) override;
 
  private:
   friend gboolean refreshProgress(gpointer progress);
@@ -45,6 +51,8 @@ class Progress final : public IProgress {
   GtkWidget* bar_ = nullptr;
   std::atomic<int> done_{0};
   std::atomic<int> total_{0};
+  std::atomic<uint64_t> bytesDone_{0};
+  std::atomic<uint64_t> bytesTotal_{0};
   std::atomic<bool> finished_{false};
   std::atomic<bool> loopEnded_{true};  // no GUI thread in its loop
 };

@@ -30,6 +30,18 @@ TEST(ProgressViewTest, DoneWithoutATotalShowsTheCountAndPulses) {
   EXPECT_TRUE(view.pulse);
 }
 
+TEST(ProgressViewTest, BytesMoveTheBarWhileTheTextCountsFiles) {
+  // One large file being written: no file is done yet, the bar moves.
+  ProgressView view = progressView(0, 4, 300, 1000);
+  EXPECT_EQ("Preparing installer...", view.text);
+  EXPECT_FALSE(view.pulse);
+  EXPECT_DOUBLE_EQ(0.3, view.fraction);
+  view = progressView(3, 4, 750, 1000);
+  EXPECT_EQ("Preparing installer: extracted 3 of 4 files", view.text);
+  EXPECT_DOUBLE_EQ(0.75, view.fraction);
+  EXPECT_DOUBLE_EQ(1.0, progressView(4, 4, 1200, 1000).fraction);
+}
+
 TEST(ProgressViewTest, ACountPastTheTotalKeepsTheBarFull) {
   // The counters are read one after the other; a stale total may be lower.
   EXPECT_DOUBLE_EQ(1.0, progressView(12, 10).fraction);

@@ -65,11 +65,14 @@ int emptyFolder(int dirFd) {
   return 0;
 }
 
-}  // namespace
+// Whether TMPDIR names a folder the location check would take: absolute,
+// and free of the characters it refuses (the space included, which only
+// -allowspaceininstallpath allows there). An unset or empty TMPDIR is not.
+bool usableTempBase(const std::string& base) {
+  return !base.empty() && base[0] == '/' && base.find_first_of(" :%#<>\"!?") == std::string::npos;
+}
 
-std::string makeTempFolderName() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string base = (tmp && *tmp) ? tmp : "/tmp";
+std::string makeTempFolderIn(std::string base) {
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   if (base == "/") base.clear();
   std::vector<char> name(base.begin(), base.end());
@@ -77,6 +80,15 @@ std::string makeTempFolderName() {
   name.insert(name.end(), kPattern, kPattern + sizeof kPattern);  // with its NUL
   if (!mkdtemp(name.data())) return std::string();  // created with mode 0700
   return std::string(name.data());
+}
+
+}  // namespace
+
+std::string makeTempFolderName() {
+  // The user never typed this path: a TMPDIR that the location check would
+  // refuse gives way to /tmp.
+  const char* tmp = std::getenv("TMPDIR");
+  return makeTempFolderIn(tmp && usableTempBase(tmp) ? tmp : "/tmp");
 }
 
 int deleteFolderTree(const std::string& path) {

@@ -34,6 +34,22 @@ TEST(TempFolderTest, NoNameWhenTmpdirUnusable) {
   EXPECT_EQ("", makeTempFolderName());
 }
 
+TEST(TempFolderTest, TmpdirTheLocationCheckRefusesGivesWayToTmp) {
+  ScratchDir tmp;
+  for (const char* name : {"with space", "with:colon", "with#hash"}) {
+    stdfs::create_directories(tmp / name);
+    ScopedEnv env("TMPDIR", tmp / name);
+    const std::string made = makeTempFolderName();
+    EXPECT_EQ(0u, made.find("/tmp/kvtmp")) << made;
+    EXPECT_TRUE(stdfs::is_empty(tmp / name));
+    stdfs::remove(made);
+  }
+  ScopedEnv relative("TMPDIR", std::string("relative"));
+  const std::string made = makeTempFolderName();
+  EXPECT_EQ(0u, made.find("/tmp/kvtmp")) << made;
+  stdfs::remove(made);
+}
+
 TEST(TempFolderTest, DeletesTreeButNotWhatLinksPointAt) {
   ScratchDir dir;
   const std::string outside = dir / "outside";

@@ -8,14 +8,55 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "core/fs.h"
 
 namespace kv {
+
+FilePtr openFile(const std::string& path, const char* mode) {
+  // Through _open with _O_NOINHERIT, so that the installer (started with
+  // inheritable handles) never inherits the stream.
+  int flags = _O_NOINHERIT;
+  const bool plus = std::strchr(mode, '+') != nullptr;
+  switch (mode[0]) {
+    case 'r':
+      flags |= plus ? _O_RDWR : _O_RDONLY;
+      break;
+    case 'w':
+      flags |= (plus ? _O_RDWR : _O_WRONLY) | _O_CREAT | _O_TRUNC;
+      break;
+    case 'a':
+      flags |= (plus ? _O_RDWR : _O_WRONLY) | _O_CREAT | _O_APPEND;
+      break;
+    default:
+      errno = EINVAL;
+      return nullptr;
+  }
+  flags |= std::strchr(mode, 'b') ? _O_BINARY : _O_TEXT;
+  const int fd = _open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+  if (fd < 0) return nullptr;
+  std::FILE* file = _fdopen(fd, mode);
+  if (!file) _close(fd);
+  return FilePtr(file);
+}
+
 namespace fs {
 
 namespace {
+
+bool isLinkAttributes(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Removes a link (symbolic link or junction) itself, never its target. A
+// folder link goes with RemoveDirectory; where the system keeps it as a
+// file (Wine's POSIX links), DeleteFile removes it.
+bool removeLink(const std::string& path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryA(path.c_str())) return true;
+  return DeleteFileA(path.c_str()) != 0;
+}
 
 // The attributes of `path`, or INVALID_FILE_ATTRIBUTES. Unlike the runtime's
 // _stat, this accepts folder names with a trailing separator.
@@ -59,6 +100,11 @@ bool canOpenDirectory(const std::string& path) {
 
 bool canOpenForReading(const std::string& path) { return openFile(path, "r") != nullptr; }
 
+bool entryExists(const std::string& path) {
+  // GetFileAttributes reports a link itself, dangling or not.
+  return attributesOf(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 int makeDirectory(const std::string& path) { return _mkdir(path.c_str()); }
 
 int appendOrCreate(const std::string& path, bool& created) {
@@ -83,6 +129,57 @@ int appendOrCreate(const std::string& path, bool& created) {
 }
 
 int removeFile(const std::string& path) { return _unlink(path.c_str()); }
+
+int createLockFile(const std::string& path) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    // CREATE_NEW fails on any entry at the name, a link included.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return 0;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return EACCES;
+    const DWORD attributes = attributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // gone again
+    if (!isLinkAttributes(attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (!isLinkAttributes(attributes)) return EISDIR;
+    if (!removeLink(path, attributes)) return EACCES;
+  }
+  return EAGAIN;
+}
+
+void emptyFolderBelow(const std::string& base, const std::vector<std::string>& below) {
+  std::string path = base;
+  for (size_t i = 0; i < below.size(); ++i) {
+    path += "\\" + below[i];
+    const DWORD attributes = attributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    if (isLinkAttributes(attributes)) {
+      if (i + 1 == below.size()) removeLink(path, attributes);
+      return;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  }
+  // Each pass deletes the first remaining entry; DeleteFile removes a file
+  // link itself and fails on a folder or a junction, which ends the emptying.
+  for (;;) {
+    std::string name;
+    {
+      DirectoryReader dir(path);
+      if (!dir.isOpen()) return;
+      std::string entry;
+      while (dir.next(entry)) {
+        if (!entry.empty() && entry[0] != '.') {
+          name = entry;
+          break;
+        }
+      }
+    }
+    if (name.empty() || !DeleteFileA((path + "\\" + name).c_str())) return;
+  }
+}
 
 std::string currentDirectory() {
   std::vector<char> buffer(1024);

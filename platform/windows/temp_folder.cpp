@@ -64,3 +64,29 @@ int deleteFolderTree(const std::string& path) {
 }
 
 }  // namespace kv
+
+namespace kv {
+
+namespace {
+
+void (*volatile interruptCleanup)() = nullptr;
+
+// Runs on a thread the system starts for the console event. The cleanup
+// runs once; FALSE then lets the default handling end the process.
+BOOL WINAPI onConsoleEvent(DWORD) {
+  static volatile LONG ran = 0;
+  if (InterlockedExchange(&ran, 1) == 0) {
+    if (void (*cleanup)() = interruptCleanup) cleanup();
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void setInterruptCleanup(void (*cleanup)()) {
+  static bool installed = false;
+  interruptCleanup = cleanup;
+  if (cleanup && !installed) installed = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+}
+
+}  // namespace kv

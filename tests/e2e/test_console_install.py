@@ -4,6 +4,7 @@ damaged archives, launchers without a bundle, the -patch filter and an
 installer that cannot be started."""
 
 import os
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -356,3 +357,38 @@ def test_patch_is_dropped_for_an_installed_2_2_installer(launcher, payloads, tmp
         # -installpath stands after -global, in the default section again.
         assert got["args"] == [*expected, "-installpath", str(target)], name
         assert eclipse_version(target) == version_after, name
+
+
+def test_planted_links_are_never_followed_and_nothing_is_inherited(launcher, payloads, tmp_path,
+                                                                    home):
+    program = payloads.bundle(tmp_path / "media" / launcher.name, launcher)
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    (outside / "keep.txt").write_text("not the launcher's to delete")
+    target = tmp_path / "target"
+    (target / PROFILE).parent.mkdir(parents=True)
+    (target / PROFILE).symlink_to(outside)
+    (target / ".installerLock").symlink_to(tmp_path / "made-through-installer-lock")
+    (target / ".jreLock").symlink_to(tmp_path / "made-through-jre-lock")
+    fds = tmp_path / "fds"
+    # The installer lists what its descriptors lead to; its standard input
+    # is closed, so the launcher's own file would have been descriptor 0.
+    hook = f'ls -l /proc/$$/fd > "{fds}"'
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C", "HOME": str(home),
+           "TMPDIR": str(tmp_path), "KV_HOOK": hook}
+    for args in (["-installPath", str(target)], ["-validate"]):  # exec'ed, then waited for
+        done = subprocess.run(["/bin/sh", "-c", 'exec "$0" "$@" <&-', str(program), "-silent",
+                               *args], env=env, capture_output=True, text=True, timeout=120)
+        assert (done.returncode, done.stdout, done.stderr) == (
+            0, cs.EXTRACTING_BOTH + cs.LAUNCHING, ""), args
+        held = dict(line.split()[-3::2] for line in fds.read_text().splitlines() if " -> " in line)
+        assert "0" not in held, held
+        assert str(program) not in held.values(), held
+    assert not (tmp_path / "made-through-installer-lock").exists()
+    assert not (tmp_path / "made-through-jre-lock").exists()
+    assert not os.path.lexists(target / ".installerLock")
+    assert not os.path.lexists(target / ".jreLock")
+    assert (outside / "keep.txt").read_text() == "not the launcher's to delete"
+    tree = cs.snapshot(target)
+    assert tree.pop(str(PROFILE.parent)) == ("dir",)  # the link in it is gone
+    assert tree == payloads.expected_tree()

@@ -5,6 +5,8 @@ without -productid, and a run without HOME."""
 import errno
 import pwd
 import os
+import stat
+import subprocess
 
 import console_support as cs
 import kvtest
@@ -193,6 +195,41 @@ def test_product_id_selects_the_stored_location(launcher, payloads, tmp_path, ho
     assert read_locations(home) == {"other": str(target), "my_key": str(stored),
                                     "new": str(tools)}
     assert not (home / ".kvInstaller.loc").exists()
+
+
+def test_two_products_stored_at_once_keep_both_entries(launcher, payloads, tmp_path, home):
+    program = payloads.bundle(tmp_path / "media" / launcher.name, launcher)
+    stored = home / ".kvInstaller.locations"
+    stored.write_text(f"OTHER = {tmp_path / 'other'}\n")
+    stored.chmod(0o640)
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C", "HOME": str(home),
+           "KV_RECORD": str(tmp_path / "record")}
+    # A reads the stored locations and waits at the prompt...
+    first = subprocess.Popen([str(program), "-recipe", "r", "-productid", "ProdA"], env=env,
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        seen = b""
+        while not seen.endswith(b">"):
+            chunk = os.read(first.stdout.fileno(), 1)
+            assert chunk, seen
+            seen += chunk
+        # ... while B stores its own location ...
+        done = cs.run(program, ["-silent", "-installpath", tmp_path / "b", "-productid",
+                                "ProdB"], home=home, record=tmp_path / "record")
+        assert (done.returncode, done.stderr) == (0, "")
+        # ... and A, finishing last, keeps it.
+        out, err = first.communicate(b"\n", timeout=120)
+    finally:
+        if first.poll() is None:
+            first.kill()
+    assert (first.returncode, err) == (0, b""), out
+    assert read_locations(home) == {"other": str(tmp_path / "other"),
+                                    "proda": str(home / "Korvane"),
+                                    "prodb": str(tmp_path / "b")}
+    assert stat.S_IMODE(stored.stat().st_mode) == 0o640
+    assert sorted(p.name for p in home.iterdir()) == [".kvInstaller.locations", "Korvane"]
+
 
 
 def test_without_home_the_password_database_names_the_home_folder(launcher, payloads,

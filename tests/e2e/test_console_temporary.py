@@ -54,6 +54,18 @@ def test_validate_uses_a_private_temporary_folder_and_removes_it(launcher, paylo
     assert folder.parent == Path("/tmp")
     assert not folder.exists()
 
+    # A TMPDIR that the location check would refuse gives way to /tmp too.
+    for name in ("with space", "with:colon"):
+        refused = tmp_path / name
+        refused.mkdir()
+        done = cs.run(program, ["-validate"], home=home, record=record,
+                      env={"TMPDIR": str(refused)})
+        assert (done.returncode, done.stdout, done.stderr) == (
+            0, cs.EXTRACTING_BOTH + cs.LAUNCHING, ""), name
+        folder = temporary_folder(cs.record(record)["args"])
+        assert folder.parent == Path("/tmp") and not folder.exists()
+        assert list(refused.iterdir()) == []
+
     # Runs that end before the launch remove the folder too.
     done = cs.run(program, ["-validate", "-showargsandexit"], home=home, record=record,
                   env={"TMPDIR": str(tmpdir)})

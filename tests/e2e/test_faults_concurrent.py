@@ -1,7 +1,12 @@
 """Two launchers at once into the same install directory (a double click,
 a script run twice): the extraction is serialised, so exactly one of them
 extracts, the other waits and then finds everything current, and the tree
-is whole."""
+is whole; a launcher kept waiting says so, once."""
+
+import fcntl
+import os
+import shutil
+import time
 
 import pytest
 
@@ -28,3 +33,24 @@ def test_two_launchers_at_once_extract_once(launcher, tmp_path, round_):
     extracting = sum(out.count("Extracting Installer...") for out, _ in outputs)
     assert extracting == 1, [out for out, _ in outputs]
     assert fs.snapshot(target) == reference
+
+
+def test_a_launcher_kept_waiting_says_so_once(launcher, tmp_path):
+    bundle = fs.small_bundle(tmp_path / launcher.name, launcher, tmp_path)
+    waiting = f"Waiting for another setup to finish in {tmp_path / 'kv'}...\n"
+    for held, expected in ((0.3, ""), (2.5, waiting)):
+        target = tmp_path / "kv"
+        shutil.rmtree(target, ignore_errors=True)
+        target.mkdir()
+        # Another launcher's extraction, as it holds the install directory.
+        lock = os.open(target, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            proc = fs.start_install(bundle, target, tmp_path)
+            time.sleep(held)
+            assert proc.poll() is None, proc.communicate()
+        finally:
+            os.close(lock)
+        out, err = proc.communicate(timeout=120)
+        assert (proc.returncode, err) == (0, expected), out
+        assert "Extracting Installer..." in out

@@ -64,3 +64,36 @@ def test_signal_during_temporary_install_reaches_installer_and_folder_is_removed
     assert proc.returncode == 42, out + err
     assert "Launching installer..." in out
     assert os.listdir(tmpdir) == [], "the temporary install folder was left behind"
+
+
+@pytest.fixture
+def slow_bundle(launcher, tmp_path):
+    import fault_support
+    return fault_support.big_bundle(tmp_path / launcher.name, launcher, tmp_path,
+                                    files=400, size=20000)
+
+
+def test_signal_during_temporary_extraction_removes_the_folder_and_ends_by_it(
+        slow_bundle, tmp_path):
+    tmpdir = tmp_path / "tmp"
+    tmpdir.mkdir()
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C",
+           "HOME": str(tmp_path), "TMPDIR": str(tmpdir)}
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        proc = subprocess.Popen([str(slow_bundle), "-silent", "-validate"], env=env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True, start_new_session=True)
+        try:
+            assert proc.stdout.readline() == "Extracting JRE...\n"
+            deadline = time.monotonic() + 60
+            while not any(tmpdir.glob("kvtmp*/maintenance")):  # files are being written
+                assert time.monotonic() < deadline, "nothing was extracted"
+                time.sleep(0.005)
+            os.kill(proc.pid, sig)
+            out, err = proc.communicate(timeout=60)
+        finally:
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+        assert proc.returncode == -sig, (sig, out, err)
+        assert "Launching installer..." not in out
+        assert os.listdir(tmpdir) == [], f"{sig.name}: the temporary install folder was left"

@@ -203,8 +203,20 @@ def test_browse_opens_the_folder_chooser(desktop, start, home, tmp_path, request
 
 def test_gtk_messages_go_to_the_log_file(desktop, start, home, tmp_path):
     # A theme engine that does not exist: GTK warns when it styles the dialog.
+    # Its name holds a line break, which the log must not pass on.
     (home / ".gtkrc-2.0").write_text(
-        'style "kvtest" {\n  engine "kvnosuchengine" {}\n}\nwidget "*" style "kvtest"\n')
+        'style "kvtest" {\n  engine "kvnosuchengine\\nInjected line" {}\n}\n'
+        'widget "*" style "kvtest"\n')
+    # A link planted at the log's name is never written through.
+    target = tmp_path / "target.sh"
+    target.write_text("#!/bin/sh\n")
+    (home / ".kvInstaller.log").symlink_to(target)
+    run = start("kvguitest-argument")
+    desktop.close(desktop.wait_window(TITLE))
+    assert run.wait() == 0
+    assert target.read_text() == "#!/bin/sh\n"
+    (home / ".kvInstaller.log").unlink()
+
     run = start("kvguitest-argument")
     dialog = desktop.wait_window(TITLE)
     desktop.close(dialog)
@@ -213,8 +225,10 @@ def test_gtk_messages_go_to_the_log_file(desktop, start, home, tmp_path):
     assert lines[0] == ""
     stamp = r"\[\w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\]"
     assert re.fullmatch(stamp + r"\S*setup_linux(64)? kvguitest-argument", lines[1]), lines[1]
-    assert any(re.fullmatch(stamp + r'Gtk-WARNING: .*"kvnosuchengine".*', line)
+    assert any(re.fullmatch(stamp + r'Gtk-WARNING: .*"kvnosuchengine\\nInjected line".*', line)
                for line in lines[2:]), lines
+    assert all(re.match(stamp, line) for line in lines[1:-1]), lines
+    assert lines[-1] == ""
 
 
 def test_failed_extraction_shows_the_error_in_a_box_and_starts_nothing(
@@ -248,3 +262,39 @@ def test_failed_extraction_shows_the_error_in_a_box_and_starts_nothing(
     assert run.stderr.endswith("ERROR: Extracting payload failed: 3\n")
     assert "Launching installer" not in run.stdout
     assert not (tmp_path / "record").exists()
+
+
+def test_the_logo_file_never_outlives_the_run(desktop, start, launcher, archives, home,
+                                              tmp_path, x_display):
+    def logo(run):
+        return Path(f"/tmp/{run.proc.pid}_kvlogo.png")
+
+    # Cancelled, ended by a signal, and the installer started in its place.
+    run = start()
+    desktop.close(desktop.wait_window(TITLE))
+    assert run.wait() == 0 and not logo(run).exists()
+    run = start()
+    desktop.wait_window(TITLE)
+    assert logo(run).exists()
+    run.proc.terminate()
+    assert run.wait() == -15 and not logo(run).exists()
+    run = start()
+    dialog = desktop.wait_window(TITLE)
+    desktop.replace_entry_text(dialog, str(tmp_path / "inst"))
+    desktop.key("Return")
+    assert_installer_started(run, tmp_path / "record", tmp_path / "inst")
+    assert not logo(run).exists()
+
+    # Without a logo block there is no icon to load, and nothing to report.
+    (tmp_path / "plain").mkdir()
+    plain = kvtest.mkbundle(tmp_path / "plain" / launcher.name, launcher,
+                            version=kvtest.DEFAULT_VERSION, installer=archives["installer"],
+                            jre=archives["jre"], releases=["KV_GUI_TEST_1"])
+    run = GuiRun(plain, home, x_display)
+    try:
+        desktop.close(desktop.wait_window(TITLE))
+        assert run.wait() == 0
+    finally:
+        run.stop()
+    log = home / ".kvInstaller.log"
+    assert "Error loading icon" not in (log.read_text() if log.exists() else "")

@@ -118,3 +118,58 @@ def test_progress_window_counts_files_and_stays_open(desktop, big_archives, home
     assert (kvtest.installer_dir(home / "Korvane") / "kvInstaller").is_file()
     assert file_count(home / "Korvane") == all_files
     assert log_faults(home) == []
+
+
+BIG_FILE_MB = 96
+
+
+@pytest.fixture(scope="session")
+def one_big_file(tmp_path_factory):
+    """An installer archive whose bulk is one file of incompressible data,
+    packed as one LZMA stream, so that writing it takes seconds."""
+    folder = tmp_path_factory.mktemp("gui-one-big-file")
+    installer = kvtest.make_installer_tree(folder / "installer")
+    (kvtest.installer_dir(installer) / "modules").write_bytes(os.urandom(BIG_FILE_MB << 20))
+    archive = folder / "installer.7z"
+    subprocess.run(["7zz", "a", "-t7z", "-m0=LZMA", "-mx=1", "-bd", "-bso0", "-bsp0",
+                    str(archive), "."], cwd=installer, check=True)
+    return {"installer": archive, "jre": seven_zip(kvtest.make_jre_tree(folder / "jre"),
+                                                    folder / "jre.7z")}
+
+
+def test_the_bar_moves_while_one_large_file_is_written(desktop, one_big_file, home, tmp_path,
+                                                       launcher, x_display, request):
+    media = tmp_path / "media"
+    media.mkdir()
+    bundle = kvtest.mkbundle(media / launcher.name, launcher, version=kvtest.DEFAULT_VERSION,
+                             installer=one_big_file["installer"], jre=one_big_file["jre"],
+                             releases=["KV_GUI_TEST_1"])
+    name = f"{request.node.name}".replace("[", "-").replace("]", "")
+    run = GuiRun(bundle, home, x_display, record=tmp_path / "record", cwd=tmp_path)
+    modules = kvtest.installer_dir(home / "Korvane") / "modules"
+    pictures = []
+    try:
+        dialog = desktop.wait_window(TITLE)
+        desktop.activate(dialog)
+        desktop.key("Return")
+        window = desktop.wait_window(TITLE, exclude={dialog}, timeout=30)
+        # Pictures while the large file is being written (its part file
+        # grows; the file itself appears when it is complete).
+        while desktop.exists(window) and not modules.exists() and len(pictures) < 40:
+            try:
+                picture = desktop.screenshot(window, f"{name}-{len(pictures):02d}")
+            except (subprocess.SubprocessError, AssertionError):
+                break
+            if not modules.exists():
+                pictures.append(picture)
+            time.sleep(0.1)
+        assert run.wait(timeout=300) == 0, run.stderr
+    finally:
+        run.stop()
+    assert modules.stat().st_size == BIG_FILE_MB << 20
+    # Two pictures with the same text (no file completed between them) and
+    # a fuller bar in the later one.
+    readings = [(desktop.read_text(p), bar_fill(desktop, p)) for p in pictures]
+    moved = [(a, b) for i, a in enumerate(readings) for b in readings[i + 1:]
+             if a[0] == b[0] and "Preparing installer" in a[0] and 0 < a[1] < b[1] - 0.02]
+    assert moved, readings

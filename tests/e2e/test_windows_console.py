@@ -1,7 +1,7 @@
 """setup.exe and setupc.exe under Wine, in console mode: informational runs,
 console installs and the arguments the installer receives, the remembered
 location in the registry, the temporary folder of -validate, signed
-launchers and the console twin."""
+launchers, the console twin, and links planted in the install folder."""
 
 import shutil
 import subprocess
@@ -61,6 +61,8 @@ def test_console_install_into_fresh_folder(wine, media, work):
     folder = kvtest.installer_dir(target, winekit.PLATFORM)
     assert (folder / "kvInstallerc.exe").is_file()
     assert (folder / "jre" / kvtest.JRE_RELEASE / "COPYRIGHT").is_file()
+    # The extraction lock leaves nothing of its own in the folder.
+    assert not [p.name for p in target.iterdir() if p.name.startswith(".kvInstaller")]
 
     program = winekit.windows_path(target) + r"\maintenance\kvInstaller\x86-win32\kvInstallerc"
     assert record["cmdline"].startswith(f'"{program}" ')
@@ -202,3 +204,24 @@ def test_only_system_known_libraries_are_imported(media):
                  for line in dump.splitlines() if "DLL Name:" in line}
         assert names <= {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
                          "ole32.dll", "msvcrt.dll"}, names
+
+
+def test_planted_links_in_the_install_folder_are_never_followed(wine, media, work):
+    outside = work / "outside"
+    outside.mkdir()
+    (outside / "keep.txt").write_text("not the launcher's to delete")
+    target = work / "linked"
+    profile = target / "maintenance/kvInstaller/kvProfiles/Installer.x86-win32.profile"
+    profile.parent.mkdir(parents=True)
+    profile.symlink_to(outside)
+    (target / ".installerLock").symlink_to(work / "made-through-installer-lock")
+    (target / ".jreLock").symlink_to(work / "made-through-jre-lock")
+    done, record = install(wine, media.setup, work,
+                           ["-silent", "-installPath", winekit.windows_path(target)])
+    assert done.returncode == 0, done.stderr
+    assert record is not None
+    assert (outside / "keep.txt").read_text() == "not the launcher's to delete"
+    assert not (work / "made-through-installer-lock").exists()
+    assert not (work / "made-through-jre-lock").exists()
+    # (Wine 8 removes neither way a POSIX link that stands for a folder, so
+    # the link in place of the profile folder itself stays here.)
