@@ -380,6 +380,7 @@ def refused(result, out, *phrases):
 
 @pytest.mark.parametrize("case", ["platform folder given", "no kvInstaller", "mode 644",
                                   "windows tree", "no .eclipseproduct", "no version line",
+                                  "NUL before version",
                                   "other version", "version format", "no name and id",
                                   "nothing but -o", "text logo", "windows launcher kind",
                                   "logo on windows", "raw v block", "output inside a tree",
@@ -405,8 +406,10 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
     elif case == "no .eclipseproduct":
         product.unlink()
         phrases = [".eclipseproduct", "again on every run"]
-    elif case == "no version line":
-        product.write_text("name=K\n" + " " * 1030 + f"\nversion={VERSION}\n")
+    elif case in ("no version line", "NUL before version"):
+        # The launcher reads only the first 1024 bytes, and a NUL byte ends them.
+        gap = " " * 1030 if case == "no version line" else "\0"
+        product.write_text(f"name=K\n{gap}\nversion={VERSION}\n")
         phrases = ["no 'version=' line"]
     elif case == "other version":
         product.write_text("version=2.7.4.271REL03\n")

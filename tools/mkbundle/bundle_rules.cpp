@@ -128,15 +128,19 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
     out.push_back({true, label + "no " + quoted(productPath) + cost});
     return;
   }
+  // The launcher reads the head of the file as a text: a NUL byte ends it.
+  std::string head = product->content.substr(0, kVersionFileLimit);
+  head.resize(std::strlen(head.c_str()));
   kv::InstallerVersion installed;
-  if (!kv::parseVersion(product->content.substr(0, kVersionFileLimit), installed)) {
+  if (!kv::parseVersion(head, installed)) {
     out.push_back({true, label + quoted(productPath) + " has no 'version=' line in its first " +
-                             std::to_string(kVersionFileLimit) + " bytes" + cost});
+                             std::to_string(kVersionFileLimit) + " bytes (before any NUL byte)" +
+                             cost});
     return;
   }
   if (version && (kv::isNewer(*version, installed) || kv::isNewer(installed, *version))) {
     const std::string given =
-        *kv::getProperty(product->content.substr(0, kVersionFileLimit), "version");
+        *kv::getProperty(head, "version");
     out.push_back({true, label + quoted(productPath) + " says version " + quoted(given) +
                              ", the version block " + quoted(blockVersion) +
                              (kv::isNewer(*version, installed)
