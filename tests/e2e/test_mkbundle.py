@@ -630,6 +630,31 @@ def test_same_inputs_give_the_same_bytes(work):
     assert digests[None] != digests["1700000000"]
 
 
+def test_bytes_do_not_depend_on_the_processor_count(work):
+    # 7zz uses as many threads as the machine has processors; LZMA2 then
+    # picks its block size from them unless it is fixed.
+    tmp, launcher, inst, jre, _ = work
+    rng = random.Random(3)
+    words = [("%x" % rng.getrandbits(40)).encode() for _ in range(300)]
+    wrapper = tmp / "bin" / "7zz"
+    wrapper.parent.mkdir()
+    wrapper.write_text(f'#!/bin/sh\ncmd=$1; shift\nexec {shutil.which("7zz")} "$cmd" '
+                       '"-mmt$KV_THREADS" "$@"\n')
+    wrapper.chmod(0o755)
+    # Files larger than the blocks: 1 MB for d=256k, 16 MB for the default.
+    for method, size in (("LZMA2:d=256k", 300_000), ("LZMA2", 1_600_000)):
+        (jre / "modules").write_bytes(b" ".join(rng.choice(words) for _ in range(size)))
+        digests = set()
+        for threads in ("1", "4"):
+            env = dict(os.environ, KV_THREADS=threads,
+                       PATH=f"{wrapper.parent}:{os.environ['PATH']}")
+            out, result = build(tmp, launcher, inst, jre, "--method", method, env=env,
+                                out=tmp / f"setup-{threads}")
+            assert result.returncode == 0, result.stderr
+            digests.add(hashlib.sha256(out.read_bytes()).hexdigest())
+        assert len(digests) == 1, method
+
+
 def test_command_line_names_the_offending_argument(tmp_path):
     version = run("--version")
     assert version.returncode == 0 and version.stdout.startswith("mkbundle ")

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -159,6 +160,11 @@ std::string ArchiveFolder::archiveDirectory(const std::string& directory,
     args.insert(args.end(), kDefaultMethodSwitches.begin(), kDefaultMethodSwitches.end());
   } else {
     args.push_back("-m0=" + method);
+    // Without a fixed block size, LZMA2's bytes depend on the thread count.
+    std::string lower = method;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.rfind("lzma2", 0) == 0 && lower.find(":c=") == std::string::npos)
+      args.push_back("-mmt1");
   }
   uint64_t epoch = 0;
   const bool useEpoch = sourceDateEpoch(epoch, error);
