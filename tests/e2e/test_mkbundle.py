@@ -384,7 +384,7 @@ def refused(result, out, *phrases):
                                   "other version", "version format", "no name and id",
                                   "nothing but -o", "text logo", "windows launcher kind",
                                   "logo on windows", "raw v block", "output inside a tree",
-                                  "lock file"])
+                                  "lock file", "payload over the version file"])
 def test_broken_layouts_are_refused_before_compressing(work, case):
     tmp, launcher, inst, jre, logo = work
     program = inst / PLATFORM_DIR / "kvInstaller"
@@ -436,6 +436,14 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
     elif case == "lock file":
         (inst / ".installerLock").write_text("")
         phrases = ["lock file '.installerLock'; every run would extract again"]
+    elif case == "payload over the version file":
+        # The payload is extracted first and on every run: every other run
+        # would find its version and extract the installer again.
+        pay = tmp / "pay"
+        (pay / PLATFORM_DIR).mkdir(parents=True)
+        (pay / PLATFORM_DIR / ".eclipseproduct").write_text("version=1.0.0.old\n")
+        args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--payload", pay]
+        phrases = [f"payload '{pay}': holds 'maintenance/kvInstaller/x86-linux2/.eclipseproduct'"]
     elif case == "raw v block":
         args = [*VERSION_ARGS, "--installer", inst, "--jre", jre, "--block", f"v:{logo}"]
         phrases = ["the launcher reads 'v' blocks"]
@@ -630,6 +638,7 @@ def test_same_inputs_give_the_same_bytes(work):
     assert digests[None] != digests["1700000000"]
 
 
+@pytest.mark.slow
 def test_bytes_do_not_depend_on_the_processor_count(work):
     # 7zz uses as many threads as the machine has processors; LZMA2 then
     # picks its block size from them unless it is fixed.

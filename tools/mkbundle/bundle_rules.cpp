@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
+#include <set>
 
 #include "core/bundle.h"
 #include "core/installer_version.h"
@@ -44,6 +46,54 @@ const ArchiveItem* findItem(const BundleArchive& archive, const std::string& pat
   for (const ArchiveItem& item : archive.info->items)
     if (samePath(item.path, path, host.caseInsensitiveFileNames)) found = &item;
   return found;
+}
+
+// A path as the host's file system tells paths apart.
+std::string pathKey(const std::string& path, const kv::HostRules& host) {
+  std::string key = path;
+  if (!host.caseInsensitiveFileNames) return key;
+  for (char& c : key)
+    c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+// The launcher extracts the payload on every run, before the other archives
+// (the walk goes from the last block back): a file that the installer or
+// runtime archive also holds is theirs after a first run, the payload's
+// after every later one.
+void checkPayloadOverlap(const BundleContent& bundle, std::vector<Finding>& out) {
+  const kv::HostRules& host = *bundle.host;
+  std::map<std::string, std::string> owners;  // path key -> archive label
+  for (const BundleArchive& archive : bundle.archives)
+    if (archive.tag != kv::kTagPayload)
+      for (const ArchiveItem& item : archive.info->items)
+        if (!item.isDirectory) owners.emplace(pathKey(item.path, host), archive.label);
+  const std::string folder = pathKey(installerFolder(host), host) + "/";
+  const std::set<std::string> vital = {folder + ".eclipseproduct",
+                                       pathKey(folder + host.installerFileName, host),
+                                       pathKey(folder + "kvInstallerc.exe", host)};
+  for (const BundleArchive& archive : bundle.archives) {
+    if (archive.tag != kv::kTagPayload) continue;
+    size_t shared = 0;
+    std::string example;
+    for (const ArchiveItem& item : archive.info->items) {
+      if (item.isDirectory) continue;
+      const std::string key = pathKey(item.path, host);
+      const auto owner = owners.find(key);
+      if (vital.count(key)) {
+        out.push_back({true, archive.label + ": holds " + quoted(item.path) +
+                                 "; the launcher extracts the payload on every run, so it "
+                                 "would replace the installer's own"});
+      } else if (owner != owners.end() && shared++ == 0) {
+        example = quoted(item.path) + " (also in the " + owner->second + ")";
+      }
+    }
+    if (shared > 0)
+      out.push_back({false, archive.label + ": " + std::to_string(shared) +
+                                " file(s) also in another archive, such as " + example +
+                                "; the payload is extracted first and on every run, so the "
+                                "other archive's copy is in place only after an install"});
+  }
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
@@ -216,6 +266,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
         kv::getProperty(text.substr(0, text.find('\0')), "version").value_or("");
     checkInstaller(bundle, *installer, hasVersion ? &version : nullptr, blockVersion, out);
   }
+  checkPayloadOverlap(bundle, out);
   if (!runtime) {
     out.push_back({true, "no Java runtime archive (--jre): the launcher cannot start the "
                          "installer where no runtime is installed"});
