@@ -514,6 +514,29 @@ def test_warnings_say_what_they_cost_and_build(work):
     assert out.exists()
 
 
+def test_linked_installer_program_runs_after_a_real_install(work):
+    tmp, _, inst, jre, _ = work
+    launcher = Path(os.environ.get("KV_DIST") or REPO / "dist") / "setup_linux64"
+    if not os.access(launcher, os.X_OK):
+        pytest.skip(f"{launcher} not built")
+    program = inst / PLATFORM_DIR / "kvInstaller"
+    program.rename(inst / PLATFORM_DIR / "run.sh")
+    os.symlink("run.sh", program)
+    # CRLF lines and a blank after the version: the launcher reads it all the same.
+    version = tmp / "version.properties"
+    version.write_bytes(f"name=K\r\nid=k\r\nversion={VERSION} \r".encode())
+    out = tmp / "out"
+    result = run("-o", out, "--launcher", launcher, "--version-file", version,
+                 "--installer", inst, "--jre", jre)
+    assert result.returncode == 0, result.stderr
+    assert run("--verify", out).returncode == 0
+    for extracted in (True, False):
+        ran = subprocess.run([out, "-silent", "-installPath", tmp / "site"], capture_output=True,
+                             text=True, env={"PATH": "/usr/bin:/bin", "HOME": str(tmp)})
+        assert ran.returncode == 0 and "installer" in ran.stdout.splitlines(), ran.stdout
+        assert ("Extracting Installer..." in ran.stdout) == extracted, ran.stdout
+
+
 def block_of(data, tag):
     [(start, end)] = [(s, e) for t, s, e in footers(data) if t == tag]
     return start, end

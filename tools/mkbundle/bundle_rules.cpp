@@ -218,10 +218,11 @@ bool isVersionFormat(const std::string& version) {
       return false;
     ++pos;
   }
-  if (pos >= version.size()) return false;
-  for (; pos < version.size(); ++pos)
-    if (std::strchr(" \t\r\n\v\f", version[pos])) return false;
-  return true;
+  // The qualifier runs to the first white space, which may only end the line.
+  const size_t qualifier = pos;
+  while (pos < version.size() && !std::strchr(" \t\r\n\v\f", version[pos])) ++pos;
+  if (pos == qualifier) return false;
+  return version.find_first_not_of(" \t\r\n\v\f", pos) == std::string::npos;
 }
 
 std::vector<Finding> checkBundle(const BundleContent& bundle) {
