@@ -344,6 +344,15 @@ def test_output_replaced_only_when_complete(work):
     result = run("-o", out, "--launcher", launcher, "--release", "R2", "--unchecked")
     assert result.returncode == 0, result.stderr
     assert [b[0] for b in listing(out)] == ["r"]
+    # Not even --force replaces an input.
+    given = tmp / "given.7z"
+    subprocess.run(["7zz", "a", "-bd", "-bso0", given, "."], cwd=inst, check=True)
+    for flag, path in (("--launcher", launcher), ("--installer", given)):
+        before = path.read_bytes()
+        result = run("-o", path, "--launcher", launcher, "--installer", given, "--unchecked",
+                     "--force")
+        assert result.returncode == 1 and f"is the {flag} input" in result.stderr, result.stderr
+        assert path.read_bytes() == before
 
 
 def test_help_documents_list_format():

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "core/bundle.h"
 #include "core/fs.h"
@@ -71,6 +73,19 @@ std::string checkOutput(const Options& options) {
   struct stat st;
   if (::stat(options.output.c_str(), &st) != 0) return "";
   if (S_ISDIR(st.st_mode)) return "output '" + options.output + "' is a folder";
+  // Not even --force replaces an input: the build would read what it writes.
+  std::vector<std::pair<std::string, std::string>> inputs = {
+      {"--launcher", options.launcher}, {"--logo", options.logo},
+      {"--version-file", options.versionFile}, {"--installer", options.installer},
+      {"--jre", options.jre}, {"--payload", options.payload}};
+  for (const ExtraBlock& extra : options.extras) inputs.push_back({"--block", extra.path});
+  for (const auto& input : inputs) {
+    struct stat other;
+    if (!input.second.empty() && ::stat(input.second.c_str(), &other) == 0 &&
+        other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+      return "output '" + options.output + "' is the " + input.first + " input '" +
+             input.second + "'; write the bundle to another file";
+  }
   if (options.force) return "";
   kv::FilePtr file = kv::openFile(options.output, "rb");
   AnyBlock any;
