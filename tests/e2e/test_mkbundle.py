@@ -393,7 +393,8 @@ def refused(result, out, *phrases):
                                   "other version", "version format", "no name and id",
                                   "nothing but -o", "text logo", "windows launcher kind",
                                   "logo on windows", "raw v block", "output inside a tree",
-                                  "lock file", "payload over the version file"])
+                                  "lock file", "payload over the version file",
+                                  "script without #!", "CRLF script"])
 def test_broken_layouts_are_refused_before_compressing(work, case):
     tmp, launcher, inst, jre, logo = work
     program = inst / PLATFORM_DIR / "kvInstaller"
@@ -409,6 +410,11 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
     elif case == "mode 644":
         program.chmod(0o644)
         phrases = ["mode 644", "executable"]
+    elif case in ("script without #!", "CRLF script"):
+        # execv cannot start either: the launcher says only "Launching failed".
+        program.write_bytes(b"#!/bin/sh\r\necho hi\r\n" if case == "CRLF script" else b"echo hi\n")
+        phrases = ["ending in a carriage return" if case == "CRLF script"
+                   else "neither an ELF program nor a script starting with \"#!\""]
     elif case == "windows tree":
         (inst / PLATFORM_DIR).rename(inst / "maintenance" / "kvInstaller" / "x86-win32")
         phrases = ["x86-win32", "Windows launcher"]

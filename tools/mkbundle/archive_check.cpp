@@ -240,7 +240,8 @@ void decodeAll(kv::Archive& archive, kv::BlockStream& stream, ArchiveInfo& info)
   std::vector<bool> keep(db.NumFiles, false);
   for (UInt32 i = 0; i < db.NumFiles; ++i) {
     const ArchiveItem& item = info.items[i];
-    keep[i] = item.isLink() || baseName(item.path) == ".eclipseproduct";
+    const std::string base = baseName(item.path);
+    keep[i] = item.isLink() || base == ".eclipseproduct" || base.rfind("kvInstaller", 0) == 0;
     const UInt32 folder = db.FileToFolder[i];
     if (!item.isDirectory && folder < folderFiles.size()) folderFiles[folder].push_back(i);
   }

@@ -20,7 +20,7 @@ struct ArchiveItem {
   uint32_t mode = 0;     // st_mode when hasMode
   uint64_t size = 0;
   bool isLink() const;
-  std::string content;  // links and ".eclipseproduct" files, after a decode
+  std::string content;  // links, ".eclipseproduct" and "kvInstaller*" files (head)
 };
 
 struct ArchiveInfo {

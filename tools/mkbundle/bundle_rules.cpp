@@ -169,6 +169,22 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
       std::snprintf(mode, sizeof mode, "%03o", program->mode & 0777);
       out.push_back({true, label + quoted(path) + " has mode " + mode +
                                "; it must be executable (chmod +x)"});
+    } else if (!program->isLink()) {
+      // What the system can start: a PE image on Windows; an ELF image or a
+      // script whose "#!" line names its interpreter on Linux.
+      const std::string& head = program->content;
+      const std::string firstLine = head.substr(0, head.find('\n'));
+      std::string problem;
+      if (host.windowsPaths) {
+        if (head.compare(0, 2, "MZ") != 0) problem = "is not a Windows program (no \"MZ\" header)";
+      } else if (head.compare(0, 4, "\x7f" "ELF") != 0 && head.compare(0, 2, "#!") != 0) {
+        problem = "is neither an ELF program nor a script starting with \"#!\"";
+      } else if (head.compare(0, 2, "#!") == 0 && !firstLine.empty() && firstLine.back() == '\r') {
+        problem = "starts with a \"#!\" line ending in a carriage return (CRLF)";
+      }
+      if (!problem.empty())
+        out.push_back({true, label + quoted(path) + " " + problem +
+                                 "; the system cannot start it"});
     }
   }
   const std::string productPath = folder + "/.eclipseproduct";
