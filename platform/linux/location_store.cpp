@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 
 #include "core/fs.h"
 #include "core/platform.h"
@@ -23,6 +24,10 @@ const char kDefaultFolder[] = "Korvane";
 const size_t kMaxPathLength = 4095;  // location-file paths fit 4096 bytes
 const size_t kMaxLineLength = 1023;  // the unkeyed file's line fits 1024 bytes
 const uint32_t kMapBuckets = 7;
+// A keyed file larger than this is no store of locations (one short line
+// per product): it is neither loaded, which could exhaust the memory of a
+// 32-bit launcher, nor replaced, which would lose what it holds.
+const off_t kMaxKeyedFileSize = 1 << 20;
 
 // The first line of `file`, line end included, at most kMaxLineLength
 // characters; false when not even one character could be read.
@@ -40,11 +45,11 @@ bool readFirstLine(std::FILE* file, std::string& line) {
 // through a link at its name (the launcher may run as root with the home
 // folder of someone else, who must not be able to point the file at
 // another file of the system), never a pipe that would hold the run up.
-FilePtr openForReading(const std::string& path) {
+FilePtr openForReading(const std::string& path, off_t maxSize) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxSize) {
     ::close(fd);
     return nullptr;
   }
@@ -171,7 +176,7 @@ LocationStore::~LocationStore() = default;
 
 void LocationStore::loadMap(const std::string& path) {
   if (map_) return;
-  FilePtr file = path.empty() ? nullptr : openForReading(path);
+  FilePtr file = path.empty() ? nullptr : openForReading(path, kMaxKeyedFileSize);
   if (!file) return;
   map_ = std::make_unique<PropertiesMap>(kMapBuckets, true);
   map_->load(file.get());
@@ -186,7 +191,7 @@ std::string LocationStore::read(const std::string& home, const std::string& prod
       if (map_) {
         if (const std::string* stored = map_->get(productKey)) return *stored;
       }
-    } else if (FilePtr file = openForReading(path)) {
+    } else if (FilePtr file = openForReading(path, std::numeric_limits<off_t>::max())) {
       std::string line;
       if (readFirstLine(file.get(), line)) return line;
     }
@@ -208,6 +213,10 @@ void LocationStore::write(const std::string& home, const std::string& productKey
   }
   // The file as it is now, not as it was at start-up: another launcher may
   // have stored its own product's location since. Only this key changes.
+  struct stat st;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > kMaxKeyedFileSize) {
+    return;
+  }
   map_.reset();
   loadMap(path);
   if (!map_) map_ = std::make_unique<PropertiesMap>(kMapBuckets, true);

@@ -8,7 +8,8 @@
 // (new file, fsync, rename; mode and owner kept), so another launcher's
 // entry stored meanwhile survives. Neither file is ever read or written
 // through a link at its name (a link there is left alone and nothing is
-// stored), and only a regular file is read.
+// stored), and only a regular file is read. A keyed file of more than 1 MiB
+// is neither loaded nor replaced.
 //
 // readDefaultLocation()/writeDefaultLocation() use one process-wide store
 // and the home folder of homeDirectory(); tests use their own store.

@@ -122,6 +122,17 @@ TEST(LocationStoreTest, WriteReloadsFileAndReplacesItWithoutFollowingLinks) {
                                                   std::filesystem::directory_iterator())));
 }
 
+TEST(LocationStoreTest, OversizedKeyedFileIsNeitherLoadedNorReplaced) {
+  ScratchDir home;
+  const std::string file = home / ".kvInstaller.locations";
+  const std::string content = "prodA = /opt/a\n" + std::string(2 << 20, '#') + "\n";
+  writeFile(file, content);
+  LocationStore store;
+  EXPECT_EQ(home / "A", store.read(home.path(), "prodA", "A"));
+  store.write(home.path(), "prodB", "/opt/b");
+  EXPECT_EQ(content, readFile(file));
+}
+
 TEST(LocationStoreTest, OverlongHomeIsNeitherReadNorWritten) {
   std::string home = "/tmp/" + std::string(4100, 'h');
   EXPECT_EQ("", locationFilePath(home, "key"));
