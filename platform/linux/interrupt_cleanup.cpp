@@ -90,6 +90,14 @@ void armInterruptCleanup() {
   }
 }
 
+InterruptsHeldBack::InterruptsHeldBack() {
+  sigset_t set;
+  handledSet(set);
+  pthread_sigmask(SIG_BLOCK, &set, &previous_);
+}
+
+InterruptsHeldBack::~InterruptsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 void setInterruptCleanup(void (*cleanup)()) {
   coreCleanup.store(cleanup);
   if (cleanup) armInterruptCleanup();

@@ -10,8 +10,24 @@
 // forwarding of child_process.h takes the signals over.
 #pragma once
 
+#include <signal.h>
+
 namespace kv {
 
 void armInterruptCleanup();
+
+// Holds SIGINT, SIGTERM and SIGHUP back on the calling thread for its
+// lifetime: one that comes meanwhile takes effect when it ends, once what
+// is made in between is complete or registered for removal.
+class InterruptsHeldBack {
+ public:
+  InterruptsHeldBack();
+  ~InterruptsHeldBack();
+  InterruptsHeldBack(const InterruptsHeldBack&) = delete;
+  InterruptsHeldBack& operator=(const InterruptsHeldBack&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 }  // namespace kv

@@ -1,8 +1,6 @@
 #include "platform/linux/location_store.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +11,7 @@
 
 #include "core/fs.h"
 #include "core/platform.h"
+#include "platform/linux/interrupt_cleanup.h"
 
 namespace kv {
 
@@ -84,27 +83,6 @@ class HomeLock {
   int fd_;
 };
 
-// Holds SIGINT, SIGTERM and SIGHUP back on this thread for its lifetime:
-// one that comes while a replacement is under way takes effect once the
-// temporary file is renamed or removed, never leaving it behind.
-class SignalsHeldBack {
- public:
-  SignalsHeldBack() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set, &previous_);
-  }
-  ~SignalsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalsHeldBack(const SignalsHeldBack&) = delete;
-  SignalsHeldBack& operator=(const SignalsHeldBack&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
 bool writeAll(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -127,7 +105,9 @@ bool replaceFile(const std::string& path, const std::string& content) {
   // A link at the name is left as it is: the location is not remembered.
   if (hadEntry && S_ISLNK(old.st_mode)) return false;
   const bool hadFile = hadEntry && S_ISREG(old.st_mode);
-  SignalsHeldBack heldBack;
+  // A signal now takes effect once the temporary file is renamed or
+  // removed, never leaving it behind.
+  InterruptsHeldBack heldBack;
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {

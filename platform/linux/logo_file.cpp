@@ -26,6 +26,9 @@ void extractLogo(std::FILE* launcherFile) {
   if (logoCreated) return;
   static bool removalRegistered = false;
   if (!removalRegistered) removalRegistered = std::atexit(removeLogoAtExit) == 0;
+  // A signal between the file's creation and the arming of its removal
+  // waits until the removal is armed.
+  InterruptsHeldBack heldBack;
   LogoExtractor extractor;
   walkBundle(launcherFile, extractor);
   logoCreated = extractor.created();
