@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "extract/output_file.h"
+#include "extract/staging_name.h"
 
 namespace kv {
 namespace output {
@@ -41,15 +42,8 @@ void removeEntry(int parent, const char* name, int depth) {
   ::unlinkat(parent, name, AT_REMOVEDIR);
 }
 
-// The process id in a staging folder's name, or 0.
-long stagingOwner(const std::string& name) {
-  const std::string prefix = kStagingPrefix;
-  if (name.compare(0, prefix.size(), prefix) != 0) return -1;
-  return std::strtol(name.c_str() + prefix.size(), nullptr, 10);
-}
-
-bool processIsGone(long pid) {
-  if (pid <= 0 || pid == static_cast<long>(::getpid())) return true;
+bool processIsGone(unsigned long pid) {
+  if (pid == static_cast<unsigned long>(::getpid())) return true;
   return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
@@ -151,8 +145,8 @@ void removeStaleStagingFolders(const std::string& targetDir) {
   }
   std::vector<std::string> stale;
   while (const dirent* entry = ::readdir(dir)) {
-    const long owner = stagingOwner(entry->d_name);
-    if (owner >= 0 && processIsGone(owner)) stale.push_back(entry->d_name);
+    const unsigned long owner = stagingFolderOwner(entry->d_name);
+    if (owner != 0 && processIsGone(owner)) stale.push_back(entry->d_name);
   }
   for (const std::string& name : stale) {
     struct stat st;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "extract/output_file.h"
+#include "extract/staging_name.h"
 
 namespace kv {
 namespace output {
@@ -79,13 +80,12 @@ void removeStaleStagingFolders(const std::string& targetDir) {
   WIN32_FIND_DATAA found;
   HANDLE search = ::FindFirstFileA((targetDir + "\\" + kStagingPrefix + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
-  const size_t prefix = sizeof kStagingPrefix - 1;
   do {
     const std::string name = found.cFileName;
     const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (folder && name.size() > prefix &&
-        processIsGone(std::strtoul(name.c_str() + prefix, nullptr, 10))) {
+    const unsigned long owner = stagingFolderOwner(name);
+    if (folder && owner != 0 && processIsGone(owner)) {
       stale.push_back(name);
     }
   } while (::FindNextFileA(search, &found));

@@ -60,7 +60,8 @@ def test_kill_9_during_extraction_then_a_normal_run_completes(launcher, bundle_a
 def test_staging_folder_of_a_killed_run_is_removed_without_following_links(launcher, tmp_path):
     # Expected: the next extraction removes a staging folder whose process
     # is gone, with everything in it, never following its links; the folder
-    # of a live process and a link that merely bears the name stay.
+    # of a live process, a link that merely bears the name and a user's
+    # folder that only starts like one stay.
     outside = tmp_path / "outside"
     (outside / "dir").mkdir(parents=True)
     (outside / "victim").write_text("untouched\n")
@@ -79,11 +80,15 @@ def test_staging_folder_of_a_killed_run_is_removed_without_following_links(launc
         live = target / f".kvstage-{alive.pid}-Zz99Yy"
         live.mkdir()
         os.symlink(outside / "dir", target / f".kvstage-{gone.pid}-linked")
+        mine = target / ".kvstage-backup"
+        mine.mkdir()
+        (mine / "notes").write_text("the user's own\n")
         bundle = fs.small_bundle(tmp_path / "setup", launcher, tmp_path)
         done = fs.run_install(bundle, target, tmp_path)
         assert done.returncode == 0, done.stdout + done.stderr
         assert sorted(p.name for p in target.glob(".kvstage-*")) == sorted(
-            [live.name, f".kvstage-{gone.pid}-linked"])
+            [live.name, f".kvstage-{gone.pid}-linked", mine.name])
+        assert (mine / "notes").read_text() == "the user's own\n"
         assert (outside / "victim").read_text() == "untouched\n"
         assert sorted(os.listdir(outside / "dir")) == ["inner"]
     finally:
