@@ -159,9 +159,17 @@ ArchiveEntry Archive::entry(uint32_t index) const {
   ArchiveEntry entry;
   // The length counts the terminating zero.
   const size_t length = SzArEx_GetFileNameUtf16(&db_, index, nullptr);
-  std::vector<UInt16> name(length + 1, 0);
-  SzArEx_GetFileNameUtf16(&db_, index, name.data());
-  entry.name = utf16ToUtf8(name.data(), length > 0 ? length - 1 : 0);
+  size_t units = length > 0 ? length - 1 : 0;
+  entry.nameIsCut = units > ArchiveEntry::kMaxNameUnits;
+  if (entry.nameIsCut) units = ArchiveEntry::kMaxNameUnits;
+  std::vector<UInt16> name(units + 1, 0);
+  if (db_.FileNameOffsets) {
+    const Byte* from = db_.FileNames + db_.FileNameOffsets[index] * 2;
+    for (size_t i = 0; i < units; ++i) {
+      name[i] = static_cast<UInt16>(from[2 * i] | (from[2 * i + 1] << 8));
+    }
+  }
+  entry.name = utf16ToUtf8(name.data(), units);
   entry.isDirectory = SzArEx_IsDir(&db_, index);
   entry.hasAttributes = SzBitWithVals_Check(&db_.Attribs, index);
   if (entry.hasAttributes) entry.attributes = db_.Attribs.Vals[index];

@@ -20,6 +20,11 @@ struct ArchiveEntry {
   bool isDirectory = false;
   bool hasAttributes = false;
   uint32_t attributes = 0;
+  // A name longer than any host accepts (a path of at most 32767 UTF-16
+  // units) is cut there, so that a header of a few huge names costs no
+  // copies of them; nameIsCut then says so.
+  static constexpr size_t kMaxNameUnits = 32767;
+  bool nameIsCut = false;
 
   // A symbolic link: the Unix link mode in the high 16 bits, as 7-Zip's
   // -snl stores one; the entry's bytes are the link's target.

@@ -1,6 +1,7 @@
 #include "extract/extract_archive.h"
 
 #include <atomic>
+#include <cerrno>
 #include <vector>
 
 #include "core/byte_progress.h"
@@ -116,11 +117,18 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
                 "Could not open output file '" + targetDir + "/" + output::kStagingPrefix +
                     "' error " + std::to_string(stagingError) + "\n");
   }
-  // A name that would leave the target or enter a staging folder, or a link
-  // where none can be made, ends the extraction before it.
+  // A name that would leave the target or enter a staging folder, one too
+  // long for any host, or a link where none can be made, ends the
+  // extraction before it.
   for (UInt32 i = 0; i < db.NumFiles && stagingError == 0; ++i) {
     if (SzArEx_IsDir(&db, i)) continue;
     const ArchiveEntry entry = archive.entry(i);
+    if (entry.nameIsCut) {
+      writer.fail(i, SZ_ERROR_FAIL,
+                  "Could not open output file '" + targetDir + "/" + entry.name + "' error " +
+                      std::to_string(ENAMETOOLONG) + "\n");
+      break;
+    }
     if (!isSafeEntryName(entry.name) || entersStagingFolder(entry.name) ||
         (entry.isSymbolicLink() && !output::makesSymbolicLinks())) {
       writer.fail(i, SZ_ERROR_FAIL, "Refusing unsafe archive entry '" + entry.name + "'\n");

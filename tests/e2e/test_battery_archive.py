@@ -302,3 +302,25 @@ def test_header_declaring_millions_of_empty_files_never_aborts(launcher, tmp_pat
     code = int(done.stderr.split("ERROR: Extracting payload failed: ")[1].split()[0])
     assert code == 2, done.stdout + done.stderr
     assert "Launching installer..." not in done.stdout
+
+
+def test_huge_entry_name_never_aborts_whatever_the_memory(launcher, tmp_path):
+    # Expected: an entry name of 10 M characters (a 20 MB name table) is
+    # never copied whole: under any address-space limit the run ends with
+    # code 2 (the tables do not fit) or 11 (no host takes such a name),
+    # never an abort, and no line carries the whole name.
+    if launcher.name == "setup_linux":
+        pytest.skip("qemu-user needs the whole 4 GiB address space")
+    archive = sz.write_7z(tmp_path / "p.7z", [sz.Entry("a" * 10_000_000, b"x")])
+    bundle = fs.small_bundle(tmp_path / "setup", launcher, tmp_path,
+                             extra_blocks=[("p", archive.read_bytes())])
+    for limit in range(60 << 20, 140 << 20, 10 << 20):
+        def limit_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+        done = kvtest.run_launcher(bundle, fs.install_args(tmp_path / "kv"), home=tmp_path,
+                                   preexec_fn=limit_memory, timeout=300)
+        assert done.returncode == 1, (limit >> 20, done.returncode, done.stderr[-300:])
+        code = int(done.stderr.split("ERROR: Extracting payload failed: ")[1].split()[0])
+        assert code in (2, 11) and len(done.stdout) < 100_000, (limit >> 20, code)
+        assert "Launching installer..." not in done.stdout
