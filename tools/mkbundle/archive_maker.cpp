@@ -38,14 +38,6 @@ const std::vector<std::string> kStableSwitches = {"-snl", "-mtm=off", "-mtc=off"
 const std::vector<std::string> kEpochSwitches = {"-snl", "-mtm=on", "-mtc=off", "-mta=off",
                                                  "-mhc=off"};
 
-std::string realPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return std::string();
-  std::string result(resolved);
-  ::free(resolved);
-  return result;
-}
-
 // True when `inner` is `outer` or lies below it (both resolved).
 bool isInside(const std::string& inner, const std::string& outer) {
   if (inner.empty() || outer.empty()) return false;

@@ -130,14 +130,6 @@ struct ArchiveSource {
   std::string label() const { return role + " " + quoted(path); }
 };
 
-std::string realPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return std::string();
-  std::string result(resolved);
-  ::free(resolved);
-  return result;
-}
-
 
 std::string readSource(ArchiveSource& source, const std::string& output,
                        std::vector<Finding>& findings) {

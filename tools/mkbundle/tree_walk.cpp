@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 
@@ -197,6 +198,14 @@ std::string walkTree(const std::string& folder, TreeListing& listing) {
   std::string error = walker.walk("");
   if (error.empty()) walker.checkLinks();
   return error;
+}
+
+std::string realPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::string();
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
 }
 
 }  // namespace mkbundle

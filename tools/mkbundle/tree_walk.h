@@ -39,4 +39,8 @@ std::string walkTree(const std::string& folder, TreeListing& listing);
 std::string resolveInside(const std::string& linkPath, const std::string& target,
                           const std::map<std::string, std::string>& links);
 
+// The absolute path of `path` with every link resolved, "" when it cannot
+// be resolved.
+std::string realPath(const std::string& path);
+
 }  // namespace mkbundle
