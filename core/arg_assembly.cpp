@@ -11,10 +11,6 @@
 namespace kv {
 namespace {
 
-bool startsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
 bool equals(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
 
 // The longest path the launcher passes on for a file it found itself.
@@ -120,7 +116,6 @@ void insertPromptedInstallPath(GrowableArgList& args, LaunchOptions& opts,
 }
 
 void rewriteLocations(GrowableArgList& args, LaunchOptions& opts) {
-  static const char kInstallRoot[] = "--installroot=";
   const char* installPath = opts.installPath ? keepText(*opts.installPath) : nullptr;
   const char* downloadPath = opts.downloadPath ? keepText(*opts.downloadPath) : nullptr;
   const char* installRoot = nullptr;  // one text shared by every replacement
@@ -137,9 +132,9 @@ void rewriteLocations(GrowableArgList& args, LaunchOptions& opts) {
       continue;
     }
     if (inYum) {
-      if (installPath && startsWith(text, kInstallRoot) && text[sizeof(kInstallRoot) - 1] != '\0') {
+      if (installPath && installRootValue(text)) {
         // The whole path, however long: a cut path would name another folder.
-        if (!installRoot) installRoot = keepText(std::string(kInstallRoot) + installPath);
+        if (!installRoot) installRoot = keepText(std::string(kInstallRootPrefix) + installPath);
         args.set(i, installRoot);
       }
       continue;

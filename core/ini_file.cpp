@@ -4,13 +4,10 @@
 
 #include "core/dir_path.h"
 #include "core/fs.h"
+#include "core/text.h"
 
 namespace kv {
 namespace {
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 // Reads one line without its newline; false at the end of the file when
 // nothing was read.

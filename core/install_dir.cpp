@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include "core/fs.h"
+#include "core/text.h"
 
 namespace kv {
 
@@ -11,15 +12,7 @@ namespace {
 const char kProbeName[] = "setup.log";
 
 bool sameName(const std::string& a, const std::string& b, bool ignoreCase) {
-  if (a.size() != b.size()) return false;
-  if (!ignoreCase) return a == b;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return ignoreCase ? equalsIgnoringAsciiCase(a, b) : a == b;
 }
 
 // Whether the directory listing holds a log under another spelling, on a

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/fs.h"
+#include "core/text.h"
 
 namespace kv {
 
@@ -13,15 +14,11 @@ namespace {
 // Only the head of the installed version file is read.
 const size_t kVersionFileLimit = 1024;
 
-bool isWhite(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // A decimal integer as scanf's %d reads it: leading white space, an optional
 // sign, at least one digit. Values beyond the int range are held at its ends.
 bool scanInt(const std::string& text, size_t& pos, int& out) {
   size_t p = pos;
-  while (p < text.size() && isWhite(text[p])) ++p;
+  while (p < text.size() && isBlank(text[p])) ++p;
   bool negative = false;
   if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
   size_t digits = p;
@@ -76,9 +73,9 @@ bool parseVersion(const std::string& text, InstallerVersion& version) {
       !scanDot(v, pos) || !scanInt(v, pos, version.micro) || !scanDot(v, pos)) {
     return true;
   }
-  while (pos < v.size() && isWhite(v[pos])) ++pos;
+  while (pos < v.size() && isBlank(v[pos])) ++pos;
   size_t end = pos;
-  while (end < v.size() && !isWhite(v[end]) && v[end] != '\0') ++end;
+  while (end < v.size() && !isBlank(v[end]) && v[end] != '\0') ++end;
   version.qualifier = v.substr(pos, end - pos);
   return true;
 }

@@ -1,17 +1,15 @@
 #include "core/location.h"
 
-#include <cctype>
 #include <cstring>
 #include <vector>
 
 #include "core/install_dir.h"
 #include "core/tag_handlers.h"
+#include "core/text.h"
 
 namespace kv {
 
 namespace {
-
-constexpr int kProgramPathLimit = 1023;  // the installer's path is held in 1024 bytes
 
 std::string invalidCharactersMessage(const HostRules& rules, bool allowSpace) {
   std::string text =
@@ -27,16 +25,15 @@ std::string tooLongMessage(int limit) {
          "than " + std::to_string(limit) + " characters.";
 }
 
-bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-
 }  // namespace
 
 int maxLocationLength(const HostRules& rules) {
   if (rules.maxLocationLength > 0) return rules.maxLocationLength;
-  // What the launcher appends to the location to reach the installer.
+  // What the launcher appends to the location to reach the installer, whose
+  // path launchInstaller() refuses beyond kMaxTextLength.
   const std::string tail =
       std::string("/maintenance/kvInstaller/") + rules.platformName + "/" + rules.installerFileName;
-  return kProgramPathLimit - static_cast<int>(tail.size());
+  return static_cast<int>(kMaxTextLength) - static_cast<int>(tail.size());
 }
 
 LocationValidator::LocationValidator(std::FILE* launcherFile, const HostRules& rules,

@@ -39,7 +39,7 @@ class LocationValidator {
 };
 
 // The longest location the Linux launcher accepts: the installer's path
-// inside it must fit the 1024-byte program path.
+// inside it may not exceed kMaxTextLength (core/text.h).
 int maxLocationLength(const HostRules& rules);
 
 // The console prompt. Shows `defaultLocation` (when there is one), asks until

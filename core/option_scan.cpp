@@ -2,20 +2,11 @@
 
 #include <cstring>
 
+#include "core/text.h"
 #include "core/text_store.h"
 
 namespace kv {
 namespace {
-
-bool startsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 bool isProductIdCharacter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ',' ||
@@ -54,9 +45,8 @@ void lowerInPlace(GrowableArgList& args, int index) {
 
 // Handles the yum-section element at `index`.
 void scanYumElement(const char* text, LaunchOptions& opts) {
-  static const char kInstallRoot[] = "--installroot=";
-  if (startsWith(text, kInstallRoot) && text[sizeof(kInstallRoot) - 1] != '\0') {
-    opts.installPath = std::string(text + sizeof(kInstallRoot) - 1);
+  if (const char* root = installRootValue(text)) {
+    opts.installPath = std::string(root);
     opts.installPathGiven = true;
   } else if (std::strcmp(text, "--help") == 0 || std::strcmp(text, "-h") == 0) {
     opts.help = true;
@@ -168,6 +158,12 @@ LaunchOptions scanOptions(GrowableArgList& args, const std::function<void()>& on
     opts.insertionPoint = i + 1;
   }
   return opts;
+}
+
+const char* installRootValue(const char* arg) {
+  if (!startsWith(arg, kInstallRootPrefix)) return nullptr;
+  const char* value = arg + std::strlen(kInstallRootPrefix);
+  return *value != '\0' ? value : nullptr;
 }
 
 bool isWinConsoleOption(const char* arg) {

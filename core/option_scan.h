@@ -27,6 +27,11 @@ LaunchOptions scanOptions(GrowableArgList& args, const std::function<void()>& on
 // case. An argument without a leading "-" never matches.
 bool isWinConsoleOption(const char* arg);
 
+// The yum section's install root: "--installroot=" followed by a path. The
+// path of such an element, or null when `arg` is none or its path is empty.
+constexpr char kInstallRootPrefix[] = "--installroot=";
+const char* installRootValue(const char* arg);
+
 // The -productid value split into key and folder: the text before the first
 // ':' and the text after it, each trimmed of white space, with every
 // character other than ASCII letters, digits and ",.-_" replaced by '_'.

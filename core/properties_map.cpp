@@ -2,17 +2,13 @@
 
 #include <cstring>
 
+#include "core/text.h"
+
 namespace kv {
 
 namespace {
 
 const uint32_t kHashSeed = 0xdaa4abd3u;
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // One line of the stream without its newline and with every carriage return
 // dropped; false at the end of input when nothing was read.
@@ -55,7 +51,7 @@ uint32_t PropertiesMap::hash(const std::string& key) const {
   uint32_t h = kHashSeed;
   for (char byte : key) {
     uint32_t c = caseInsensitive_
-                     ? static_cast<uint32_t>(static_cast<unsigned char>(lowerAscii(byte)))
+                     ? static_cast<uint32_t>(static_cast<unsigned char>(asciiLower(byte)))
                      : static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(byte)));
     h = (h * 33u) ^ c;
   }
@@ -63,12 +59,7 @@ uint32_t PropertiesMap::hash(const std::string& key) const {
 }
 
 bool PropertiesMap::equal(const std::string& a, const std::string& b) const {
-  if (a.size() != b.size()) return false;
-  if (!caseInsensitive_) return a == b;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
+  return caseInsensitive_ ? equalsIgnoringAsciiCase(a, b) : a == b;
 }
 
 const std::string* PropertiesMap::get(const std::string& key) const {

@@ -35,7 +35,6 @@ class PropertiesMap {
   void save(std::FILE* stream) const;
 
   uint32_t hash(const std::string& key) const;
-  uint32_t bucketCount() const { return static_cast<uint32_t>(buckets_.size()); }
 
  private:
   struct Entry {

@@ -9,7 +9,8 @@ namespace kv {
 
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+// What separates arguments on a Windows command line.
+bool isArgumentSeparator(char c) { return c == ' ' || c == '\t'; }
 
 bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -66,7 +67,7 @@ std::optional<TwinCommandLine> buildTwinCommandLine(const std::string& commandLi
     const char c = commandLine[tokenEnd];
     if (c == '"') {
       inQuotes = !inQuotes;
-    } else if (!inQuotes && isBlank(c)) {
+    } else if (!inQuotes && isArgumentSeparator(c)) {
       break;
     }
   }
@@ -87,7 +88,7 @@ std::optional<TwinCommandLine> buildTwinCommandLine(const std::string& commandLi
   }
 
   size_t restStart = tokenEnd;
-  while (restStart < commandLine.size() && isBlank(commandLine[restStart])) ++restStart;
+  while (restStart < commandLine.size() && isArgumentSeparator(commandLine[restStart])) ++restStart;
   const std::string rest = commandLine.substr(restStart);
   parts.arguments = prefix ? "-winconsole " + rest : rest;
   return parts;

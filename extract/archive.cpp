@@ -149,7 +149,6 @@ Archive::~Archive() { SzArEx_Free(&db_, budget_.main()); }
 int Archive::open(ILookInStreamPtr stream) {
   CrcGenerateTable();
   SzArEx_Free(&db_, budget_.main());
-  stream_ = stream;
   const SRes result = SzArEx_Open(&db_, stream, budget_.main(), budget_.temporary());
   if (result != SZ_OK) SzArEx_Free(&db_, budget_.main());
   return result;

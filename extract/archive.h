@@ -96,7 +96,7 @@ class Archive {
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;
 
-  // Opens the archive read through `stream`, which must outlive this object.
+  // Reads the archive's database through `stream`, which is not kept.
   // 0, or the decoder's code (17: no 7z signature, 16: bad header, 2: out
   // of memory or over the table budget, ...).
   int open(ILookInStreamPtr stream);
@@ -105,12 +105,10 @@ class Archive {
   ArchiveEntry entry(uint32_t index) const;
 
   const CSzArEx& database() const { return db_; }
-  ILookInStreamPtr stream() const { return stream_; }
 
  private:
   TableBudget budget_;
   CSzArEx db_;
-  ILookInStreamPtr stream_ = nullptr;
 };
 
 // UTF-16LE code units (surrogate pairs joined, lone surrogates as U+FFFD)

@@ -44,9 +44,6 @@ class PackReader {
   SRes look(const Byte** data, size_t* size);
   void skip(size_t count) { cur_ += count; }
 
-  // Bytes of the range not yet consumed.
-  UInt64 remaining() const { return left_ + (lim_ - cur_); }
-
   // A sequential-read view for the SDK's stream decoders.
   ISeqInStreamPtr seqStream() { return &seq_.vt; }
 

@@ -107,10 +107,13 @@ std::optional<std::string> bindGtkFrom(const char* libName, const char* xtstName
 // process-wide table; initGui() calls it once.
 std::optional<std::string> bindGtk(int* argc, char*** argv);
 
-// Step 5 of the binding: looks up entries 4 to 54 with `lookup` into `api`.
-// The name of the last entry that is missing and required, or "" when none:
-// entry 24 (the file chooser) is optional and, when missing, entries 25 to
-// 27 are not looked up; entry 54 (the log handler) is optional.
+// The binding's last step, once the display is open: looks up the entries
+// from kGtkEntry_g_timeout_add to the end with `lookup` into `api`. The name
+// of the last entry that is missing and required, or "" when none.
+// kGtkEntry_gtk_file_chooser_dialog_new is optional (the location dialog then
+// has no "Browse..." button) and, when it is missing, the chooser's entries
+// up to kGtkEntry_gtk_file_chooser_set_filename are not looked up;
+// kGtkEntry_g_log_set_default_handler is optional (no log file then).
 std::string resolveRemainingEntries(const std::function<void*(const char*)>& lookup, GtkApi& api);
 
 // The four fall-back messages, as initGui() returns them.

@@ -7,6 +7,7 @@
 
 #include "core/arg_list.h"
 #include "core/platform.h"
+#include "core/text.h"
 #include "core/text_store.h"
 #include "platform/linux/gtk_api.h"
 #include "platform/linux/gtk_log.h"
@@ -18,15 +19,16 @@ namespace {
 const char kGtkLibrary[] = "libgtk-x11-2.0.so.0";
 const char kXtstLibrary[] = "libXtst.so.6";
 
-// The fall-back messages are kept within the 1024 bytes of the original
-// message buffer.
-const size_t kMaxMessageLength = 1023;
-
+// The order that bindGtkFrom() and resolveRemainingEntries() rely on.
 static_assert(kGtkEntryCount == 54, "GtkApi has 54 entries");
-static_assert(kGtkEntry_g_type_check_instance_cast == 2, "entries 1-3 come first");
-static_assert(kGtkEntry_gtk_file_chooser_dialog_new == 23, "entry 24 is the file chooser");
-static_assert(kGtkEntry_gtk_file_chooser_set_filename == 26, "entries 25-27 follow it");
-static_assert(kGtkEntry_g_log_set_default_handler == 53, "entry 54 is the log handler");
+static_assert(kGtkEntry_g_type_check_instance_cast + 1 == kGtkEntry_g_timeout_add,
+              "the entries needed before the display is opened come first");
+static_assert(kGtkEntry_gtk_file_chooser_get_filename == kGtkEntry_gtk_file_chooser_dialog_new + 1 &&
+                  kGtkEntry_gtk_file_chooser_get_type == kGtkEntry_gtk_file_chooser_dialog_new + 2 &&
+                  kGtkEntry_gtk_file_chooser_set_filename == kGtkEntry_gtk_file_chooser_dialog_new + 3,
+              "the file chooser's entries follow its constructor, the ones skipped without it");
+static_assert(kGtkEntry_g_log_set_default_handler + 1 == kGtkEntryCount,
+              "the optional log handler comes last");
 
 // One table entry: its name, and how to store a looked-up address in it.
 struct EntryInfo {
@@ -46,11 +48,6 @@ bool resolve(const std::function<void*(const char*)>& lookup, GtkApi& api, int i
   return address != nullptr;
 }
 
-std::string limitMessage(std::string message) {
-  if (message.size() > kMaxMessageLength) message.resize(kMaxMessageLength);
-  return message;
-}
-
 GtkApi& processApi() {
   static GtkApi api;
   return api;
@@ -58,12 +55,14 @@ GtkApi& processApi() {
 
 }  // namespace
 
+// The fall-back messages are cut by limitText() like every message the
+// launcher shows: a long library name or display cannot make them unbounded.
 const char kGtkCoreMissingMessage[] =
     "The installer program cannot run in GUI mode on this host type. Switching to text-based "
     "mode...\n";
 
 std::string gtkLoadFailureMessage(const char* library) {
-  return limitMessage(std::string("The installer program cannot run in GUI mode on this host type due to an "
+  return limitText(std::string("The installer program cannot run in GUI mode on this host type due to an "
                                   "error loading gtk libraries(") +
                       library +
                       ").\n We suggest to install these libraries on your host and retry the "
@@ -71,14 +70,14 @@ std::string gtkLoadFailureMessage(const char* library) {
 }
 
 std::string displayFailureMessage(const char* display) {
-  return limitMessage(std::string("The installer program cannot run in GUI mode: Cannot open display: ") + display +
+  return limitText(std::string("The installer program cannot run in GUI mode: Cannot open display: ") + display +
                       "\nPossible causes:\n"
                       "  - The DISPLAY environment variable might not be set or incorrect\n"
                       "  - Access to the DISPLAY might be restricted (try xhost+)\n");
 }
 
 std::string symbolMissingMessage(const char* symbol) {
-  return limitMessage(std::string("The installer program cannot run in GUI mode. Symbol ") + symbol +
+  return limitText(std::string("The installer program cannot run in GUI mode. Symbol ") + symbol +
                       " not found in libgtk-x11-2.0.so.0");
 }
 

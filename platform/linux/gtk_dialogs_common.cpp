@@ -26,7 +26,7 @@ std::string formatArgs(const char* format, va_list args) {
   if (length <= 0) return std::string();
   std::vector<char> buffer(static_cast<size_t>(length) + 1);
   std::vsnprintf(buffer.data(), buffer.size(), format, args);
-  return limitMessageText(std::string(buffer.data(), static_cast<size_t>(length)));
+  return limitText(std::string(buffer.data(), static_cast<size_t>(length)));
 }
 
 }  // namespace
@@ -68,15 +68,6 @@ void setUpLauncherWindow(GtkWidget* window) {
   // to load one, which it would report as an error).
   if (haveLogoFile()) gtk.gtk_window_set_icon_from_file(asWindow(window), logo.c_str(), nullptr);
   gtk.gtk_container_set_border_width(asContainer(window), 10);
-}
-
-std::string limitMessageText(std::string text) {
-  if (text.size() <= kMaxMessageBytes) return text;
-  size_t cut = kMaxMessageBytes;
-  // Step back over continuation bytes so that no UTF-8 sequence is split.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  text.resize(cut);
-  return text;
 }
 
 std::string formatMessage(const char* format, ...) {

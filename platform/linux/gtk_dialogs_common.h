@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/text.h"
 #include "platform/linux/gtk_api.h"
 
 namespace kv {
@@ -34,13 +35,9 @@ GCallback signalHandler(Handler handler) {
 // there), border width 10: the frame of both windows.
 void setUpLauncherWindow(GtkWidget* window);
 
-// The longest text a message box shows, in bytes.
-constexpr size_t kMaxMessageBytes = 1023;
-
-// printf-style formatting, cut to kMaxMessageBytes without splitting a
-// UTF-8 sequence.
+// printf-style formatting, cut by limitText() to kMaxTextLength bytes, the
+// longest text a message box shows.
 std::string formatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string limitMessageText(std::string text);
 
 // A new message box over `parent` with the formatted text, which GTK shows
 // as it is (a "%" stays a "%"). The caller runs and destroys it.

@@ -9,12 +9,12 @@
 #include "core/arg_list.h"
 #include "core/fs.h"
 #include "core/platform.h"
+#include "core/text.h"
 
 namespace kv {
 
 namespace {
 
-const size_t kMaxHeaderLength = 1023;
 const size_t kMaxLineLength = 2047;
 
 // Cuts an over-long line so that it still ends in its line end.
@@ -116,7 +116,7 @@ void GtkLog::append(const std::string& path, GLogLevelFlags level, const char* m
       header += escapeLogText(arguments_[i]);
     }
     header += "\n";
-    limitLine(header, kMaxHeaderLength);
+    limitLine(header, kMaxTextLength);
     writeAll(file.get(), header);
     headerWritten_ = true;
   }

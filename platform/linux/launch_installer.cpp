@@ -7,16 +7,13 @@
 
 #include "core/arg_list.h"
 #include "core/platform.h"
+#include "core/text.h"
 #include "core/text_store.h"
 #include "platform/linux/child_process.h"
 
 namespace kv {
 
 namespace {
-
-// The installer paths are composed in 1024-byte buffers; a longer install
-// folder is refused rather than cut.
-const size_t kMaxPathLength = 1023;
 
 int launchingFailed() {
   std::fputs("Launching failed\n", stdout);
@@ -38,7 +35,9 @@ int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /
   const HostRules& rules = hostRules();
   const std::string folder = installDir + "/maintenance/kvInstaller/" + rules.platformName;
   const std::string programPath = folder + "/" + rules.installerFileName;
-  if (programPath.size() > kMaxPathLength) return launchingFailed();
+  // A program path longer than the launcher's text limit is refused rather
+  // than cut: a cut path would name another program.
+  if (programPath.size() > kMaxTextLength) return launchingFailed();
   const char* program = keepText(programPath);
   if (args.count() == 0) {
     args.push(program);

@@ -11,6 +11,7 @@
 
 #include "core/fs.h"
 #include "core/platform.h"
+#include "core/text.h"
 #include "platform/linux/interrupt_cleanup.h"
 
 namespace kv {
@@ -21,19 +22,18 @@ const char kKeyedFile[] = ".kvInstaller.locations";
 const char kUnkeyedFile[] = ".kvInstaller.loc";
 const char kDefaultFolder[] = "Korvane";
 const size_t kMaxPathLength = 4095;  // location-file paths fit 4096 bytes
-const size_t kMaxLineLength = 1023;  // the unkeyed file's line fits 1024 bytes
 const uint32_t kMapBuckets = 7;
 // A keyed file larger than this is no store of locations (one short line
 // per product): it is neither loaded, which could exhaust the memory of a
 // 32-bit launcher, nor replaced, which would lose what it holds.
 const off_t kMaxKeyedFileSize = 1 << 20;
 
-// The first line of `file`, line end included, at most kMaxLineLength
+// The first line of `file`, line end included, at most kMaxTextLength
 // characters; false when not even one character could be read.
 bool readFirstLine(std::FILE* file, std::string& line) {
   line.clear();
   int c;
-  while (line.size() < kMaxLineLength && (c = std::fgetc(file)) != EOF) {
+  while (line.size() < kMaxTextLength && (c = std::fgetc(file)) != EOF) {
     line.push_back(static_cast<char>(c));
     if (c == '\n') break;
   }
