@@ -10,6 +10,7 @@
 
 #include "core/dir_path.h"
 #include "core/option_scan.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
@@ -26,16 +27,14 @@ void pushAll(GrowableArgList& list, const std::vector<const char*>& texts) {
   for (const char* t : texts) list.push(t);
 }
 
-// A launcher folder of its own under the system's temporary folder.
+// A launcher folder of its own, removed afterwards.
 class ArgAssemblyTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kv_args_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(scratch_.path().empty());
+    dir_ = scratch_.path();
     vmArgs_.push("-vmargs");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string file(const std::string& name, const std::string& content = "") {
     std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary) << content;
@@ -46,6 +45,7 @@ class ArgAssemblyTest : public testing::Test {
     std::filesystem::create_directories(path);
     return path;
   }
+  kvtest::ScratchDir scratch_;
   std::string dir_;
   GrowableArgList args_;
   GrowableArgList vmArgs_;
@@ -72,6 +72,11 @@ TEST(LauncherDirectory, WindowsRules) {
   EXPECT_EQ(launcherDirectory("\\\\srv\\share\\setup.exe", kWindowsHost, "C:\\"), "\\\\srv\\share");
   EXPECT_EQ(launcherDirectory("C:\\setup.exe", kWindowsHost, "D:\\"), "C:");
   EXPECT_EQ(childPath("C:", kWindowsHost, "sdf.xml"), "C:\\sdf.xml");
+  // The drive prefix stays with the directory, whatever follows it; only
+  // Windows has one.
+  EXPECT_EQ(directoryPart("C:setup.exe", kWindowsHost), "C:");
+  EXPECT_EQ(directoryPart("C:\\", kWindowsHost), "C:");
+  EXPECT_EQ(directoryPart("C:setup", kLinuxHost), ".");
 }
 
 TEST(IniOption, TakesTheFirstPairOnly) {
@@ -340,6 +345,21 @@ TEST_F(ArgAssemblyTest, OverlongWindowsPathsAreNotOffered) {
   ASSERT_LE(childPath(shortDir, kWindowsHost, "sdf.xml").size(), 259u);
   addLauncherOptions(args_, opts, shortDir, kWindowsHost);
   EXPECT_EQ(elements(args_), (Strings{"setup", "-sdf", shortDir + "\\sdf.xml"}));
+
+  // At the limit: a path of 259 characters is offered, one of 260 is not.
+  const size_t room = 259 - dir_.size() - 1 - std::string("\\sdf.xml").size();
+  for (size_t extra : {0, 1}) {
+    const std::string name(room + extra, 'l');
+    file(name + "\\sdf.xml");
+    ASSERT_EQ(259u + extra, childPath(dir_ + "/" + name, kWindowsHost, "sdf.xml").size());
+    GrowableArgList args;
+    args.push("setup");
+    LaunchOptions given;
+    given.installPathGiven = true;
+    addLauncherOptions(args, given, dir_ + "/" + name, kWindowsHost);
+    const Strings offered{"setup", "-sdf", dir_ + "/" + name + "\\sdf.xml"};
+    EXPECT_EQ(elements(args), extra == 0 ? offered : Strings{"setup"});
+  }
 }
 
 TEST(PatchFilter, OnlyDefaultSectionsLoseThePatchOption) {

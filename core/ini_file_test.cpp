@@ -10,25 +10,26 @@
 
 #include <unistd.h>
 
+#include "test_support.h"
+
 namespace kv {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
+// A fresh folder, removed afterwards.
 class IniFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kv_ini_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_FALSE(scratch_.path().empty());
+    dir_ = scratch_.path();
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string write(const std::string& name, const std::string& content) {
     std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
+  kvtest::ScratchDir scratch_;
   std::string dir_;
 };
 

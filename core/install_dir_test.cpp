@@ -15,6 +15,7 @@
 
 #include "core/fs.h"
 #include "core/host_rules.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
@@ -50,16 +51,10 @@ TEST(DirectoryPrefixes, WindowsNetworkPathStartsAtTheShare) {
 
 class InstallDirTest : public ::testing::Test {
  protected:
+  // The scratch folder's removal restores the permissions a test took away.
   void SetUp() override {
-    root_ = stdfs::temp_directory_path() /
-            ("kv_install_dir_" + std::to_string(::getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    stdfs::remove_all(root_);
-    stdfs::create_directories(root_);
-  }
-  void TearDown() override {
-    stdfs::permissions(root_, stdfs::perms::owner_all, stdfs::perm_options::add);
-    stdfs::remove_all(root_);
+    ASSERT_FALSE(scratch_.path().empty());
+    root_ = scratch_.path();
   }
 
   std::string path(const std::string& relative) const { return (root_ / relative).string(); }
@@ -78,6 +73,7 @@ class InstallDirTest : public ::testing::Test {
     return out;
   }
 
+  kvtest::ScratchDir scratch_;
   stdfs::path root_;
 };
 

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "core/host_rules.h"
+#include "test_support.h"
 
 namespace kv {
 namespace {
@@ -38,6 +40,14 @@ TEST(InstallerVersionParse, ReadsAllFourParts) {
   InstallerVersion second;
   ASSERT_TRUE(parseVersion("name=x\r\nversion=1.0.0.a\r\n", second));
   expectVersion(second, 1, 0, 0, "a");
+
+  // Numbers beyond the int range are held at its ends, from the first value
+  // past them on; one that fits stays.
+  InstallerVersion huge;
+  ASSERT_TRUE(parseVersion("version=2147483648.99999999999999999999999.-2147483649.q", huge));
+  expectVersion(huge, INT_MAX, INT_MAX, INT_MIN, "q");
+  ASSERT_TRUE(parseVersion("version=2147483647.-2147483648.0.q", huge));
+  expectVersion(huge, INT_MAX, INT_MIN, 0, "q");
 }
 
 TEST(InstallerVersionParse, KeyMustStartTheLineWithEqualsRightAfterIt) {
@@ -81,13 +91,9 @@ TEST(InstallerVersionOrder, NumbersThenQualifierBytes) {
 class InstalledVersionFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = stdfs::temp_directory_path() /
-           ("kv_version_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    stdfs::remove_all(dir_);
-    stdfs::create_directories(dir_);
+    ASSERT_FALSE(scratch_.path().empty());
+    dir_ = scratch_.path();
   }
-  void TearDown() override { stdfs::remove_all(dir_); }
 
   void write(const char* platform, const std::string& content) {
     stdfs::path folder = dir_ / "maintenance" / "kvInstaller" / platform;
@@ -95,6 +101,7 @@ class InstalledVersionFile : public ::testing::Test {
     std::ofstream(folder / ".eclipseproduct", std::ios::binary) << content;
   }
 
+  kvtest::ScratchDir scratch_;
   stdfs::path dir_;
 };
 

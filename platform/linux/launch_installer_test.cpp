@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/wait.h>
+
+#include <atomic>
 
 #include "core/arg_list.h"
 #include "core/platform.h"
@@ -101,10 +104,22 @@ TEST(HostCheckTest, RunsCheckProgramWithHostsArgument) {
             readFile(dir / "media/installer/host_info/ran.txt"));
 }
 
+// Processes this test program has forked.
+std::atomic<int> gForks{0};
+void countFork() { ++gForks; }
+
 TEST(HostCheckTest, MissingProgramRunsNothing) {
+  static const bool counting = pthread_atfork(countFork, nullptr, nullptr) == 0;
+  ASSERT_TRUE(counting);
   ScratchDir dir;
-  hostCheck(dir / "media");  // nothing to run, nothing to wait for
-  SUCCEED();
+  writeScript(dir / "there/installer/host_info/check_hosts", "exit 0\n");
+  int before = gForks;
+  hostCheck(dir / "there");
+  EXPECT_EQ(1, gForks - before);
+
+  before = gForks;
+  hostCheck(dir / "media");
+  EXPECT_EQ(0, gForks - before);
 }
 
 }  // namespace
