@@ -3,7 +3,7 @@
 On top of kvtest: cached 7z archives of the stand-in installer and Java
 runtime (one per version and session), bundles built from them, launchers
 run with a throwaway HOME (and, for the temporary folders, their own
-TMPDIR), snapshots of file trees, and the launcher's fixed texts.
+TMPDIR), and the launcher's fixed texts.
 
 The stand-in installer made here is kvtest's recording script with one
 addition: before it exits it evaluates the shell text in $KV_HOOK, if any,
@@ -15,7 +15,6 @@ the launcher unchanged.
 import os
 import shutil
 import signal
-import stat
 import subprocess
 import time
 from pathlib import Path
@@ -35,7 +34,6 @@ EXTRACTING_BOTH = EXTRACTING_JRE + EXTRACTING_INSTALLER
 SILENT_PATH_REQUIRED = "Error: -installPath required in silent mode\n"
 YUM_PATH_REQUIRED = "Error: --installroot= required in yum mode\n"
 DOWNLOAD_PATH_REQUIRED = "Error: -download path required in silent mode\n"
-NO_PRODUCTS = "Error: KV installer can't run; this location contains no Korvane products.\n"
 FALLING_BACK = "\nFalling back to text-based mode...\n"
 CONSOLE_SWITCHES = ["--launcher.suppressErrors", "-nosplash"]
 FORBIDDEN = ':%#<>"!?'
@@ -100,21 +98,13 @@ def make_installer_tree(root, version=kvtest.DEFAULT_VERSION):
     return root
 
 
-def seven_zip(directory, archive, method="LZMA2"):
-    """Archives the contents of `directory` (entries relative to it)."""
-    archive = Path(archive).resolve()
-    subprocess.run(["7zz", "a", "-t7z", f"-m0={method}", "-bd", "-bso0", "-bsp0", "-spd",
-                    "-y", "--", str(archive), "."], cwd=directory, check=True)
-    return archive
-
-
 class Payloads:
     """Source trees and archives shared by a whole session."""
 
     def __init__(self, folder):
         self.folder = Path(folder)
         self.jre_tree = kvtest.make_jre_tree(self.folder / "jre")
-        self.jre_archive = seven_zip(self.jre_tree, self.folder / "jre.7z")
+        self.jre_archive = kvtest.seven_zip(self.jre_tree, self.folder / "jre.7z")
         self._installers = {}
 
     def installer_tree(self, version=kvtest.DEFAULT_VERSION):
@@ -127,7 +117,7 @@ class Payloads:
         if version not in self._installers:
             name = "installer-" + version
             tree = make_installer_tree(self.folder / name, version)
-            self._installers[version] = (tree, seven_zip(tree, self.folder / (name + ".7z")))
+            self._installers[version] = (tree, kvtest.seven_zip(tree, self.folder / (name + ".7z")))
         return self._installers[version]
 
     def bundle(self, out, launcher, version=kvtest.DEFAULT_VERSION, installer=True, jre=True,
@@ -145,9 +135,9 @@ class Payloads:
 
     def expected_tree(self, version=kvtest.DEFAULT_VERSION, jre=True):
         """The snapshot an install directory has after a complete extraction."""
-        tree = snapshot(self.installer_tree(version))
+        tree = kvtest.snapshot(self.installer_tree(version))
         if jre:
-            tree.update(snapshot(self.jre_tree))
+            tree.update(kvtest.snapshot(self.jre_tree))
         return tree
 
 
@@ -238,28 +228,9 @@ def flip_byte(path, offset):
 
 # ---- file trees -------------------------------------------------------------
 
-def snapshot(root):
-    """{relative path: description} of everything below `root`; files are
-    described by their bytes and permission bits, links by their target."""
-    root = Path(root)
-    result = {}
-    for folder, dirs, files in os.walk(root):
-        for name in dirs + files:
-            path = Path(folder) / name
-            rel = str(path.relative_to(root))
-            st = path.lstat()
-            if stat.S_ISLNK(st.st_mode):
-                result[rel] = ("link", os.readlink(path))
-            elif stat.S_ISDIR(st.st_mode):
-                result[rel] = ("dir",)
-            else:
-                result[rel] = ("file", path.read_bytes(), stat.S_IMODE(st.st_mode))
-    return result
-
-
 def listing(root):
     """The sorted relative names below `root` (for messages)."""
-    return sorted(snapshot(root)) if Path(root).exists() else None
+    return sorted(kvtest.snapshot(root)) if Path(root).exists() else None
 
 
 def copy_launcher(source, folder, name=None):

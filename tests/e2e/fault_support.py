@@ -1,11 +1,9 @@
 """Helpers of the fault-injection and bad-input tests (test_faults_*.py,
 test_battery_*.py): installer trees large enough that an extraction can be
-interrupted, bundles made from them, snapshots of installed trees, and a
-console-mode run into an install directory."""
+interrupted, bundles made from them, and a console-mode run into an install directory."""
 
 import os
 import random
-import stat
 import subprocess
 import time
 from pathlib import Path
@@ -45,25 +43,6 @@ def small_bundle(out, launcher, work, version=kvtest.DEFAULT_VERSION, **extra):
     installer = kvtest.make_installer_tree(work / "small-installer", version=version)
     jre = kvtest.make_jre_tree(work / "small-jre")
     return kvtest.mkbundle(out, launcher, installer=installer, jre=jre, version=version, **extra)
-
-
-def snapshot(root):
-    """{relative path: (kind, mode bits, content or link target)} of a tree,
-    links not followed."""
-    root = Path(root)
-    result = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        for name in dirnames + filenames:
-            path = Path(dirpath) / name
-            st = path.lstat()
-            rel = str(path.relative_to(root))
-            if stat.S_ISLNK(st.st_mode):
-                result[rel] = ("link", 0, os.readlink(path))
-            elif stat.S_ISDIR(st.st_mode):
-                result[rel] = ("dir", stat.S_IMODE(st.st_mode), None)
-            else:
-                result[rel] = ("file", stat.S_IMODE(st.st_mode), path.read_bytes())
-    return result
 
 
 def install_args(install_dir, *more):

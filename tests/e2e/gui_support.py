@@ -162,13 +162,6 @@ class Desktop:
         return re.sub(r"\s+", " ", out).strip()
 
 
-def seven_zip(tree, archive):
-    """Archives the contents of the folder `tree` as the 7z file `archive`."""
-    subprocess.run(["7zz", "a", "-t7z", "-bd", "-bso0", "-bsp0", str(archive), "."],
-                   cwd=tree, check=True)
-    return Path(archive)
-
-
 class GuiRun:
     """One launcher started in the background on the test display."""
 

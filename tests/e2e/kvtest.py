@@ -1,8 +1,9 @@
 """Shared helpers of the end-to-end tests.
 
 Builds bundles with dist/mkbundle, lays out stand-in installer and Java
-runtime trees, appends raw blocks, lists a file's blocks the way the
-launcher walks them, and runs a launcher in a small, controlled environment.
+runtime trees, makes 7z archives, appends raw blocks, lists a file's blocks
+the way the launcher walks them, runs a launcher in a small, controlled
+environment, and snapshots file trees.
 
 The stand-in installer (make_installer_tree) is a POSIX sh script. When it
 runs it writes a record of what it received -- its argv[0], working
@@ -14,6 +15,7 @@ read_record() parses that file.
 
 import os
 import signal
+import stat
 import struct
 import subprocess
 import zlib
@@ -27,6 +29,8 @@ PRODUCT_ID = "com.korvane.p2.installer.ui.product"
 LINUX_PLATFORM = "x86-linux2"
 JRE_RELEASE = "1.8.0_40"
 FOOTER_MAGIC = b"kvi"
+# The check's message for a location that is neither empty nor an install.
+NO_PRODUCTS = "Error: KV installer can't run; this location contains no Korvane products.\n"
 
 
 def dist_dir():
@@ -250,3 +254,31 @@ def run_launcher(path, args=(), home=None, env=None, input=None, timeout=120, cw
         out, err = proc.communicate()
         raise subprocess.TimeoutExpired(proc.args, timeout, out, err)
     return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
+
+
+def seven_zip(directory, archive, method="LZMA2"):
+    """Archives the contents of `directory` (entries relative to it)."""
+    archive = Path(archive).resolve()
+    subprocess.run(["7zz", "a", "-t7z", f"-m0={method}", "-bd", "-bso0", "-bsp0", "-spd",
+                    "-y", "--", str(archive), "."], cwd=directory, check=True)
+    return archive
+
+
+def snapshot(root, folder_modes=False):
+    """{relative path: description} of everything below `root`, links not
+    followed: ("file", bytes, permission bits), ("link", target), and
+    ("dir",), or ("dir", permission bits) with folder_modes."""
+    root = Path(root)
+    result = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            path = Path(folder) / name
+            rel = str(path.relative_to(root))
+            st = path.lstat()
+            if stat.S_ISLNK(st.st_mode):
+                result[rel] = ("link", os.readlink(path))
+            elif stat.S_ISDIR(st.st_mode):
+                result[rel] = ("dir", stat.S_IMODE(st.st_mode)) if folder_modes else ("dir",)
+            else:
+                result[rel] = ("file", path.read_bytes(), stat.S_IMODE(st.st_mode))
+    return result

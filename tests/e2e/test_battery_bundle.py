@@ -10,9 +10,6 @@ import pytest
 import fault_support as fs
 import kvtest
 
-NO_PRODUCTS = "Error: KV installer can't run; this location contains no Korvane products."
-
-
 def footer(start, tag):
     return struct.pack("<I", start) + kvtest.FOOTER_MAGIC + tag.encode()
 
@@ -40,7 +37,7 @@ def assert_no_bundle(program, tmp_path):
     done = kvtest.run_launcher(program, fs.install_args(target), home=tmp_path)
     no_crash(done)
     assert done.returncode == 1
-    assert NO_PRODUCTS in done.stderr
+    assert kvtest.NO_PRODUCTS in done.stderr
 
 
 # ---- footers ---------------------------------------------------------------

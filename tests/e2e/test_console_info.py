@@ -2,6 +2,7 @@
 -showargsandexit, and a launcher that cannot open its own file."""
 
 import console_support as cs
+import kvtest
 from console_support import payloads_fixture  # noqa: F401  (the payloads fixture)
 
 MAIN_USAGE = [
@@ -134,7 +135,7 @@ def test_showargsandexit_lists_the_installer_arguments_instead_of_launching(
     assert done.stdout == cs.EXTRACTING_BOTH + "".join(
         f"argv[{i}] = {text}\n" for i, text in enumerate(expected))
     assert not record.exists()
-    assert cs.snapshot(target) == payloads.expected_tree()
+    assert kvtest.snapshot(target) == payloads.expected_tree()
     assert (home / ".kvInstaller.loc").read_text() == str(target)
 
     # An early end still lists the arguments, the VM arguments numbered on.

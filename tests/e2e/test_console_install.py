@@ -37,7 +37,7 @@ def test_silent_install_into_a_new_nested_folder(launcher, payloads, tmp_path, h
                            "-proxy", "Host:1"]
     assert got["env"]["HOME"] == str(home)
     # Exactly the two trees: no lock file, no setup.log probe left behind.
-    assert cs.snapshot(target) == payloads.expected_tree()
+    assert kvtest.snapshot(target) == payloads.expected_tree()
     assert cs.listing(home) == [".kvInstaller.loc"]
     assert (home / ".kvInstaller.loc").read_text() == str(target)
 
@@ -102,15 +102,15 @@ def test_rerun_extracts_what_is_missing_older_or_left_half_done(launcher, payloa
             # installer or the runtime is replaced.
             assert left == ([".keep"] if extracted else [".keep", "state.xml"]), name
         if extracted == cs.EXTRACTING_BOTH:
-            assert cs.snapshot(target / "maintenance/kvInstaller/x86-linux2/jre") == \
-                cs.snapshot(payloads.jre_tree / "maintenance/kvInstaller/x86-linux2/jre"), name
+            assert kvtest.snapshot(target / "maintenance/kvInstaller/x86-linux2/jre") == \
+                kvtest.snapshot(payloads.jre_tree / "maintenance/kvInstaller/x86-linux2/jre"), name
 
     # A second run over a fresh install extracts nothing.
     target = tmp_path / "twice"
     for expected in (cs.EXTRACTING_BOTH + cs.LAUNCHING, cs.LAUNCHING):
         done = cs.run(program, ["-silent", "-installpath", target], home=home)
         assert (done.returncode, done.stdout, done.stderr) == (0, expected, "")
-    assert cs.snapshot(target) == payloads.expected_tree()
+    assert kvtest.snapshot(target) == payloads.expected_tree()
 
 
 def test_payload_and_bundle_without_version_block(launcher, payloads, tmp_path, home):
@@ -129,8 +129,8 @@ def test_payload_and_bundle_without_version_block(launcher, payloads, tmp_path, 
         assert (done.returncode, done.stderr) == (0, "")
         assert done.stdout == "Extracting Payload...\n" + expected + cs.LAUNCHING
     tree = payloads.expected_tree()
-    tree.update(cs.snapshot(extra))
-    assert cs.snapshot(target) == tree
+    tree.update(kvtest.snapshot(extra))
+    assert kvtest.snapshot(target) == tree
 
     # Without a version block everything is extracted, whatever is installed.
     (tmp_path / "nov").mkdir()
@@ -161,7 +161,7 @@ def big_installer(payloads):
         data.mkdir()
         for i in range(BIG_FILES):
             (data / f"blob{i}").write_bytes(os.urandom(BIG_FILE_SIZE))
-        cs.seven_zip(tree, archive, method="Copy")
+        kvtest.seven_zip(tree, archive, method="Copy")
     return tree, archive
 
 
@@ -189,9 +189,9 @@ def test_interrupted_extraction_is_completed_by_the_next_run(launcher, payloads,
     assert (done.returncode, done.stdout, done.stderr) == (
         0, cs.EXTRACTING_INSTALLER + cs.LAUNCHING, "")
     assert cs.record(record) is not None
-    expected = cs.snapshot(tree)
-    expected.update(cs.snapshot(payloads.jre_tree))
-    assert cs.snapshot(target) == expected
+    expected = kvtest.snapshot(tree)
+    expected.update(kvtest.snapshot(payloads.jre_tree))
+    assert kvtest.snapshot(target) == expected
 
 
 def damaged(path, tag, offset_in_block):
@@ -206,8 +206,8 @@ def damaged_bundles(launcher, payloads, folder):
     has one flipped byte in its first file's data, and one whose last block
     is an `i` block that is no archive at all."""
     folder.mkdir()
-    installer_7z = cs.seven_zip(payloads.installer_tree(), folder / "installer.7z", "Copy")
-    jre_7z = cs.seven_zip(payloads.jre_tree, folder / "jre.7z", "Copy")
+    installer_7z = kvtest.seven_zip(payloads.installer_tree(), folder / "installer.7z", "Copy")
+    jre_7z = kvtest.seven_zip(payloads.jre_tree, folder / "jre.7z", "Copy")
     inside = 32 + 40  # past the 7z signature header, inside the first file's data
     bundles = {}
     for tag in ("i", "j"):
@@ -271,13 +271,13 @@ def test_a_damaged_file_does_not_replace_the_installed_one(launcher, payloads, t
     bundles = damaged_bundles(launcher, payloads, tmp_path / "bundles")
     target = tmp_path / "older"
     prepare(target, installed=cs.OLDER_VERSION)
-    before = cs.snapshot(target)
+    before = kvtest.snapshot(target)
     done = cs.run(bundles["i"], ["-silent", "-installpath", target], home=home)
     assert (done.returncode, done.stderr) == (1, "ERROR: Extracting install failed: 3\n")
     # The damaged file is the archive's first: nothing of the new installer
     # is written, the older one stays whole.
     before[".installerLock"] = ("file", b"", (target / ".installerLock").stat().st_mode & 0o7777)
-    assert cs.snapshot(target) == before
+    assert kvtest.snapshot(target) == before
 
 
 def test_installer_that_cannot_be_started_ends_with_1(launcher, payloads, tmp_path, home):
@@ -294,7 +294,7 @@ def test_installer_that_cannot_be_started_ends_with_1(launcher, payloads, tmp_pa
     kvtest.installer_dir(empty_tree).mkdir(parents=True)
     (kvtest.installer_dir(empty_tree) / "readme.txt").write_text("no program here\n")
     lacking = payloads.bundle(tmp_path / "lacking" / launcher.name, launcher,
-                              installer_archive=cs.seven_zip(empty_tree, tmp_path / "np.7z"))
+                              installer_archive=kvtest.seven_zip(empty_tree, tmp_path / "np.7z"))
     target = tmp_path / "missing"
     done = cs.run(lacking, ["-silent", "-installpath", target], home=home)
     assert (done.returncode, done.stdout, done.stderr) == (
@@ -309,7 +309,7 @@ def test_launcher_without_bundle_uses_an_installed_product(launcher, tmp_path, h
     prepare(installer_only, installed=kvtest.DEFAULT_VERSION, marker=False)
     for target in (empty, tmp_path / "does" / "not" / "exist", installer_only):
         done = cs.run(program, ["-silent", "-installpath", target], home=home)
-        assert (done.returncode, done.stdout, done.stderr) == (1, "", cs.NO_PRODUCTS + "\n")
+        assert (done.returncode, done.stdout, done.stderr) == (1, "", kvtest.NO_PRODUCTS + "\n")
     assert not (tmp_path / "does").exists()
     assert list(empty.iterdir()) == []
     assert list(home.iterdir()) == []
@@ -320,7 +320,7 @@ def test_launcher_without_bundle_uses_an_installed_product(launcher, tmp_path, h
     prepare(older_runtime, installed=kvtest.DEFAULT_VERSION, marker=False)
     (older_runtime / "jre" / "1.6.0_06" / "x86-linux2").mkdir(parents=True)
     for target in (full, older_runtime):
-        before = cs.snapshot(target)
+        before = kvtest.snapshot(target)
         record = tmp_path / (target.name + ".record")
         done = cs.run(program, ["-silent", "-installpath", target, "-x"], home=home,
                       record=record)
@@ -329,7 +329,7 @@ def test_launcher_without_bundle_uses_an_installed_product(launcher, tmp_path, h
         got = cs.record(record)
         assert got["argv0"] == cs.program_path(target)
         assert got["args"] == [*cs.CONSOLE_SWITCHES, "-silent", "-installpath", str(target), "-x"]
-        assert cs.snapshot(target) == before
+        assert kvtest.snapshot(target) == before
 
 
 def test_patch_is_dropped_for_an_installed_2_2_installer(launcher, payloads, tmp_path, home):
@@ -389,6 +389,6 @@ def test_planted_links_are_never_followed_and_nothing_is_inherited(launcher, pay
     assert not os.path.lexists(target / ".installerLock")
     assert not os.path.lexists(target / ".jreLock")
     assert (outside / "keep.txt").read_text() == "not the launcher's to delete"
-    tree = cs.snapshot(target)
+    tree = kvtest.snapshot(target)
     assert tree.pop(str(PROFILE.parent)) == ("dir",)  # the link in it is gone
     assert tree == payloads.expected_tree()

@@ -112,7 +112,7 @@ def test_console_prompt_takes_typed_and_default_locations(launcher, payloads, tm
     assert (done.returncode, done.stderr) == (0, "")
     assert cs.record(record)["args"] == [*cs.CONSOLE_SWITCHES, "-recipe", "r.xml",
                                          "-installpath", str(default)]
-    assert cs.snapshot(default) == payloads.expected_tree()
+    assert kvtest.snapshot(default) == payloads.expected_tree()
     assert (home / ".kvInstaller.loc").read_text() == str(default)
 
     # A typed answer is trimmed; a rejected typed answer keeps the default.

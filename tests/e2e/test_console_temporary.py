@@ -95,7 +95,7 @@ def test_validate_uses_a_private_temporary_folder_and_removes_it(launcher, paylo
         4, cs.EXTRACTING_BOTH + cs.LAUNCHING, "")
     assert cs.record(record)["args"] == [*cs.CONSOLE_SWITCHES, "-validate", "-installpath",
                                          str(target)]
-    assert cs.snapshot(target) == payloads.expected_tree()
+    assert kvtest.snapshot(target) == payloads.expected_tree()
     assert list(tmpdir.iterdir()) == []
     assert list(home.iterdir()) == []
 
@@ -108,7 +108,7 @@ def test_removing_the_temporary_folder_never_follows_links(launcher, payloads, t
     (outside / "inner").mkdir(parents=True)
     (outside / "keep.txt").write_text("keep me")
     (outside / "inner" / "deep.txt").write_text("keep me too")
-    before = cs.snapshot(outside)
+    before = kvtest.snapshot(outside)
     record = tmp_path / "record"
     env = {"TMPDIR": str(tmpdir), "KV_OUTSIDE": str(outside)}
 
@@ -121,7 +121,7 @@ def test_removing_the_temporary_folder_never_follows_links(launcher, payloads, t
     assert (done.returncode, done.stdout, done.stderr) == (
         0, cs.EXTRACTING_BOTH + cs.LAUNCHING, "")
     assert list(tmpdir.iterdir()) == []
-    assert cs.snapshot(outside) == before
+    assert kvtest.snapshot(outside) == before
 
     # The folder itself replaced by a link to the outside: not removed
     # through the link, and reported.
@@ -131,10 +131,10 @@ def test_removing_the_temporary_folder_never_follows_links(launcher, payloads, t
     assert done.stdout == (cs.EXTRACTING_BOTH + cs.LAUNCHING
                            + "Failed to clean temporary files.\n")
     assert (done.returncode, done.stderr) == (6, "")
-    assert cs.snapshot(outside) == before
+    assert kvtest.snapshot(outside) == before
     folder = temporary_folder(cs.record(record)["args"])
     assert folder.is_symlink()
-    assert cs.snapshot(Path(str(folder) + ".moved")) == payloads.expected_tree()
+    assert kvtest.snapshot(Path(str(folder) + ".moved")) == payloads.expected_tree()
 
 
 def test_download_in_its_forms(launcher, payloads, tmp_path, home):

@@ -11,6 +11,7 @@ import time
 import pytest
 
 import fault_support as fs
+import kvtest
 
 
 @pytest.mark.parametrize("round_", range(3))
@@ -20,7 +21,7 @@ def test_two_launchers_at_once_extract_once(launcher, tmp_path, round_):
     bundle = fs.big_bundle(work / launcher.name, launcher, work, files=150, size=8000)
     clean = work / "clean"
     assert fs.run_install(bundle, clean, work).returncode == 0
-    reference = fs.snapshot(clean)
+    reference = kvtest.snapshot(clean, folder_modes=True)
 
     target = tmp_path / "kv"
     target.mkdir()  # both start at once: the folder is there for both
@@ -32,7 +33,7 @@ def test_two_launchers_at_once_extract_once(launcher, tmp_path, round_):
         assert "Launching installer..." in out
     extracting = sum(out.count("Extracting Installer...") for out, _ in outputs)
     assert extracting == 1, [out for out, _ in outputs]
-    assert fs.snapshot(target) == reference
+    assert kvtest.snapshot(target, folder_modes=True) == reference
 
 
 def test_a_launcher_kept_waiting_says_so_once(launcher, tmp_path):

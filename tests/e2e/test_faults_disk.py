@@ -9,6 +9,7 @@ import subprocess
 import pytest
 
 import fault_support as fs
+import kvtest
 
 SIZE_MB = 8
 
@@ -42,7 +43,7 @@ def test_disk_full_reports_code_11_keeps_the_lock_and_recovers(launcher, small_d
     bundle = fs.big_bundle(work / launcher.name, launcher, work, files=120, size=12000)
     clean = work / "clean"
     assert fs.run_install(bundle, clean, work).returncode == 0
-    reference = fs.snapshot(clean)
+    reference = kvtest.snapshot(clean, folder_modes=True)
 
     # About 4.3 MB are needed; 1 MB is left.
     filler = fill(small_disk, 1 << 20)
@@ -65,7 +66,7 @@ def test_disk_full_reports_code_11_keeps_the_lock_and_recovers(launcher, small_d
     filler.unlink()
     done = fs.run_install(bundle, target, work)
     assert done.returncode == 0, done.stdout + done.stderr
-    tree = fs.snapshot(target)
+    tree = kvtest.snapshot(target, folder_modes=True)
     assert tree == reference
     print(f"{launcher.name}: disk full -> exit code 1 after 'failed: 11', lock kept; "
           f"after freeing space the run completes")

@@ -11,6 +11,7 @@ import time
 import pytest
 
 import fault_support as fs
+import kvtest
 
 TRIALS = 20
 
@@ -23,7 +24,7 @@ def bundle_and_reference(launcher, tmp_path_factory):
     done, seconds = fs.timed(fs.run_install, bundle, clean, work)
     assert done.returncode == 0, done.stderr
     assert "Extracting Installer..." in done.stdout
-    return bundle, fs.snapshot(clean), seconds
+    return bundle, kvtest.snapshot(clean, folder_modes=True), seconds
 
 
 @pytest.mark.slow
@@ -49,7 +50,7 @@ def test_kill_9_during_extraction_then_a_normal_run_completes(launcher, bundle_a
         # Whatever the moment, the next run puts everything right.
         done = fs.run_install(bundle, target, home)
         assert done.returncode == 0, f"attempt {attempts}: {done.stdout}{done.stderr}"
-        tree = fs.snapshot(target)
+        tree = kvtest.snapshot(target, folder_modes=True)
         assert fs.INSTALLER_LOCK not in tree and fs.JRE_LOCK not in tree
         assert tree == reference, f"attempt {attempts}: the tree differs from a clean extraction"
     assert interrupted == TRIALS, f"only {interrupted} of {attempts} kills interrupted a run"

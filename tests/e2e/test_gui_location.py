@@ -9,7 +9,7 @@ import pytest
 
 import kvtest
 import sevenzip_writer as sz
-from gui_support import CHOOSER_TITLE, TITLE, GuiRun, desktop, log_faults, seven_zip  # noqa: F401
+from gui_support import CHOOSER_TITLE, TITLE, GuiRun, desktop, log_faults  # noqa: F401
 
 pytestmark = pytest.mark.gui
 
@@ -26,7 +26,7 @@ def archives(tmp_path_factory):
              "jre": kvtest.make_jre_tree(folder / "jre")}
     result = {}
     for name, tree in trees.items():
-        result[name] = seven_zip(tree, folder / f"{name}.7z")
+        result[name] = kvtest.seven_zip(tree, folder / f"{name}.7z")
     result["logo"] = kvtest.write_png(folder / "logo.png")
     return result
 

@@ -10,7 +10,7 @@ import time
 import pytest
 
 import kvtest
-from gui_support import TITLE, GuiRun, desktop, log_faults, seven_zip  # noqa: F401
+from gui_support import TITLE, GuiRun, desktop, log_faults  # noqa: F401
 
 pytestmark = [pytest.mark.gui, pytest.mark.slow]
 
@@ -41,8 +41,8 @@ def big_archives(tmp_path_factory):
     add_files(kvtest.installer_dir(jre) / "jre" / kvtest.JRE_RELEASE / "lib", JRE_EXTRA_FILES)
     installer = kvtest.make_installer_tree(folder / "installer")
     add_files(kvtest.installer_dir(installer) / "plugins", INSTALLER_EXTRA_FILES)
-    return {"jre": seven_zip(jre, folder / "jre.7z"), "jre_files": file_count(jre),
-            "installer": seven_zip(installer, folder / "installer.7z"),
+    return {"jre": kvtest.seven_zip(jre, folder / "jre.7z"), "jre_files": file_count(jre),
+            "installer": kvtest.seven_zip(installer, folder / "installer.7z"),
             "installer_files": file_count(installer)}
 
 
@@ -133,7 +133,7 @@ def one_big_file(tmp_path_factory):
     archive = folder / "installer.7z"
     subprocess.run(["7zz", "a", "-t7z", "-m0=LZMA", "-mx=1", "-bd", "-bso0", "-bsp0",
                     str(archive), "."], cwd=installer, check=True)
-    return {"installer": archive, "jre": seven_zip(kvtest.make_jre_tree(folder / "jre"),
+    return {"installer": archive, "jre": kvtest.seven_zip(kvtest.make_jre_tree(folder / "jre"),
                                                     folder / "jre.7z")}
 
 
