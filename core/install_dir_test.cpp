@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +19,8 @@ namespace kv {
 namespace {
 
 namespace stdfs = std::filesystem;
+using kvtest::readFile;
+using kvtest::writeFile;
 
 using Prefixes = std::vector<std::string>;
 
@@ -59,13 +59,6 @@ class InstallDirTest : public ::testing::Test {
 
   std::string path(const std::string& relative) const { return (root_ / relative).string(); }
 
-  static void writeFile(const std::string& file, const std::string& content) {
-    std::ofstream(file, std::ios::binary) << content;
-  }
-  static std::string readFile(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   static std::vector<std::string> names(const std::string& dir) {
     std::vector<std::string> out;
     for (const auto& entry : stdfs::directory_iterator(dir)) out.push_back(entry.path().filename());
