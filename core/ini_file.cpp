@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/fs.h"
 #include "core/dir_path.h"
-#include "core/fs.h"
 
 namespace kv {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <errno.h>
 
-#include "core/fs.h"
+#include "base/fs.h"
+#include "core/install_layout.h"
 
 namespace kv {
 
@@ -104,14 +105,7 @@ void emptyDirectory(const std::string& path, const HostRules& rules) {
 void emptyInstallerProfile(const std::string& installDir, const HostRules& rules) {
   // Nothing below the install directory is followed, so that a link planted
   // on the way never leads the emptying outside it.
-  fs::emptyFolderBelow(installDir, {"maintenance", "kvInstaller", "kvProfiles",
-                                    std::string("Installer.") + rules.platformName + ".profile"});
-}
-
-std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules) {
-  const std::string sep(1, rules.separator);
-  return installDir + sep + "maintenance" + sep + "kvInstaller" + sep + "kvProfiles" + sep +
-         "Installer." + rules.platformName + ".profile";
+  fs::emptyFolderBelow(installDir, installerProfileFolders(rules));
 }
 
 }  // namespace kv

@@ -38,7 +38,4 @@ void emptyDirectory(const std::string& path, const HostRules& rules);
 // is.
 void emptyInstallerProfile(const std::string& installDir, const HostRules& rules);
 
-// The installer profile directory inside an install directory.
-std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules);
-
 }  // namespace kv

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/host_rules.h"
+#include "core/install_layout.h"
 
 namespace kv {
 namespace {

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
+#include "core/install_layout.h"
 
 namespace kv {
 
@@ -81,10 +82,6 @@ bool parseVersion(const std::string& text, InstallerVersion& version) {
   while (end < v.size() && !isWhite(v[end]) && v[end] != '\0') ++end;
   version.qualifier = v.substr(pos, end - pos);
   return true;
-}
-
-std::string installedVersionFile(const std::string& installDir, const HostRules& rules) {
-  return installDir + "/maintenance/kvInstaller/" + rules.platformName + "/.eclipseproduct";
 }
 
 bool readInstalledVersion(const std::string& installDir, const HostRules& rules,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/host_rules.h"
+#include "core/install_layout.h"
 
 namespace kv {
 namespace {

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <vector>
 
+#include "core/install_check.h"
 #include "core/install_dir.h"
-#include "core/tag_handlers.h"
+#include "core/install_layout.h"
 
 namespace kv {
 
@@ -34,8 +35,7 @@ bool isBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 int maxLocationLength(const HostRules& rules) {
   if (rules.maxLocationLength > 0) return rules.maxLocationLength;
   // What the launcher appends to the location to reach the installer.
-  const std::string tail =
-      std::string("/maintenance/kvInstaller/") + rules.platformName + "/" + rules.installerFileName;
+  const std::string tail = installerExecutablePath("", rules);
   return kProgramPathLimit - static_cast<int>(tail.size());
 }
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kv {
 

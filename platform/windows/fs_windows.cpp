@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kv {
 

@@ -1,5 +1,5 @@
-// The file-system seam of the core: the few directory and file operations it
-// needs, declared once and defined per build (platform/posix/fs_posix.cpp,
+// The file-system seam: the few directory and file operations the launcher
+// needs, declared once and defined per build (platform/linux/fs_posix.cpp,
 // platform/windows/fs_windows.cpp). Paths are passed through unchanged.
 #pragma once
 
