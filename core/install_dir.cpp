@@ -63,14 +63,13 @@ int makeDirs(const std::string& path, const HostRules& rules) {
   for (const std::string& prefix : directoryPrefixes(path, rules)) {
     if (fs::canOpenDirectory(prefix)) continue;
     int result = fs::makeDirectory(prefix);
-    if (result != 0) return result;  // errno is the creation's
+    if (result != 0) return result;
   }
   return 0;
 }
 
 std::optional<std::string> checkInstallDir(const std::string& path, const HostRules& rules) {
-  if (makeDirs(path, rules) != 0) {
-    int error = errno;
+  if (const int error = makeDirs(path, rules)) {
     return "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
   }
   fs::DirectoryReader dir(path);

@@ -98,7 +98,7 @@ TEST_F(InstallDirTest, MakeDirsTurnsBackslashesIntoSlashes) {
 TEST_F(InstallDirTest, MakeDirsReportsTheFailingCreationsErrno) {
   writeFile(path("file"), "x");
   errno = 0;
-  EXPECT_EQ(makeDirs(path("file/sub/deeper"), kLinuxHost), -1);
+  EXPECT_EQ(makeDirs(path("file/sub/deeper"), kLinuxHost), EEXIST);
   EXPECT_EQ(errno, EEXIST);  // "file" exists, but not as a directory
   EXPECT_FALSE(stdfs::exists(path("file/sub")));
 }

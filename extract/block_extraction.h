@@ -15,10 +15,11 @@ namespace kv {
 
 // Writes every file entry of the archive below `targetDir`, as
 // extractArchive() does (extract_archive.h): 0 when every file was
-// written, else the decoder's code (2 out of memory, 3 CRC mismatch, 4
-// unsupported coder, 6 unexpected end, 16 bad header, 17 not a 7z
-// archive...) or 11 for an output file or a refused entry. `progress` may
-// be null.
+// written, else the decoder's SZ_ERROR_* result (SZ_ERROR_MEM 2,
+// SZ_ERROR_CRC 3, SZ_ERROR_UNSUPPORTED 4, SZ_ERROR_INPUT_EOF 6,
+// SZ_ERROR_ARCHIVE 16, SZ_ERROR_NO_ARCHIVE 17, ...) or 11 (SZ_ERROR_FAIL)
+// for an output file or a refused entry; the number is shown to the user.
+// `progress` may be null.
 int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::string& targetDir,
                  IProgress* progress);
 
