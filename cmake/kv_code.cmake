@@ -1,19 +1,13 @@
 # Shared settings for the launcher's own code.
 
-# Sources of one folder: every .cpp except tests (*_test.cpp) and the files
-# meant only for the other platform (*_posix.cpp / *_windows.cpp).
+# Sources of one folder: every .cpp except tests (*_test.cpp) and main.cpp.
+# Host-specific code lives in platform/<host>/ only.
 function(kv_sources out dir)
   file(GLOB all CONFIGURE_DEPENDS "${dir}/*.cpp")
   set(result "")
   foreach(f ${all})
     get_filename_component(name "${f}" NAME)
     if(name MATCHES "_test\\.cpp$" OR name STREQUAL "main.cpp")
-      continue()
-    endif()
-    if(KV_WINDOWS AND name MATCHES "_posix\\.cpp$")
-      continue()
-    endif()
-    if(NOT KV_WINDOWS AND name MATCHES "_windows\\.cpp$")
       continue()
     endif()
     list(APPEND result "${f}")

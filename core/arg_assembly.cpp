@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/fs.h"
 #include "core/dir_path.h"
-#include "core/fs.h"
 #include "core/ini_file.h"
 #include "core/option_scan.h"
 #include "core/text_store.h"

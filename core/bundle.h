@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace kv {
 
@@ -71,5 +72,16 @@ bool walkBundleFrom(std::FILE* file, TagHandler& handler, int64_t endOffset);
 
 // walkBundleFrom() at the platform's bundleEndOffset().
 bool walkBundle(std::FILE* file, TagHandler& handler);
+
+// Reads up to `limit` bytes of a block's data (fewer when the file ends;
+// none when it cannot be positioned).
+std::string readBlock(std::FILE* file, const BlockDescriptor& block, uint32_t limit);
+// readBlock() up to the first NUL: the text of a text block.
+std::string blockText(std::FILE* file, const BlockDescriptor& block, uint32_t limit);
+
+// The 8 footer bytes of a block whose data starts at `start`, and whether 8
+// bytes read as a footer (they carry the magic).
+void writeFooter(uint32_t start, char tag, unsigned char footer[kFooterSize]);
+bool isFooter(const unsigned char* bytes);
 
 }  // namespace kv

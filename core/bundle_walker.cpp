@@ -1,12 +1,12 @@
 // The walk over the bundle: from the last footer backwards through each
-// footer's `start`. No footer value is trusted: every descriptor handed out
+// footer's `start`; and the reading and writing of blocks and footers. No footer value is trusted: every descriptor handed out
 // lies inside the file with start <= end, and every step moves strictly
 // towards the beginning of the file, so a walk ends on any file.
 #include <cstring>
 
+#include "base/fs.h"
+#include "base/little_endian.h"
 #include "core/bundle.h"
-#include "core/fs.h"
-#include "core/little_endian.h"
 #include "core/platform.h"
 
 namespace kv {
@@ -24,7 +24,7 @@ bool readFooter(std::FILE* file, int64_t position, BlockDescriptor& block) {
   if (fs::seek(file, position, SEEK_SET) != 0) return false;
   unsigned char bytes[kFooterSize];
   if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes) return false;
-  if (std::memcmp(bytes + 4, kFooterMagic, sizeof kFooterMagic) != 0) return false;
+  if (!isFooter(bytes)) return false;
   block.start = readLe32(bytes);
   std::memcpy(block.magic, bytes + 4, sizeof block.magic);
   block.end = static_cast<uint32_t>(position);
@@ -61,6 +61,33 @@ bool walkBundleFrom(std::FILE* file, TagHandler& handler, int64_t endOffset) {
 
 bool walkBundle(std::FILE* file, TagHandler& handler) {
   return walkBundleFrom(file, handler, bundleEndOffset(file));
+}
+
+std::string readBlock(std::FILE* file, const BlockDescriptor& block, uint32_t limit) {
+  uint32_t length = block.length();
+  if (length > limit) length = limit;
+  std::string data(length, '\0');
+  if (length == 0 || fs::seek(file, block.start, SEEK_SET) != 0) return std::string();
+  size_t got = std::fread(&data[0], 1, length, file);
+  data.resize(got);
+  return data;
+}
+
+std::string blockText(std::FILE* file, const BlockDescriptor& block, uint32_t limit) {
+  std::string data = readBlock(file, block, limit);
+  size_t nul = data.find('\0');
+  if (nul != std::string::npos) data.resize(nul);
+  return data;
+}
+
+void writeFooter(uint32_t start, char tag, unsigned char footer[kFooterSize]) {
+  writeLe32(footer, start);
+  std::memcpy(footer + 4, kFooterMagic, sizeof kFooterMagic);
+  footer[7] = static_cast<unsigned char>(tag);
+}
+
+bool isFooter(const unsigned char* bytes) {
+  return std::memcmp(bytes + 4, kFooterMagic, sizeof kFooterMagic) == 0;
 }
 
 }  // namespace kv

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/fs.h"
 #include "core/bundle.h"
-#include "core/fs.h"
 
 namespace kv {
 namespace {

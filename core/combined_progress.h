@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "core/byte_progress.h"
-#include "core/progress.h"
+#include "base/byte_progress.h"
+#include "base/progress.h"
 
 namespace kv {
 

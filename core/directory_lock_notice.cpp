@@ -2,7 +2,7 @@
 // extracting into the same install directory.
 #include <cstdio>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kv {
 namespace fs {

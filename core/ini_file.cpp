@@ -2,8 +2,9 @@
 
 #include <cstdio>
 
+#include "base/fs.h"
 #include "core/dir_path.h"
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/text.h"
 
 namespace kv {

@@ -2,7 +2,8 @@
 
 #include <errno.h>
 
-#include "core/fs.h"
+#include "base/fs.h"
+#include "core/install_layout.h"
 #include "core/text.h"
 
 namespace kv {
@@ -55,14 +56,13 @@ int makeDirs(const std::string& path, const HostRules& rules) {
   for (const std::string& prefix : directoryPrefixes(path, rules)) {
     if (fs::canOpenDirectory(prefix)) continue;
     int result = fs::makeDirectory(prefix);
-    if (result != 0) return result;  // errno is the creation's
+    if (result != 0) return result;
   }
   return 0;
 }
 
 std::optional<std::string> checkInstallDir(const std::string& path, const HostRules& rules) {
-  if (makeDirs(path, rules) != 0) {
-    int error = errno;
+  if (const int error = makeDirs(path, rules)) {
     return "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
   }
   fs::DirectoryReader dir(path);
@@ -97,14 +97,7 @@ void emptyDirectory(const std::string& path, const HostRules& rules) {
 void emptyInstallerProfile(const std::string& installDir, const HostRules& rules) {
   // Nothing below the install directory is followed, so that a link planted
   // on the way never leads the emptying outside it.
-  fs::emptyFolderBelow(installDir, {"maintenance", "kvInstaller", "kvProfiles",
-                                    std::string("Installer.") + rules.platformName + ".profile"});
-}
-
-std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules) {
-  const std::string sep(1, rules.separator);
-  return installDir + sep + "maintenance" + sep + "kvInstaller" + sep + "kvProfiles" + sep +
-         "Installer." + rules.platformName + ".profile";
+  fs::emptyFolderBelow(installDir, installerProfileFolders(rules));
 }
 
 }  // namespace kv

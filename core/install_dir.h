@@ -17,7 +17,7 @@ namespace kv {
 std::vector<std::string> directoryPrefixes(const std::string& path, const HostRules& rules);
 
 // Each prefix that cannot be opened as a directory is created. 0, or the
-// failing creation's result (-1) with errno set. Nothing is undone on failure.
+// failing creation's errno value. Nothing is undone on failure.
 int makeDirs(const std::string& path, const HostRules& rules);
 
 // None when `path` exists (created if needed) and a file can be created in
@@ -37,8 +37,5 @@ void emptyDirectory(const std::string& path, const HostRules& rules);
 // of one of the folders above the profile directory leaves everything as it
 // is.
 void emptyInstallerProfile(const std::string& installDir, const HostRules& rules);
-
-// The installer profile directory inside an install directory.
-std::string installerProfileDirectory(const std::string& installDir, const HostRules& rules);
 
 }  // namespace kv

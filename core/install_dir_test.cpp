@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/host_rules.h"
+#include "core/install_layout.h"
 #include "test_support.h"
 
 namespace kv {
@@ -86,7 +87,7 @@ TEST_F(InstallDirTest, MakeDirsTurnsBackslashesIntoSlashes) {
 TEST_F(InstallDirTest, MakeDirsReportsTheFailingCreationsErrno) {
   writeFile(path("file"), "x");
   errno = 0;
-  EXPECT_EQ(makeDirs(path("file/sub/deeper"), kLinuxHost), -1);
+  EXPECT_EQ(makeDirs(path("file/sub/deeper"), kLinuxHost), EEXIST);
   EXPECT_EQ(errno, EEXIST);  // "file" exists, but not as a directory
   EXPECT_FALSE(stdfs::exists(path("file/sub")));
 }

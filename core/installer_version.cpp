@@ -4,7 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
+#include "core/install_layout.h"
 #include "core/text.h"
 
 namespace kv {
@@ -78,10 +79,6 @@ bool parseVersion(const std::string& text, InstallerVersion& version) {
   while (end < v.size() && !isBlank(v[end]) && v[end] != '\0') ++end;
   version.qualifier = v.substr(pos, end - pos);
   return true;
-}
-
-std::string installedVersionFile(const std::string& installDir, const HostRules& rules) {
-  return installDir + "/maintenance/kvInstaller/" + rules.platformName + "/.eclipseproduct";
 }
 
 bool readInstalledVersion(const std::string& installDir, const HostRules& rules,

@@ -25,9 +25,6 @@ std::optional<std::string> getProperty(const std::string& text, const std::strin
 // exists; parts that are missing stay 0 and empty.
 bool parseVersion(const std::string& text, InstallerVersion& version);
 
-// "<installDir>/maintenance/kvInstaller/<platform>/.eclipseproduct"
-std::string installedVersionFile(const std::string& installDir, const HostRules& rules);
-
 // parseVersion() of the first 1024 bytes of the installed version file; false
 // when it cannot be opened.
 bool readInstalledVersion(const std::string& installDir, const HostRules& rules,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/host_rules.h"
+#include "core/install_layout.h"
 #include "test_support.h"
 
 namespace kv {

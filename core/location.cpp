@@ -3,8 +3,9 @@
 #include <cstring>
 #include <vector>
 
+#include "core/install_check.h"
 #include "core/install_dir.h"
-#include "core/tag_handlers.h"
+#include "core/install_layout.h"
 #include "core/text.h"
 
 namespace kv {
@@ -31,8 +32,7 @@ int maxLocationLength(const HostRules& rules) {
   if (rules.maxLocationLength > 0) return rules.maxLocationLength;
   // What the launcher appends to the location to reach the installer, whose
   // path launchInstaller() refuses beyond kMaxTextLength.
-  const std::string tail =
-      std::string("/maintenance/kvInstaller/") + rules.platformName + "/" + rules.installerFileName;
+  const std::string tail = installerExecutablePath("", rules);
   return static_cast<int>(kMaxTextLength) - static_cast<int>(tail.size());
 }
 

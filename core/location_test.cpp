@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "test_support.h"
 
 namespace kv {

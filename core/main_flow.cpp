@@ -3,20 +3,24 @@
 #include <string>
 #include <vector>
 
+#include "base/fs.h"
+#include "base/progress.h"
 #include "core/arg_assembly.h"
 #include "core/arg_list.h"
 #include "core/bundle.h"
 #include "core/combined_progress.h"
-#include "core/fs.h"
+#include "core/console_progress.h"
+#include "core/embedded_arguments.h"
+#include "core/install_check.h"
 #include "core/launch_options.h"
 #include "core/location.h"
 #include "core/option_scan.h"
+#include "core/payload_extraction.h"
 #include "core/platform.h"
-#include "core/progress.h"
-#include "core/tag_handlers.h"
+#include "core/release_line.h"
 #include "core/temporary_folder.h"
 #include "core/usage.h"
-#include "extract/console_progress.h"
+#include "core/version_check.h"
 
 namespace kv {
 

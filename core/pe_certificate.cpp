@@ -2,12 +2,11 @@
 // Every field is read only when it lies wholly inside the given bytes.
 #include "core/pe_certificate.h"
 
-#include "core/little_endian.h"
+#include "base/little_endian.h"
 
 namespace kv {
 namespace {
 
-constexpr uint64_t kPeOffsetField = 0x3C;
 constexpr uint64_t kOptionalHeaderOffset = 24;  // "PE\0\0" and the file header
 constexpr uint64_t kDirectoryCountField = 92;
 constexpr uint64_t kDirectoriesField = 96;
@@ -21,6 +20,10 @@ bool readU32(const uint8_t* bytes, size_t size, uint64_t offset, uint32_t& value
 }
 
 }  // namespace
+
+uint64_t certificateEntryEnd(uint64_t peOffset) {
+  return peOffset + kOptionalHeaderOffset + kDirectoriesField + 8u * (kSecurityDirectory + 1);
+}
 
 uint32_t certificateTableSize(const uint8_t* bytes, size_t size) {
   if (!bytes || size < 2 || bytes[0] != 'M' || bytes[1] != 'Z') return 0;

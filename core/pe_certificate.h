@@ -9,6 +9,16 @@
 
 namespace kv {
 
+// The "MZ" header's size, and the offset of its field holding the PE
+// header's offset.
+constexpr size_t kMzHeaderSize = 0x40;
+constexpr size_t kPeOffsetField = 0x3C;
+
+// How many bytes from the start of an image whose PE header lies at
+// `peOffset` certificateTableSize() reads at most: up to the end of the
+// certificate table's entry in the data directory.
+uint64_t certificateEntryEnd(uint64_t peOffset);
+
 // 0 when the bytes do not begin with "MZ", the header lies outside the bytes,
 // or the optional header has 4 or fewer data directories. Nothing else is
 // checked (not the PE signature, not the optional-header magic).

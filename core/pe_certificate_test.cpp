@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/fs.h"
 #include "core/bundle.h"
-#include "core/fs.h"
 #include "core/pe_certificate.h"
 
 namespace kv {

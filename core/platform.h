@@ -28,6 +28,10 @@ std::string ownExecutablePath(const char* argv0);
 // Computed once per process.
 int64_t bundleEndOffset(std::FILE* launcherFile);
 
+// Whether standard output is a terminal (Windows: a console, not a pipe or
+// a file).
+bool standardOutputIsTerminal();
+
 // Borrows the starting process's console (Windows). Linux: always true.
 bool attachConsole();
 

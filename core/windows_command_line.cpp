@@ -41,11 +41,6 @@ std::string quoteWindowsArgument(const std::string& arg) {
   return quoted;
 }
 
-std::string installerProgramPath(const std::string& installDir, bool consoleMode) {
-  return installDir + "\\maintenance\\kvInstaller\\" + kWindowsHost.platformName +
-         (consoleMode ? "\\kvInstallerc" : "\\kvInstaller");
-}
-
 std::string buildInstallerCommandLine(const std::string& programPath, int count,
                                       const char* const* args) {
   std::string line = "\"" + programPath + "\"";

@@ -20,11 +20,6 @@ namespace kv {
 // or quote and is not empty; otherwise in quotes with the escapes above.
 std::string quoteWindowsArgument(const std::string& arg);
 
-// The installer's program path in an install directory:
-// <installDir>\maintenance\kvInstaller\x86-win32\kvInstallerc (console mode)
-// or ...\kvInstaller. No ".exe": process creation adds it.
-std::string installerProgramPath(const std::string& installDir, bool consoleMode);
-
 // The installer's command line: the program path in double quotes, then
 // args[1] .. args[count-1] (args[0], the launcher's own path, is never
 // passed on), each after one space and quoted by quoteWindowsArgument().

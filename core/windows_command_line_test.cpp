@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "core/install_layout.h"
 #include "core/windows_command_line.h"
 
 namespace kv {

@@ -1,6 +1,6 @@
 #include "extract/block_stream.h"
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "extract/extract_test_support.h"
 
 namespace kv {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "core/little_endian.h"
+#include "base/little_endian.h"
 #include "extract/archive.h"
 
 namespace kv {

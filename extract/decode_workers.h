@@ -28,15 +28,11 @@
 #include "7z.h"
 #include "extract/chunk_queue.h"
 #include "extract/decode_schedule.h"
+#include "extract/host.h"
 #include "extract/pack_reader.h"
 #include "extract/threads.h"
 
 namespace kv {
-
-// The machine's physical memory in bytes (0 when unknown), and the CPU time
-// the calling thread has used so far.
-UInt64 physicalMemory();
-double threadCpuSeconds();
 
 // When set, the plan of every extraction and the decoding CPU time of each
 // of its units are written there (for the benchmark's simulation).

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "7z.h"
-#include "core/byte_progress.h"
-#include "core/progress.h"
+#include "base/byte_progress.h"
+#include "base/progress.h"
 #include "extract/archive.h"
 #include "extract/output_file.h"
 

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "core/byte_progress.h"
+#include "base/byte_progress.h"
 #include "extract/archive.h"
 #include "extract/chunk_queue.h"
 #include "extract/decode_workers.h"

@@ -9,15 +9,16 @@
 // end or after the first error; nothing when the archive cannot be opened.
 //
 // Returns 0 when every file was written, else the first failure: the
-// decoder's code (2 out of memory, 3 CRC mismatch, 4 unsupported coder,
-// 6 unexpected end, 16 bad header, 17 not a 7z archive...) or 11 when an
+// decoder's SZ_ERROR_* result (SZ_ERROR_MEM, SZ_ERROR_CRC,
+// SZ_ERROR_UNSUPPORTED, SZ_ERROR_INPUT_EOF, SZ_ERROR_ARCHIVE,
+// SZ_ERROR_NO_ARCHIVE...) or SZ_ERROR_FAIL (11) when an
 // output file cannot be opened, written or closed, or an entry is refused;
 // 11 comes with a line on standard output naming the file or entry.
 #pragma once
 
 #include <string>
 
-#include "core/progress.h"
+#include "base/progress.h"
 #include "extract/block_stream.h"
 
 namespace kv {

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "core/fs.h"
-#include "core/progress.h"
+#include "base/fs.h"
+#include "base/progress.h"
 #include "extract/block_stream.h"
 #include "extract/extract_archive.h"
 #include "test_support.h"

@@ -1,7 +1,7 @@
 // HeapBuffer: a byte buffer whose allocation failure is a return value (a
 // dictionary of hundreds of megabytes may not fit a 32-bit process),
 // released when it goes out of scope. Buffers of kLargeSize bytes or more
-// are mapped straight from the system (large_memory_*.cpp), so that a
+// are mapped straight from the system (allocateLarge(), extract/host.h), so that a
 // released dictionary leaves the process instead of lingering in the C
 // heap. reserve() keeps no contents; release() empties the buffer.
 #pragma once
@@ -9,12 +9,9 @@
 #include <cstddef>
 
 #include "7zTypes.h"
+#include "extract/host.h"
 
 namespace kv {
-
-// Whole pages from the system; null when there are none.
-void* allocateLarge(size_t size);
-void freeLarge(void* address, size_t size);
 
 class HeapBuffer {
  public:

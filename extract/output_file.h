@@ -1,6 +1,7 @@
-// The file-output seam of the extraction, defined per build
-// (output_file_posix.cpp, output_file_windows.cpp): everything host-specific
-// the extraction does to the disk. Paths are passed through unchanged.
+// The file-output seam of the extraction: everything host-specific the
+// extraction does to the disk, declared here and defined per build
+// (platform/linux/output_file_posix.cpp, platform/windows/output_file_windows.cpp).
+// Paths are passed through unchanged. Results: 0 or an errno value.
 //
 // Files are written into a staging folder of the run's own inside the
 // target directory (same file system, so a rename moves them in) under

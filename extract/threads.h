@@ -5,11 +5,9 @@
 #pragma once
 
 #include "Threads.h"
+#include "extract/host.h"
 
 namespace kv {
-
-// Number of processors the process may use (at least 1).
-unsigned processorCount();
 
 class Mutex {
  public:

@@ -6,11 +6,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/fs.h"
+#include "base/progress.h"
 #include "core/bundle.h"
-#include "core/fs.h"
+#include "core/embedded_arguments.h"
 #include "core/host_rules.h"
-#include "core/progress.h"
-#include "core/tag_handlers.h"
+#include "core/install_check.h"
+#include "core/payload_extraction.h"
+#include "core/release_line.h"
+#include "core/version_check.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/linux/logo_extractor.h"
 

@@ -4,8 +4,8 @@
 // contract and the result must be 0, a decoder code or 11.
 #include <cstdint>
 
-#include "core/fs.h"
-#include "core/progress.h"
+#include "base/fs.h"
+#include "base/progress.h"
 #include "extract/block_stream.h"
 #include "extract/extract_archive.h"
 #include "fuzz/fuzz_support.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kvfuzz {
 

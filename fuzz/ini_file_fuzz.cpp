@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/ini_file.h"
 #include "fuzz/fuzz_support.h"
 

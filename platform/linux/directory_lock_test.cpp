@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "test_support.h"
 
 namespace kv {

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
+
+#include "base/errors.h"
 
 namespace kv {
 
@@ -62,7 +64,7 @@ bool entryExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-int makeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777); }
+int makeDirectory(const std::string& path) { return errnoResult(::mkdir(path.c_str(), 0777)); }
 
 int appendOrCreate(const std::string& path, bool& created) {
   created = false;
@@ -85,7 +87,7 @@ int appendOrCreate(const std::string& path, bool& created) {
   return EAGAIN;
 }
 
-int removeFile(const std::string& path) { return ::unlink(path.c_str()); }
+int removeFile(const std::string& path) { return errnoResult(::unlink(path.c_str())); }
 
 int createLockFile(const std::string& path) {
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -158,7 +160,7 @@ std::string currentDirectory() {
 }
 
 int seek(std::FILE* file, int64_t offset, int origin) {
-  return ::fseeko(file, static_cast<off_t>(offset), origin);
+  return errnoResult(::fseeko(file, static_cast<off_t>(offset), origin));
 }
 
 int64_t tell(std::FILE* file) { return static_cast<int64_t>(::ftello(file)); }

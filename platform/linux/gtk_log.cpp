@@ -6,8 +6,8 @@
 
 #include <ctime>
 
+#include "base/fs.h"
 #include "core/arg_list.h"
-#include "core/fs.h"
 #include "core/platform.h"
 #include "core/text.h"
 

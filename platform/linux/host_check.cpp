@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/platform.h"
 #include "platform/linux/child_process.h"
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "core/arg_list.h"
+#include "core/install_layout.h"
 #include "core/platform.h"
 #include "core/text.h"
 #include "core/text_store.h"
@@ -33,8 +34,8 @@ void startInPlace(const std::string& folder, const char* program, const char* co
 int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /*consoleMode*/,
                     bool wait) {
   const HostRules& rules = hostRules();
-  const std::string folder = installDir + "/maintenance/kvInstaller/" + rules.platformName;
-  const std::string programPath = folder + "/" + rules.installerFileName;
+  const std::string folder = installerFolder(installDir, rules);
+  const std::string programPath = installerExecutablePath(installDir, rules);
   // A program path longer than the launcher's text limit is refused rather
   // than cut: a cut path would name another program.
   if (programPath.size() > kMaxTextLength) return launchingFailed();

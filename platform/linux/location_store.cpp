@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/platform.h"
 #include "core/text.h"
 #include "platform/linux/interrupt_cleanup.h"

@@ -6,21 +6,13 @@
 #include <cerrno>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kv {
 
 namespace {
 
-// Reads [start, end) of the launcher file; fewer bytes when it ends early.
-std::vector<char> readBlock(std::FILE* file, const BlockDescriptor& block) {
-  std::vector<char> data(block.length());
-  if (fs::seek(file, block.start, SEEK_SET) != 0) return {};
-  data.resize(std::fread(data.data(), 1, data.size(), file));
-  return data;
-}
-
-bool writeAll(int fd, const std::vector<char>& data) {
+bool writeAll(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -37,7 +29,7 @@ std::string logoFilePath() { return "/tmp/" + std::to_string(getpid()) + "_kvlog
 
 bool LogoExtractor::visit(std::FILE* file, const BlockDescriptor& block) {
   if (block.tag() != kTagLogo) return true;
-  std::vector<char> data = readBlock(file, block);
+  const std::string data = readBlock(file, block, block.length());
   // Exclusive and without following links: /tmp is shared, and a name
   // planted there in advance must not redirect the write.
   int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "core/platform.h"
 #include "test_support.h"
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "core/byte_progress.h"
-#include "core/progress.h"
+#include "base/byte_progress.h"
+#include "base/progress.h"
 #include "platform/linux/gtk_types.h"
 
 namespace kv {

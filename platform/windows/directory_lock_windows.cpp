@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace kv {
 namespace fs {

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
+
+#include "base/errors.h"
 
 namespace kv {
 
@@ -105,7 +107,7 @@ bool entryExists(const std::string& path) {
   return attributesOf(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-int makeDirectory(const std::string& path) { return _mkdir(path.c_str()); }
+int makeDirectory(const std::string& path) { return errnoResult(_mkdir(path.c_str())); }
 
 int appendOrCreate(const std::string& path, bool& created) {
   created = false;
@@ -128,7 +130,7 @@ int appendOrCreate(const std::string& path, bool& created) {
   return EAGAIN;
 }
 
-int removeFile(const std::string& path) { return _unlink(path.c_str()); }
+int removeFile(const std::string& path) { return errnoResult(_unlink(path.c_str())); }
 
 int createLockFile(const std::string& path) {
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -190,7 +192,9 @@ std::string currentDirectory() {
   return std::string(buffer.data());
 }
 
-int seek(std::FILE* file, int64_t offset, int origin) { return _fseeki64(file, offset, origin); }
+int seek(std::FILE* file, int64_t offset, int origin) {
+  return errnoResult(_fseeki64(file, offset, origin));
+}
 
 int64_t tell(std::FILE* file) { return _ftelli64(file); }
 

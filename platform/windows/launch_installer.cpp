@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/arg_list.h"
+#include "core/install_layout.h"
 #include "core/platform.h"
 #include "core/windows_command_line.h"
 #include "platform/windows/console.h"

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "base/progress.h"
 #include "core/platform.h"
-#include "core/progress.h"
 #include "platform/windows/logo_icon.h"
 #include "platform/windows/resource_ids.h"
 #include "platform/windows/system_library.h"

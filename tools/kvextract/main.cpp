@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "extract/block_stream.h"
 #include "extract/decode_workers.h"
 #include "extract/extract_archive.h"

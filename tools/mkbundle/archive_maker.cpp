@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/fs.h"
+#include "base/fs.h"
 #include "tools/mkbundle/archive_times.h"
 
 namespace mkbundle {

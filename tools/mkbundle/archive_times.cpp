@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "7zCrc.h"
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace mkbundle {
 namespace {

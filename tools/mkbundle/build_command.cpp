@@ -14,15 +14,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/fs.h"
 #include "core/bundle.h"
-#include "core/fs.h"
 #include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/archive_maker.h"
 #include "tools/mkbundle/archive_times.h"
+#include "tools/mkbundle/atomic_output_file.h"
 #include "tools/mkbundle/bundle_sources.h"
 #include "tools/mkbundle/bundle_writer.h"
 #include "tools/mkbundle/launcher_file.h"
-#include "tools/mkbundle/output_file.h"
 #include "tools/mkbundle/tree_walk.h"
 
 namespace mkbundle {
@@ -312,7 +312,7 @@ int buildBundle(const Options& options) {
     return fail("'" + options.output +
                 "' would reach 4 GiB; bundle offsets are 32-bit, so the output must stay below");
 
-  OutputFile output;
+  AtomicOutputFile output;
   if ((error = output.open(options.output)).size()) return fail(error);
   error = writeBundle(launcher.file.get(), options.launcher, launcher.size, padding, blocks,
                       output.stream(), options.output);

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace mkbundle {
 namespace {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "core/bundle.h"
+
 namespace mkbundle {
 namespace {
 
@@ -77,7 +79,8 @@ uint64_t imagePadding(uint64_t imageSize, const std::string& imageTail) {
   // The 8 bytes before the first block: the image's last bytes, then zeros.
   std::string before = imageTail + std::string(static_cast<size_t>(padding), '\0');
   if (before.size() > kAlign) before.erase(0, before.size() - kAlign);
-  if (before.size() == kAlign && std::memcmp(before.data() + 4, "kvi", 3) == 0) padding += kAlign;
+  if (before.size() == kAlign && kv::isFooter(reinterpret_cast<const unsigned char*>(before.data())))
+    padding += kAlign;
   return padding;
 }
 
@@ -112,11 +115,8 @@ std::string writeBundle(std::FILE* image, const std::string& imageLabel, uint64_
         return writeError(outLabel);
     }
     const uint64_t blockPadding = padTo8(block.size);
-    unsigned char footer[kAlign] = {static_cast<unsigned char>(start),
-                                    static_cast<unsigned char>(start >> 8),
-                                    static_cast<unsigned char>(start >> 16),
-                                    static_cast<unsigned char>(start >> 24),
-                                    'k', 'v', 'i', static_cast<unsigned char>(block.tag)};
+    unsigned char footer[kv::kFooterSize];
+    kv::writeFooter(static_cast<uint32_t>(start), block.tag, footer);
     errno = 0;
     if (!writeZeros(out, blockPadding) || std::fwrite(footer, 1, sizeof footer, out) != sizeof footer)
       return writeError(outLabel);

@@ -1,6 +1,6 @@
 // Writes a launcher image followed by its bundle: the blocks in the given
 // order, each starting at a multiple of 8, zero-padded to a multiple of 8
-// and followed by its footer (u32 LE start, "kvi", tag). Offsets are 32-bit,
+// and followed by its footer (core/bundle.h). Offsets are 32-bit,
 // so the whole output must stay below 4 GiB.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
 
 namespace mkbundle {
 

@@ -3,7 +3,8 @@
 
 #include <vector>
 
-#include "core/fs.h"
+#include "base/fs.h"
+#include "base/little_endian.h"
 #include "core/pe_certificate.h"
 #include "core/signed_bundle_end.h"
 
@@ -11,8 +12,6 @@ namespace mkbundle {
 namespace {
 
 constexpr size_t kHeadSize = 4096;
-// The certificate table's directory entry ends this far past the PE offset.
-constexpr uint64_t kEntryEnd = 24 + 96 + 8 * 5;
 constexpr uint64_t kMaxHeaderRead = 16u << 20;
 
 std::vector<uint8_t> readHead(std::FILE* file, uint64_t size) {
@@ -26,12 +25,10 @@ std::vector<uint8_t> readHead(std::FILE* file, uint64_t size) {
 
 uint32_t certificateTableSizeOf(std::FILE* file) {
   std::vector<uint8_t> head = readHead(file, kHeadSize);
-  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
-  const uint64_t peOffset = static_cast<uint64_t>(head[0x3C]) | (uint64_t{head[0x3D]} << 8) |
-                            (uint64_t{head[0x3E]} << 16) | (uint64_t{head[0x3F]} << 24);
+  if (head.size() < kv::kMzHeaderSize || head[0] != 'M' || head[1] != 'Z') return 0;
+  const uint64_t entryEnd = kv::certificateEntryEnd(kv::readLe32(&head[kv::kPeOffsetField]));
   // Headers that lie beyond the first 4 KiB are read in full when sensible.
-  if (peOffset + kEntryEnd > head.size() && peOffset + kEntryEnd <= kMaxHeaderRead)
-    head = readHead(file, peOffset + kEntryEnd);
+  if (entryEnd > head.size() && entryEnd <= kMaxHeaderRead) head = readHead(file, entryEnd);
   return kv::certificateTableSize(head.data(), head.size());
 }
 

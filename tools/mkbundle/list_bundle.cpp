@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/fs.h"
 #include "core/bundle.h"
-#include "core/fs.h"
 #include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/launcher_file.h"
 
@@ -32,10 +32,7 @@ class Collector : public kv::TagHandler {
     Listed listed;
     listed.block = block;
     if (hasText(block.tag())) {
-      const uint32_t length = block.length() < kMaxText ? block.length() : kMaxText;
-      listed.text.resize(length);
-      if (length > 0 && kv::fs::seek(file, block.start, SEEK_SET) == 0)
-        listed.text.resize(std::fread(&listed.text[0], 1, length, file));
+      listed.text = kv::readBlock(file, block, kMaxText);
       const size_t nul = listed.text.find('\0');
       if (nul != std::string::npos) listed.text.resize(nul);
       listed.cut = nul == std::string::npos && block.length() > kMaxText;

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/fs.h"
 #include "core/bundle.h"
-#include "core/fs.h"
 #include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/bundle_rules.h"
 #include "tools/mkbundle/bundle_sources.h"
@@ -28,14 +28,6 @@ class AllBlocks : public kv::TagHandler {
   }
   std::vector<kv::BlockDescriptor> blocks;  // file order
 };
-
-std::string readBlock(std::FILE* file, const kv::BlockDescriptor& block, uint32_t limit) {
-  const uint32_t length = block.length() < limit ? block.length() : limit;
-  std::string bytes(length, '\0');
-  if (length == 0 || kv::fs::seek(file, block.start, SEEK_SET) != 0) return "";
-  bytes.resize(std::fread(&bytes[0], 1, length, file));
-  return bytes;
-}
 
 std::string megabytes(uint64_t bytes) {
   char text[32];
@@ -98,17 +90,17 @@ int verifyBundle(const std::string& path, std::FILE* out) {
     } else if (tag == kv::kTagVersion) {
       content.hasVersion = true;  // the walk meets the last one first: it counts
       content.versionLabel = "version " + where;
-      content.versionText = readBlock(file.get(), block, kMaxText);
+      content.versionText = kv::readBlock(file.get(), block, kMaxText);
       line += " " + displayText(tag, content.versionText, false);
     } else if (tag == kv::kTagRelease || tag == kv::kTagArgument) {
-      line += " " + displayText(tag, readBlock(file.get(), block, kMaxText), false);
+      line += " " + displayText(tag, kv::readBlock(file.get(), block, kMaxText), false);
     } else if (tag == kv::kTagLogo) {
       if (kind == LauncherKind::kWindows) {
         findings.push_back({false, "logo " + where + ": the Windows launcher ignores it"});
       } else {
         content.hasLogo = true;
         content.logoLabel = "logo " + where;
-        content.logoHead = readBlock(file.get(), block, 8);
+        content.logoHead = kv::readBlock(file.get(), block, 8);
       }
       line += " logo";
     } else {

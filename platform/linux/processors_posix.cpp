@@ -3,8 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "extract/decode_workers.h"
-#include "extract/threads.h"
+#include "extract/host.h"
 
 namespace kv {
 
@@ -22,11 +21,11 @@ unsigned processorCount() {
   return count > 0 ? static_cast<unsigned>(count) : 1u;
 }
 
-UInt64 physicalMemory() {
+uint64_t physicalMemory() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return 0;
-  return static_cast<UInt64>(pages) * static_cast<UInt64>(pageSize);
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
 double threadCpuSeconds() {

@@ -1,6 +1,7 @@
-// The file-system seam of the core: the few directory and file operations it
-// needs, declared once and defined per build (platform/posix/fs_posix.cpp,
+// The file-system seam: the few directory and file operations the launcher
+// needs, declared once and defined per build (platform/linux/fs_posix.cpp,
 // platform/windows/fs_windows.cpp). Paths are passed through unchanged.
+// Results follow base/errors.h: 0 or an errno value.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +36,7 @@ bool canOpenForReading(const std::string& path);
 // included; links are not followed.
 bool entryExists(const std::string& path);
 
-// Creates one directory (0777 before the umask on POSIX). 0, or -1 with errno.
+// Creates one directory (0777 before the umask on POSIX). 0, or an errno value.
 int makeDirectory(const std::string& path);
 // Opens `path` for appending and closes it again, creating it when it is
 // missing; `created` tells whether this call made it (exclusively, so a
@@ -44,7 +45,7 @@ int makeDirectory(const std::string& path);
 // errno value.
 int appendOrCreate(const std::string& path, bool& created);
 
-// Deletes one file. 0, or -1 with errno.
+// Deletes one file. 0, or an errno value.
 int removeFile(const std::string& path);
 
 // Makes the lock file `path`, never through a link: a link (or any entry
@@ -66,7 +67,8 @@ void emptyFolderBelow(const std::string& base, const std::vector<std::string>& b
 std::string currentDirectory();
 
 // Absolute seek and tell on a stdio stream with 64-bit offsets.
-// origin is SEEK_SET, SEEK_CUR or SEEK_END. Returns 0 on success.
+// origin is SEEK_SET, SEEK_CUR or SEEK_END. seek(): 0, or an errno value;
+// tell(): the position, or -1.
 int seek(std::FILE* file, int64_t offset, int origin);
 int64_t tell(std::FILE* file);
 

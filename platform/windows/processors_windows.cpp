@@ -1,8 +1,7 @@
 // Processors, memory and thread CPU time on Windows.
 #include <windows.h>
 
-#include "extract/decode_workers.h"
-#include "extract/threads.h"
+#include "extract/host.h"
 
 namespace kv {
 
@@ -19,10 +18,10 @@ unsigned processorCount() {
   return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1u;
 }
 
-UInt64 physicalMemory() {
+uint64_t physicalMemory() {
   MEMORYSTATUSEX status;
   status.dwLength = sizeof(status);
-  return ::GlobalMemoryStatusEx(&status) ? static_cast<UInt64>(status.ullTotalPhys) : 0;
+  return ::GlobalMemoryStatusEx(&status) ? static_cast<uint64_t>(status.ullTotalPhys) : 0;
 }
 
 double threadCpuSeconds() {

@@ -1,9 +1,16 @@
-#include "extract/archive_file_count.h"
+#include "extract/block_extraction.h"
 
 #include "extract/archive.h"
 #include "extract/block_stream.h"
+#include "extract/extract_archive.h"
 
 namespace kv {
+
+int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::string& targetDir,
+                 IProgress* progress) {
+  BlockStream stream(file, start, end);
+  return extractArchive(targetDir, progress, stream);
+}
 
 bool measureArchive(std::FILE* file, uint32_t start, uint32_t end, int& files, uint64_t& bytes) {
   BlockStream stream(file, start, end);

@@ -1,7 +1,7 @@
 // Terminal check on POSIX systems.
 #include <unistd.h>
 
-#include "extract/console_progress.h"
+#include "core/platform.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 // Large buffers on Windows: committed virtual memory.
 #include <windows.h>
 
-#include "extract/heap_buffer.h"
+#include "extract/host.h"
 
 namespace kv {
 

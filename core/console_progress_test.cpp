@@ -1,4 +1,4 @@
-#include "extract/console_progress.h"
+#include "core/console_progress.h"
 
 #include <gtest/gtest.h>
 

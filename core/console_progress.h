@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/byte_progress.h"
-#include "core/progress.h"
+#include "base/byte_progress.h"
+#include "base/progress.h"
 
 namespace kv {
 
@@ -34,8 +34,5 @@ class ConsoleProgress final : public IProgress, public IByteProgress {
 
 // The indicator when standard output is a terminal, else null.
 ConsoleProgress* consoleProgress();
-
-// Whether standard output is a terminal (per build: terminal_*.cpp).
-bool standardOutputIsTerminal();
 
 }  // namespace kv

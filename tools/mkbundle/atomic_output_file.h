@@ -1,4 +1,5 @@
-// An output file that appears only when complete: written to
+// AtomicOutputFile: an output file that appears only when complete (unlike
+// the extraction's output::OutputFile, which stages files in a folder): written to
 // OUT.tmp-XXXXXX in OUT's folder, synced and renamed over OUT by commit();
 // removed when it goes out of scope without a successful commit().
 #pragma once
@@ -10,12 +11,12 @@
 
 namespace mkbundle {
 
-class OutputFile {
+class AtomicOutputFile {
  public:
-  OutputFile() = default;
-  ~OutputFile();
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
+  AtomicOutputFile() = default;
+  ~AtomicOutputFile();
+  AtomicOutputFile(const AtomicOutputFile&) = delete;
+  AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
 
   // Creates the temporary file. "" or the error message.
   std::string open(const std::string& path);

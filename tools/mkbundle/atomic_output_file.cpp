@@ -1,5 +1,5 @@
 // Writes the output beside its final name and renames it into place.
-#include "tools/mkbundle/output_file.h"
+#include "tools/mkbundle/atomic_output_file.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -23,12 +23,12 @@ std::string describeErrno() { return std::strerror(errno); }
 
 }  // namespace
 
-OutputFile::~OutputFile() {
+AtomicOutputFile::~AtomicOutputFile() {
   if (stream_) std::fclose(stream_);
   if (!temporaryPath_.empty() && !committed_) ::unlink(temporaryPath_.c_str());
 }
 
-std::string OutputFile::open(const std::string& path) {
+std::string AtomicOutputFile::open(const std::string& path) {
   path_ = path;
   std::string pattern = path + ".tmp-XXXXXX";
   const int fd = ::mkstemp(&pattern[0]);
@@ -43,7 +43,7 @@ std::string OutputFile::open(const std::string& path) {
   return "";
 }
 
-std::string OutputFile::commit(mode_t mode) {
+std::string AtomicOutputFile::commit(mode_t mode) {
   const std::string failure = "cannot write '" + temporaryPath_ + "': ";
   if (std::fflush(stream_) != 0 || std::ferror(stream_)) return failure + describeErrno();
   const int fd = ::fileno(stream_);

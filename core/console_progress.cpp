@@ -1,4 +1,6 @@
-#include "extract/console_progress.h"
+#include "core/console_progress.h"
+
+#include "core/platform.h"
 
 namespace kv {
 

@@ -1,7 +1,7 @@
 // Large buffers on POSIX systems: anonymous private mappings.
 #include <sys/mman.h>
 
-#include "extract/heap_buffer.h"
+#include "extract/host.h"
 
 namespace kv {
 

@@ -1,9 +1,14 @@
-#include "core/tag_handlers.h"
+#include "core/embedded_arguments.h"
+#include "core/install_check.h"
+#include "core/install_layout.h"
+#include "core/payload_extraction.h"
+#include "core/release_line.h"
+#include "core/version_check.h"
 
 #include <gtest/gtest.h>
 
+#include "base/fs.h"
 #include "core/combined_progress.h"
-#include "core/fs.h"
 #include "test_support.h"
 
 namespace kv {

@@ -2,7 +2,7 @@
 #include <io.h>
 #include <stdio.h>
 
-#include "extract/console_progress.h"
+#include "core/platform.h"
 
 namespace kv {
 

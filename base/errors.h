@@ -1,0 +1,26 @@
+// How failures are reported, layer by layer. Nothing throws anywhere; every
+// operation that can fail says so in its return value, and its header says
+// which of these shapes it uses:
+//
+//  - The OS seams (base/fs.h, extract/output_file.h): 0 for success, else
+//    the errno value of the failure. A question ("does it exist?") is a
+//    bool.
+//  - The extraction (extract/): the LZMA SDK's result, named by its
+//    SZ_ERROR_* constant (SZ_OK is 0); SZ_ERROR_FAIL (11) for an output
+//    file that cannot be written or an entry that is refused
+//    (extract/block_extraction.h).
+//  - Core and tools: a bool when the caller only needs to know, else the
+//    message for the user, as std::optional<std::string> (none: success)
+//    or as a std::string that is empty on success; each header says which.
+//    The caller prints the message; the launcher then ends with exit code 1.
+#pragma once
+
+#include <cerrno>
+
+namespace kv {
+
+// A C library call's result (0, or -1 with errno set) as a seam result:
+// 0, or the errno value.
+inline int errnoResult(int result) { return result == 0 ? 0 : (errno != 0 ? errno : -1); }
+
+}  // namespace kv

@@ -1,0 +1,50 @@
+// Extracting the bundle's archives into the install directory: the Java
+// runtime ('j') and the installer ('i') when the version check asks for
+// them, each guarded by its lock file so that an interrupted extraction is
+// repeated by the next run, and the payload ('p') every time.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "core/bundle.h"
+#include "core/version_check.h"
+
+namespace kv {
+
+class IProgress;
+
+// Extracts the 'j', 'i' (when needed) and 'p' blocks into the install
+// directory, each 'j'/'i' guarded by its lock file. `progress` may be null.
+// A failed extraction stops the walk; failure() then holds the error line
+// that was printed ("" while every extraction succeeded).
+class PayloadHandler : public TagHandler {
+ public:
+  PayloadHandler(const VersionCheckHandler& versionCheck, IProgress* progress);
+  bool visit(std::FILE* file, const BlockDescriptor& block) override;
+  const std::string& failure() const { return failure_; }
+
+ private:
+  int extractBlock(std::FILE* file, const BlockDescriptor& block);
+  const VersionCheckHandler& check_;
+  IProgress* progress_;
+  std::string failure_;
+};
+
+// Adds up the files of the blocks a PayloadHandler walk will extract, and
+// the bytes they unpack to, read from the archives' headers, so that one
+// progress bar can span them all.
+class PayloadFileCounter : public TagHandler {
+ public:
+  explicit PayloadFileCounter(const VersionCheckHandler& versionCheck);
+  bool visit(std::FILE* file, const BlockDescriptor& block) override;
+
+  int files = 0;
+  uint64_t bytes = 0;  // what those files unpack to
+
+ private:
+  const VersionCheckHandler& check_;
+};
+
+}  // namespace kv
