@@ -96,13 +96,16 @@ static void touch(const char* path) {
 }
 
 /* hold NAME default|shared|closed MS READY RELEASED: owns the named mutex
-   (default security, the launcher's own DACL, or one that lets nobody in)
-   for MS milliseconds. */
+   for MS milliseconds. Its security: the default; the launchers' own DACL
+   with another owner (SYSTEM), so that this user may open it for waiting
+   only, as a launcher that is not elevated finds an elevated one's; or one
+   that lets nobody in. */
 static int hold(char** argv) {
   SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, FALSE};
   PSECURITY_DESCRIPTOR sd = NULL;
   if (strcmp(argv[3], "shared") == 0) {
-    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;0x00100001;;;WD)", 1, &sd, NULL);
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SYD:(A;;0x00100001;;;WD)", 1, &sd,
+                                                         NULL);
   } else if (strcmp(argv[3], "closed") == 0) {
     ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", 1, &sd, NULL);
   }
