@@ -17,7 +17,7 @@ void makeDirectoryChain(const std::string& path) {
   output::makeDirectory(path);
 }
 
-bool prepareEntryPath(const std::string& targetDir, const std::string& name, bool isLink) {
+bool prepareEntryPath(const std::string& targetDir, const std::string& name) {
   std::string path = targetDir;
   size_t begin = 0;
   while (begin < name.size()) {
@@ -27,9 +27,13 @@ bool prepareEntryPath(const std::string& targetDir, const std::string& name, boo
       path += '/';
       path.append(name, begin, end - begin);
       const output::PathKind kind = output::pathKind(path);
-      const bool last = end >= name.size();
-      if (kind == output::PathKind::kSymbolicLink && !(last && isLink)) return false;
-      if (end < name.size() && kind == output::PathKind::kMissing) output::makeDirectory(path);
+      if (end >= name.size()) {
+        // The entry's own place: a link there is renamed over as a name
+        // where the host makes links; elsewhere (reparse points) refused.
+        return kind != output::PathKind::kSymbolicLink || output::makesSymbolicLinks();
+      }
+      if (kind == output::PathKind::kSymbolicLink) return false;
+      if (kind == output::PathKind::kMissing) output::makeDirectory(path);
     }
     begin = end + 1;
   }

@@ -13,9 +13,10 @@ void makeDirectoryChain(const std::string& path);
 
 // Creates the parents of `name` below `targetDir`, refusing to pass through
 // a symbolic link already there, and says whether the entry may be put at
-// its place: a file never where a symbolic link is; a link entry may
-// replace one (left by an earlier run).
-bool prepareEntryPath(const std::string& targetDir, const std::string& name, bool isLink);
+// its place. A link at the entry's own place (left by an earlier version,
+// where the entry was a link) is replaced as a name, never followed, on
+// hosts that make links; elsewhere it is refused.
+bool prepareEntryPath(const std::string& targetDir, const std::string& name);
 
 // Whether the place `path` (components below `targetDir`) is reached
 // without passing through a symbolic link already there; the last

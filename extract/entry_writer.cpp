@@ -132,7 +132,7 @@ bool EntryWriter::commitEntry(std::unique_ptr<Open>* open) {
   Open& file = **open;
   // Parents are made (and links on the way refused) only now, in archive
   // order, so that what the entries before this one made decides.
-  if (!prepareEntryPath(targetDir_, file.name, file.isLink)) {
+  if (!prepareEntryPath(targetDir_, file.name)) {
     refuse(file.index, file.name);
     open->reset();
     return false;

@@ -57,30 +57,69 @@ FilePtr openForReading(const std::string& path, off_t maxSize) {
   return file;
 }
 
-// Serialises the rewrites of the location files between launchers: an
-// exclusive flock() on the home folder itself, so no file is added for it.
-// A holder that does not let go within a few seconds (an extraction into
-// the home folder itself holds the same lock) is not waited for longer:
-// the rewrite is atomic either way.
-class HomeLock {
+// Serialises the rewrites of one location file between launchers: an
+// exclusive flock() on the file itself. It never meets the extraction lock
+// (an flock on the install folder, which may be the home folder itself,
+// held by this launcher or another one) and adds no file of its own. The
+// file is replaced by a rename, so a lock that turns out to hold a file
+// replaced meanwhile is taken again on the new one. A missing file is made
+// empty to be locked, and removed again when it is still empty at the end
+// (nothing was stored). A holder that does not let go within a few seconds
+// is not waited for longer: the rewrite is atomic either way.
+class LocationFileLock {
  public:
-  explicit HomeLock(const std::string& home)
-      : fd_(::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    if (fd_ < 0) return;
+  explicit LocationFileLock(const std::string& path) : path_(path) {
     for (int poll = 0; poll < 100; ++poll) {
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+      if (fd_ < 0 && !open()) return;
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        if (isAtName()) return;
+        closeFile();  // replaced meanwhile: lock the new file
+        continue;
+      }
       if (errno != EWOULDBLOCK && errno != EINTR) return;
       ::usleep(50 * 1000);
     }
   }
-  ~HomeLock() {
-    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  ~LocationFileLock() {
+    struct stat st;
+    if (made_ && isAtName() && ::fstat(fd_, &st) == 0 && st.st_size == 0) ::unlink(path_.c_str());
+    closeFile();  // releases the lock
   }
-  HomeLock(const HomeLock&) = delete;
-  HomeLock& operator=(const HomeLock&) = delete;
+  LocationFileLock(const LocationFileLock&) = delete;
+  LocationFileLock& operator=(const LocationFileLock&) = delete;
 
  private:
-  int fd_;
+  // Opens the regular file at the name, never through a link, or makes it.
+  bool open() {
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    for (int attempt = 0; attempt < 4 && fd_ < 0; ++attempt) {
+      fd_ = ::open(path_.c_str(), flags);
+      made_ = false;
+      if (fd_ < 0 && errno == ENOENT) {
+        fd_ = ::open(path_.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        made_ = fd_ >= 0;
+      }
+      if (fd_ < 0 && errno != ENOENT && errno != EEXIST) return false;
+    }
+    struct stat st;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) return true;
+    closeFile();
+    return false;
+  }
+  bool isAtName() const {
+    struct stat held, named;
+    return fd_ >= 0 && ::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+  }
+  void closeFile() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    made_ = false;
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  bool made_ = false;  // this lock made the (empty) file
 };
 
 bool writeAll(int fd, const std::string& text) {
@@ -186,7 +225,10 @@ void LocationStore::write(const std::string& home, const std::string& productKey
                           const std::string& location) {
   const std::string path = locationFilePath(home, productKey);
   if (path.empty()) return;
-  HomeLock lock(home);
+  // A signal now takes effect once the file is stored or left as it was:
+  // an empty file made for the lock never stays.
+  InterruptsHeldBack heldBack;
+  LocationFileLock lock(path);
   if (productKey.empty()) {
     replaceFile(path, location);
     return;

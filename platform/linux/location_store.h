@@ -4,7 +4,7 @@
 // key; ".kvInstaller.locations" holds "key = value" lines, one per product
 // key, keys compared without regard to case. The keyed file goes through one
 // PropertiesMap; a write loads the file again under a lock (flock() on the
-// home folder), changes only its own key and replaces the file atomically
+// file itself, never the home folder that an extraction may lock), changes only its own key and replaces the file atomically
 // (new file, fsync, rename; mode and owner kept), so another launcher's
 // entry stored meanwhile survives. Neither file is ever read or written
 // through a link at its name (a link there is left alone and nothing is

@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iterator>
 
+#include "base/fs.h"
 #include "core/platform.h"
 #include "test_support.h"
 
@@ -119,6 +121,24 @@ TEST(LocationStoreTest, WriteReloadsFileAndReplacesItWithoutFollowingLinks) {
   EXPECT_TRUE(std::filesystem::is_symlink(file));
   EXPECT_TRUE(std::filesystem::is_symlink(home / ".kvInstaller.loc"));
   EXPECT_EQ(3u, static_cast<size_t>(std::distance(std::filesystem::directory_iterator(home.path()),
+                                                  std::filesystem::directory_iterator())));
+}
+
+TEST(LocationStoreTest, WriteNeverWaitsOnTheExtractionLockOfTheHomeFolder) {
+  // Installing into the home folder itself: its extraction lock is held
+  // (here by this process) while the locations are stored.
+  ScratchDir home;
+  fs::DirectoryLock extraction(home.path());
+  ASSERT_TRUE(extraction.isLocked());
+  const auto started = std::chrono::steady_clock::now();
+  LocationStore store;
+  store.write(home.path(), "prodA", "/opt/a");
+  store.write(home.path(), "", "/opt/u");
+  // A wait on that lock would last seconds.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ("/opt/a", LocationStore().read(home.path(), "prodA", ""));
+  EXPECT_EQ("/opt/u", readFile(home / ".kvInstaller.loc"));
+  EXPECT_EQ(2u, static_cast<size_t>(std::distance(std::filesystem::directory_iterator(home.path()),
                                                   std::filesystem::directory_iterator())));
 }
 

@@ -1,10 +1,12 @@
 // The extraction lock of an install directory on Windows: a named mutex
 // whose name is made from the full, case-folded path of the directory, so
 // that two spellings of one folder ("C:\Kv", "c:/kv\") meet at the same
-// lock and nothing is left in the folder. Held by the thread that made it
+// lock and nothing is left in the folder. Any launcher of the session may
+// wait on it, elevated or not. Held by the thread that made it
 // (the main thread) and released when the object goes away or its process
 // ends.
 #include <windows.h>
+#include <sddl.h>
 
 #include <vector>
 
@@ -35,15 +37,44 @@ std::string foldedFullPath(const std::string& directory) {
   return folded;
 }
 
-HANDLE createLockMutex(const std::string& folded) {
-  // A mutex name may not hold "\" beyond its namespace prefix.
+// Every launcher may wait on the mutex and release it once it holds it,
+// whoever made it: an elevated launcher's mutex with the default security
+// would refuse a launcher of the same user that is not elevated.
+class OpenToEveryone {
+ public:
+  OpenToEveryone() {
+    attributes_.nLength = sizeof attributes_;
+    attributes_.bInheritHandle = FALSE;
+    // SYNCHRONIZE | MUTEX_MODIFY_STATE (0x00100001) for World.
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
+                                                             &descriptor_, nullptr)) {
+      attributes_.lpSecurityDescriptor = descriptor_;
+    }
+  }
+  ~OpenToEveryone() {
+    if (descriptor_) LocalFree(descriptor_);
+  }
+  OpenToEveryone(const OpenToEveryone&) = delete;
+  OpenToEveryone& operator=(const OpenToEveryone&) = delete;
+  SECURITY_ATTRIBUTES* get() { return &attributes_; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+constexpr DWORD kLockAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+constexpr DWORD kRetryMilliseconds = 50;
+
+// The mutex's name, in the session's namespace: elevated or not, every
+// launcher of one session finds the same mutex there (the global one needs
+// a privilege). A name may not hold "\" beyond its namespace prefix.
+std::string lockMutexName(const std::string& folded) {
   std::string name = "kvInstaller.extract:" + folded;
   for (char& c : name) {
     if (c == '\\') c = '/';
   }
-  // The session's namespace: elevated or not, every launcher of one
-  // session finds the same mutex there (the global one needs a privilege).
-  return CreateMutexA(nullptr, FALSE, ("Local\\" + name).c_str());
+  return "Local\\" + name;
 }
 
 }  // namespace
@@ -51,15 +82,32 @@ HANDLE createLockMutex(const std::string& folded) {
 DirectoryLock::DirectoryLock(const std::string& directory) {
   const std::string folded = foldedFullPath(directory);
   if (folded.empty()) return;
-  HANDLE mutex = createLockMutex(folded);
-  if (!mutex) return;
-  DWORD waited = WaitForSingleObject(mutex, kQuietWaitMilliseconds);
-  if (waited == WAIT_TIMEOUT) {
-    announceWait(directory);
-    waited = WaitForSingleObject(mutex, INFINITE);
+  const std::string name = lockMutexName(folded);
+  OpenToEveryone security;
+  const DWORD quiet = static_cast<DWORD>(kQuietWaitMilliseconds);
+  DWORD waited = 0;
+  bool announced = false;
+  // A mutex this launcher may not open in full (another launcher's, maybe
+  // elevated) is held by another setup: it is opened for waiting only, and
+  // one that cannot even be opened so is waited out until it goes.
+  HANDLE mutex;
+  while (!(mutex = CreateMutexA(security.get(), FALSE, name.c_str()))) {
+    if (GetLastError() != ERROR_ACCESS_DENIED) return;
+    if ((mutex = OpenMutexA(kLockAccess, FALSE, name.c_str()))) break;
+    if (!announced && waited >= quiet) {
+      announceWait(directory);
+      announced = true;
+    }
+    Sleep(kRetryMilliseconds);
+    waited += kRetryMilliseconds;
+  }
+  DWORD result = WaitForSingleObject(mutex, announced || waited >= quiet ? 0 : quiet - waited);
+  if (result == WAIT_TIMEOUT) {
+    if (!announced) announceWait(directory);
+    result = WaitForSingleObject(mutex, INFINITE);
   }
   // WAIT_ABANDONED: the holder ended without letting go; the lock is ours.
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+  if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
     CloseHandle(mutex);
     return;
   }

@@ -1,6 +1,8 @@
 // The progress window (template 101) on a UI thread of its own: a text and a
 // bar that runs a busy animation (0, 4, ..., 100, every 500 ms) until real
-// counts arrive. The main thread talks to it only through sent messages,
+// counts arrive. The text counts files; the bar follows the bytes written
+// when their total is known (a large file then moves it too), else the
+// files. The main thread talks to it only through sent messages,
 // which return once the UI thread has handled them. The window has no close
 // box and ignores close requests; it goes with the process.
 #include <windows.h>
@@ -8,8 +10,10 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 
+#include "base/byte_progress.h"
 #include "base/progress.h"
 #include "core/platform.h"
 #include "platform/windows/logo_icon.h"
@@ -25,7 +29,14 @@ constexpr UINT kAnimationInterval = 500;  // milliseconds
 constexpr int kAnimationStep = 4;
 constexpr int kBarMaximum = 100;
 
-class Progress : public IProgress {
+// The bar's position (0 to 100) for `done` of `total` units; full once
+// `done` reaches the total.
+int barPosition(uint64_t done, uint64_t total) {
+  if (total == 0 || done >= total) return kBarMaximum;
+  return static_cast<int>(static_cast<double>(done) / static_cast<double>(total) * kBarMaximum);
+}
+
+class Progress : public IProgress, public IByteProgress {
  public:
   Progress() : instance_(GetModuleHandleA(nullptr)) {}
 
@@ -35,6 +46,8 @@ class Progress : public IProgress {
   void start(int total) override;
   void update(int done) override;
   void finish() override;
+  void startBytes(uint64_t total) override;
+  void updateBytes(uint64_t done) override;
 
   // One step of the busy animation (UI thread).
   void animate();
@@ -42,6 +55,8 @@ class Progress : public IProgress {
  private:
   static DWORD WINAPI uiThread(LPVOID self);
   void setText(const char* text) const;
+  // Stops the busy animation for good and shows `position` (main thread).
+  void showPosition(int position);
 
   HINSTANCE instance_;
   HANDLE ready_ = nullptr;
@@ -50,6 +65,10 @@ class Progress : public IProgress {
   // UI thread's timer and the main thread's update() both write it.
   std::atomic<int> animationPosition_{0};
   int total_ = 0;
+  // The bytes of every file to extract; 0 until known. Main thread only,
+  // as is the position last shown.
+  uint64_t bytesTotal_ = 0;
+  int shownPosition_ = -1;
 };
 
 // The one progress window's object, for its dialog procedure.
@@ -141,8 +160,28 @@ void Progress::update(int done) {
   char text[1024];
   std::snprintf(text, sizeof text, "Preparing installer: extracted %d of %d files", done, total_);
   setText(text);
-  const long long percent = total_ > 0 ? static_cast<long long>(done) * kBarMaximum / total_ : 0;
-  SendDlgItemMessageA(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  // With a byte total the bytes move the bar, file by file or not.
+  if (bytesTotal_ == 0 && total_ > 0) {
+    showPosition(barPosition(done > 0 ? done : 0, total_));
+  }
+}
+
+void Progress::startBytes(uint64_t total) {
+  bytesTotal_ = total;
+  // The first archive's empties the bar; a later one's keeps what is shown.
+  if (total > 0 && shownPosition_ < 0) showPosition(0);
+}
+
+void Progress::updateBytes(uint64_t done) {
+  if (bytesTotal_ > 0) showPosition(barPosition(done, bytesTotal_));
+}
+
+void Progress::showPosition(int position) {
+  animationPosition_ = -1;
+  // One sent message per step of the bar, not per piece written.
+  if (position == shownPosition_) return;
+  shownPosition_ = position;
+  SendDlgItemMessageA(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void Progress::finish() {

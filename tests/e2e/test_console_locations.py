@@ -214,9 +214,10 @@ def test_two_products_stored_at_once_keep_both_entries(launcher, payloads, tmp_p
             chunk = os.read(first.stdout.fileno(), 1)
             assert chunk, seen
             seen += chunk
-        # ... while B stores its own location ...
-        done = cs.run(program, ["-silent", "-installpath", tmp_path / "b", "-productid",
-                                "ProdB"], home=home, record=tmp_path / "record")
+        # ... while B stores its own location, the home folder itself (whose
+        # extraction lock is then an flock on it) ...
+        done = cs.run(program, ["-silent", "-installpath", home, "-productid", "ProdB"],
+                      home=home, record=tmp_path / "record")
         assert (done.returncode, done.stderr) == (0, "")
         # ... and A, finishing last, keeps it.
         out, err = first.communicate(b"\n", timeout=120)
@@ -226,9 +227,10 @@ def test_two_products_stored_at_once_keep_both_entries(launcher, payloads, tmp_p
     assert (first.returncode, err) == (0, b""), out
     assert read_locations(home) == {"other": str(tmp_path / "other"),
                                     "proda": str(home / "Korvane"),
-                                    "prodb": str(tmp_path / "b")}
+                                    "prodb": str(home)}
     assert stat.S_IMODE(stored.stat().st_mode) == 0o640
-    assert sorted(p.name for p in home.iterdir()) == [".kvInstaller.locations", "Korvane"]
+    assert sorted(p.name for p in home.iterdir()) == [".kvInstaller.locations", "Korvane",
+                                                      "maintenance"]
 
 
 

@@ -3,8 +3,11 @@ console installs and the arguments the installer receives, the remembered
 location in the registry, the temporary folder of -validate, signed
 launchers, the console twin, and links planted in the install folder."""
 
+import os
 import shutil
+import signal
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -225,3 +228,69 @@ def test_planted_links_in_the_install_folder_are_never_followed(wine, media, wor
     assert not (work / "made-through-jre-lock").exists()
     # (Wine 8 removes neither way a POSIX link that stands for a folder, so
     # the link in place of the profile folder itself stays here.)
+
+
+def test_two_products_waiting_at_once_keep_both_locations(wine, media, work):
+    # A waits at the prompt while B stores its location; A, storing last,
+    # keeps B's value.
+    env = dict(wine.env, KV_RECORD=winekit.windows_path(work / "record-a.bin"))
+    first = subprocess.Popen(["wine", str(media.setupc), "-recipe", "r", "-productid", "ProdA"],
+                             env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        seen = b""
+        while not seen.endswith(b">"):
+            chunk = os.read(first.stdout.fileno(), 1)
+            assert chunk, seen
+            seen += chunk
+        target_b = winekit.windows_path(work / "b")
+        done, _ = install(wine, media.setupc, work,
+                          ["-silent", "-installPath", target_b, "-productid", "ProdB"])
+        assert done.returncode == 0, done.stderr
+        target_a = winekit.windows_path(work / "a")
+        out, err = first.communicate(target_a.encode() + b"\r\n", timeout=120)
+    finally:
+        if first.poll() is None:
+            os.killpg(first.pid, signal.SIGKILL)
+    assert first.returncode == 0, (out, err)
+    assert wine.reg_query(REGISTRY_KEY, "ProdA") == target_a
+    assert wine.reg_query(REGISTRY_KEY, "ProdB") == target_b
+
+
+def test_the_installer_inherits_no_handle_of_the_launcher(wine, media, work):
+    for program in (media.setup, media.setupc):
+        target = winekit.windows_path(work / program.stem)
+        done, record = install(wine, program, work, ["-silent", "-installPath", target],
+                               env={"KV_HANDLES": "1"})
+        assert done.returncode == 0, done.stderr
+        files = [name.lower() for name in record["handles"]]
+        # The installer's own record file is listed: the listing works.
+        assert any(name.endswith("record.bin") for name in files), files
+        assert not [name for name in files if name.endswith(("setup.exe", "setupc.exe"))], files
+
+
+@pytest.mark.parametrize("security", ["default", "shared", "closed"])
+def test_a_setup_waiting_for_the_extraction_lock_says_so_once(wine, media, work, security):
+    # Another setup holds the lock: made with the default security, with
+    # the launchers' own, or (an elevated one) with none that lets this one in.
+    probe = winekit.build_probe(work / "probe")
+    target = work / "inst"
+    ready, released = work / "ready", work / "released"
+    holder = wine.start(probe, ["hold", winekit.lock_mutex_name(target), security, "4000",
+                                winekit.windows_path(ready), winekit.windows_path(released)])
+    try:
+        deadline = time.monotonic() + 60
+        while not ready.exists():
+            assert holder.poll() is None and time.monotonic() < deadline, holder.communicate()
+            time.sleep(0.05)
+        done, record = install(wine, media.setupc, work,
+                               ["-silent", "-installPath", winekit.windows_path(target)])
+        assert holder.wait(timeout=60) == 0
+    finally:
+        if holder.poll() is None:
+            os.killpg(holder.pid, signal.SIGKILL)
+    assert done.returncode == 0, done.stderr
+    line = f"Waiting for another setup to finish in {winekit.windows_path(target)}...\n"
+    assert done.stderr.count(line) == 1 and done.stderr.count("Waiting") == 1, done.stderr
+    # The installer ran only once the lock was let go.
+    assert (work / "record.bin").stat().st_mtime_ns >= released.stat().st_mtime_ns

@@ -2,6 +2,7 @@
 the location dialog ("Extract Installer") with its "Invalid input" box, and
 the progress window. Screenshots are kept in artifacts/windows/."""
 
+import re
 import subprocess
 import time
 
@@ -14,6 +15,7 @@ pytestmark = [pytest.mark.windows, pytest.mark.slow]
 
 TITLE = "Extract Installer"
 ARTIFACTS = kvtest.REPO_ROOT / "artifacts" / "windows"
+COUNT = re.compile(r"Preparing installer: extracted \d+ of \d+ files")
 
 
 # The Wine prefix, the launchers under test and a scratch folder.
@@ -150,3 +152,41 @@ def test_progress_window_stays_while_the_installer_runs(wine, media, work, x_dis
     assert (work / "downloads").is_dir()
     received = winekit.read_record(record)
     assert "\\tempfolder" in received["cwd"]
+
+
+def test_progress_bar_moves_by_bytes_while_one_large_file_is_written(wine, media, work,
+                                                                    x_display):
+    (work / "big").mkdir()
+    bundle = winekit.make_windows_bundle(work / "big" / "setup.exe",
+                                         kvtest.dist_dir() / "setup.exe", media.stand_in,
+                                         work / "big-bundle", big_file_mb=32)
+    probe = winekit.build_probe(work / "probe")
+    samples = work / "bar.txt"
+    proc = wine.start(bundle, [], display=x_display,
+                      env={"KV_RECORD": winekit.windows_path(work / "record.bin")})
+    watcher = None
+    try:
+        dialog = wait_for_window(x_display, TITLE)
+        replace_path(x_display, dialog, winekit.windows_path(work / "inst"))
+        watcher = wine.start(probe, ["bar", winekit.windows_path(samples), "60000"],
+                             display=x_display)
+        xdo(x_display, "key", "Return")
+        out, err = proc.communicate(timeout=300)
+        assert watcher.wait(timeout=60) == 0
+    finally:
+        for process in (proc, watcher):
+            if process and process.poll() is None:
+                process.kill()
+    assert proc.returncode == 0, err
+    readings = [line.split("\t", 1) for line in samples.read_text().splitlines()]
+    readings = [(int(position), text) for position, text in readings]
+    counted = [(p, t) for p, t in readings if COUNT.fullmatch(t)]
+    # The text still counts files; while the large file is written no file
+    # completes and the text stands, but the bar moves on through many
+    # positions (counting files it would take one step per text), up to full.
+    positions = {}
+    for position, text in counted:
+        positions.setdefault(text, set()).add(position)
+    assert max(len(seen) for seen in positions.values()) >= 5, readings
+    assert [p for p, _ in counted] == sorted(p for p, _ in counted), readings
+    assert counted[-1][0] == 100, readings

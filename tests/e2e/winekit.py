@@ -6,7 +6,13 @@ The stand-in installer (kvInstaller.exe / kvInstallerc.exe) writes what it
 received -- its command line as the system holds it, its working folder and
 its argv as its C runtime split it -- to the file named by KV_RECORD (a
 Windows path), prints one line on standard output, sleeps KV_SLEEP
-milliseconds and exits with KV_EXIT.
+milliseconds and exits with KV_EXIT. With KV_HANDLES set, the record also
+names the file behind every handle the installer holds on a disk file
+("handle" fields): what it inherited from the launcher among them.
+
+kvprobe.exe (build_probe) watches the launcher from outside: `hold` takes
+the extraction lock's named mutex as another setup would, `bar` samples the
+progress window's bar and text.
 """
 
 import atexit
@@ -33,6 +39,24 @@ static void field(FILE* f, const char* key, const char* value) {
   fputs(key, f); fputc(0, f); fputs(value ? value : "", f); fputc(0, f);
 }
 
+typedef DWORD (WINAPI *FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
+
+/* The file behind every handle value that is an open disk file. */
+static void handles(FILE* f) {
+  FinalPathFn finalPath = (FinalPathFn)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                             "GetFinalPathNameByHandleW");
+  for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+    HANDLE h = (HANDLE)value;
+    DWORD flags;
+    WCHAR wide[1024];
+    char name[3072] = "?";
+    if (!GetHandleInformation(h, &flags) || GetFileType(h) != FILE_TYPE_DISK) continue;
+    DWORD n = finalPath ? finalPath(h, wide, 1024, 0) : 0;
+    if (n > 0 && n < 1024) WideCharToMultiByte(CP_UTF8, 0, wide, -1, name, sizeof name, NULL, NULL);
+    field(f, "handle", name);
+  }
+}
+
 int main(int argc, char** argv) {
   const char* record = getenv("KV_RECORD");
   const char* exitCode = getenv("KV_EXIT");
@@ -47,6 +71,7 @@ int main(int argc, char** argv) {
       field(f, "cwd", cwd);
       field(f, "module", module);
       for (int i = 1; i < argc; ++i) field(f, "arg", argv[i]);
+      if (getenv("KV_HANDLES")) handles(f);
       fclose(f);
     }
   }
@@ -54,6 +79,92 @@ int main(int argc, char** argv) {
   fflush(stdout);
   if (getenv("KV_SLEEP")) Sleep((DWORD)atoi(getenv("KV_SLEEP")));
   return exitCode ? atoi(exitCode) : 0;
+}
+"""
+
+
+_PROBE = r"""
+#include <windows.h>
+#include <sddl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void touch(const char* path) {
+  FILE* f = fopen(path, "wb");
+  if (f) fclose(f);
+}
+
+/* hold NAME default|shared|closed MS READY RELEASED: owns the named mutex
+   for MS milliseconds. Its security: the default; the launchers' own DACL
+   with another owner (SYSTEM), so that this user may open it for waiting
+   only, as a launcher that is not elevated finds an elevated one's; or one
+   that lets nobody in. */
+static int hold(char** argv) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, FALSE};
+  PSECURITY_DESCRIPTOR sd = NULL;
+  if (strcmp(argv[3], "shared") == 0) {
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("O:SYD:(A;;0x00100001;;;WD)", 1, &sd,
+                                                         NULL);
+  } else if (strcmp(argv[3], "closed") == 0) {
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", 1, &sd, NULL);
+  }
+  sa.lpSecurityDescriptor = sd;
+  HANDLE mutex = CreateMutexA(&sa, TRUE, argv[2]);
+  if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 2;
+  touch(argv[5]);
+  Sleep((DWORD)atoi(argv[4]));
+  touch(argv[6]);
+  ReleaseMutex(mutex);
+  return 0;
+}
+
+static BOOL CALLBACK findProgress(HWND window, LPARAM found) {
+  char title[64];
+  if (GetWindowTextA(window, title, sizeof title) && strcmp(title, "Extract Installer") == 0 &&
+      GetDlgItem(window, 1004)) {
+    *(HWND*)found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+/* bar OUT MS: waits up to MS milliseconds for the progress window, then
+   writes "position<TAB>text" each time either changes, until it is gone. */
+static int bar(char** argv) {
+  FILE* out = fopen(argv[2], "w");
+  if (!out) return 2;
+  HWND window = NULL;
+  DWORD deadline = GetTickCount() + (DWORD)atoi(argv[3]);
+  while (!window && GetTickCount() < deadline) {
+    EnumWindows(findProgress, (LPARAM)&window);
+    if (!window) Sleep(20);
+  }
+  char last[1100] = "";
+  while (window && IsWindow(window)) {
+    DWORD_PTR position = 0;
+    char text[1024] = "", line[1100];
+    if (!SendMessageTimeoutA(GetDlgItem(window, 1004), WM_USER + 8, 0, 0, SMTO_ABORTIFHUNG, 1000,
+                             &position) ||
+        !GetWindowTextA(GetDlgItem(window, 1003), text, sizeof text)) {
+      break;
+    }
+    snprintf(line, sizeof line, "%d\t%s\n", (int)position, text);
+    if (strcmp(line, last) != 0) {
+      fputs(line, out);
+      fflush(out);
+      strcpy(last, line);
+    }
+    Sleep(10);
+  }
+  fclose(out);
+  return window ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 7 && strcmp(argv[1], "hold") == 0) return hold(argv);
+  if (argc == 4 && strcmp(argv[1], "bar") == 0) return bar(argv);
+  return 3;
 }
 """
 
@@ -84,6 +195,23 @@ def build_stand_in(folder):
     return exe
 
 
+def build_probe(folder):
+    """Cross-builds kvprobe.exe into `folder`."""
+    folder = Path(folder)
+    folder.mkdir(parents=True, exist_ok=True)
+    source = folder / "kvprobe.c"
+    source.write_text(_PROBE)
+    exe = folder / "kvprobe.exe"
+    subprocess.run([MINGW_CC, "-O1", "-s", "-o", str(exe), str(source), "-luser32", "-ladvapi32"],
+                   check=True)
+    return exe
+
+
+def lock_mutex_name(folder):
+    """The name of the extraction lock's mutex for an install folder."""
+    return "Local\\kvInstaller.extract:" + windows_path(folder).lower().replace("\\", "/")
+
+
 def make_windows_installer_tree(root, stand_in, version=kvtest.DEFAULT_VERSION):
     """<root>/maintenance/kvInstaller/x86-win32 with kvInstaller.exe and
     kvInstallerc.exe (both the stand-in) and .eclipseproduct."""
@@ -96,11 +224,20 @@ def make_windows_installer_tree(root, stand_in, version=kvtest.DEFAULT_VERSION):
 
 
 def make_windows_bundle(out, launcher, stand_in, work, args=(), version=kvtest.DEFAULT_VERSION,
-                        release="KVINSTALLER_2_7_1_REL03"):
+                        release="KVINSTALLER_2_7_1_REL03", big_file_mb=0):
     """Builds a Windows bundle (v, i, j, r, then one `a` per arg) on
-    `launcher` with mkbundle --windows."""
+    `launcher` with mkbundle --windows; with `big_file_mb`, the installer
+    holds a file of that many MB of random bytes, slow to extract."""
     work = Path(work)
     installer = make_windows_installer_tree(work / "installer-tree", stand_in, version)
+    if big_file_mb:
+        # One LZMA stream (not LZMA2, which would store random data as it is).
+        (kvtest.installer_dir(installer, PLATFORM) / "modules").write_bytes(
+            os.urandom(big_file_mb << 20))
+        archive = work / "installer.7z"
+        subprocess.run(["7zz", "a", "-t7z", "-m0=LZMA", "-mx=1", "-bd", "-bso0", "-bsp0",
+                        str(archive), "."], cwd=installer, check=True)
+        installer = archive
     jre = kvtest.make_jre_tree(work / "jre-tree", platform=PLATFORM)
     cmd = [str(kvtest.dist_dir() / "mkbundle"), "--windows", "-o", str(out),
            "--launcher", str(launcher), "--version", version,
@@ -113,12 +250,15 @@ def make_windows_bundle(out, launcher, stand_in, work, args=(), version=kvtest.D
 
 
 def read_record(path):
-    """The stand-in's record: dict with cmdline, cwd, module and args."""
+    """The stand-in's record: dict with cmdline, cwd, module, args and
+    handles."""
     fields = Path(path).read_bytes().decode("latin-1").split("\0")
-    result = {"cmdline": None, "cwd": None, "module": None, "args": []}
+    result = {"cmdline": None, "cwd": None, "module": None, "args": [], "handles": []}
     for key, value in zip(fields[0::2], fields[1::2]):
         if key == "arg":
             result["args"].append(value)
+        elif key == "handle":
+            result["handles"].append(value)
         elif key in result:
             result[key] = value
     return result
