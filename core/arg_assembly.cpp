@@ -66,10 +66,10 @@ bool appendIniArguments(GrowableArgList& args, GrowableArgList& vmArgs,
   std::string iniPath;
   bool read = false;
   if (takeIniOption(userArgs, iniPath)) {
-    read = readIniFile(iniPath, rules, lines) == 0;
+    read = readIniFile(iniPath, rules, lines);
   } else {
     for (const std::string& candidate : defaultIniCandidates(exePath, rules)) {
-      if (readIniFile(candidate, rules, lines) == 0) {
+      if (readIniFile(candidate, rules, lines)) {
         read = true;
         break;
       }

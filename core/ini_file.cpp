@@ -43,23 +43,23 @@ std::string iniDirectoryFor(const std::string& path, const HostRules& rules,
   return absoluteDirectory(directoryPart(path, rules), rules, currentDir);
 }
 
-int readIniFile(const std::string& path, const HostRules& rules, std::vector<std::string>& lines) {
+bool readIniFile(const std::string& path, const HostRules& rules, std::vector<std::string>& lines) {
   if (path.empty()) {
     lines.clear();
-    return -1;
+    return false;
   }
   return readIniFile(path, iniDirectoryFor(path, rules, fs::currentDirectory()), lines);
 }
 
-int readIniFile(const std::string& path, const std::string& iniDirectory,
-                std::vector<std::string>& lines) {
+bool readIniFile(const std::string& path, const std::string& iniDirectory,
+                 std::vector<std::string>& lines) {
   static const std::string kPlaceholder = "${iniloc}";
   lines.clear();
-  if (path.empty()) return -1;
+  if (path.empty()) return false;
   // A directory opens for reading on some systems but has no lines.
-  if (fs::isDirectory(path)) return -3;
+  if (fs::isDirectory(path)) return false;
   FilePtr file = openFile(path, "r");
-  if (!file) return -3;
+  if (!file) return false;
 
   std::string line;
   while (readLine(file.get(), line)) {
@@ -75,9 +75,9 @@ int readIniFile(const std::string& path, const std::string& iniDirectory,
   }
   if (std::ferror(file.get())) {
     lines.clear();
-    return -3;
+    return false;
   }
-  return 0;
+  return true;
 }
 
 std::vector<std::string> defaultIniCandidates(const std::string& exePath, const HostRules& rules) {

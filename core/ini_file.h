@@ -19,14 +19,14 @@ namespace kv {
 std::string iniNameFor(const std::string& path);
 
 // Reads the arguments of one .ini file into `lines` (replacing its content).
-// 0 on success, -1 for an empty path, -3 when the file cannot be opened or
-// read (a directory included). Failures print nothing.
-int readIniFile(const std::string& path, const HostRules& rules, std::vector<std::string>& lines);
+// False, with `lines` empty, for an empty path and for a file that cannot be
+// opened or read (a directory included). Failures print nothing.
+bool readIniFile(const std::string& path, const HostRules& rules, std::vector<std::string>& lines);
 
 // The same with the folder that replaces "${iniloc}" given, for tests and
 // callers that already know it.
-int readIniFile(const std::string& path, const std::string& iniDirectory,
-                std::vector<std::string>& lines);
+bool readIniFile(const std::string& path, const std::string& iniDirectory,
+                 std::vector<std::string>& lines);
 
 // The absolute folder of an .ini path, the text that replaces "${iniloc}".
 std::string iniDirectoryFor(const std::string& path, const HostRules& rules,

@@ -80,7 +80,7 @@ TEST_F(IniFileTest, LinesCommentsAndPlaceholder) {
                            "two words  kept\n"
                            "last line");
   Strings lines;
-  ASSERT_EQ(readIniFile(path, kLinuxHost, lines), 0);
+  ASSERT_TRUE(readIniFile(path, kLinuxHost, lines));
   EXPECT_EQ(lines, (Strings{dir_ + "/plugins", "-data=" + dir_ + "/ws", "-Dname=Value",
                             "a # not a comment", dir_ + ":${iniloc}", "two words  kept",
                             "last line"}));
@@ -91,7 +91,7 @@ TEST_F(IniFileTest, LongLinesAreWhole) {
   longLine += "${iniloc}";
   std::string path = write("setup.ini", "a\n" + longLine + "\nb\n");
   Strings lines;
-  ASSERT_EQ(readIniFile(path, std::string("/m"), lines), 0);
+  ASSERT_TRUE(readIniFile(path, std::string("/m"), lines));
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1], std::string(5000, 'x') + "/m");
   EXPECT_EQ(lines[2], "b");
@@ -102,23 +102,23 @@ TEST_F(IniFileTest, RelativePathUsesTheCurrentDirectory) {
   std::string saved = std::filesystem::current_path().string();
   ASSERT_EQ(chdir(dir_.c_str()), 0);
   Strings lines;
-  int result = readIniFile("setup.ini", kLinuxHost, lines);
+  bool read = readIniFile("setup.ini", kLinuxHost, lines);
   std::string here = std::filesystem::current_path().string();
   ASSERT_EQ(chdir(saved.c_str()), 0);
-  ASSERT_EQ(result, 0);
+  ASSERT_TRUE(read);
   EXPECT_EQ(lines, (Strings{here + "/x"}));
 }
 
 TEST_F(IniFileTest, UnreadableFilesAreSkippedQuietly) {
   Strings lines{"stale"};
-  EXPECT_EQ(readIniFile(dir_ + "/missing.ini", kLinuxHost, lines), -3);
+  EXPECT_FALSE(readIniFile(dir_ + "/missing.ini", kLinuxHost, lines));
   EXPECT_TRUE(lines.empty());
   std::filesystem::create_directory(dir_ + "/folder.ini");
-  EXPECT_EQ(readIniFile(dir_ + "/folder.ini", kLinuxHost, lines), -3);
-  EXPECT_EQ(readIniFile("", kLinuxHost, lines), -1);
+  EXPECT_FALSE(readIniFile(dir_ + "/folder.ini", kLinuxHost, lines));
+  EXPECT_FALSE(readIniFile("", kLinuxHost, lines));
 
   std::string empty = write("empty.ini", "");
-  EXPECT_EQ(readIniFile(empty, kLinuxHost, lines), 0);
+  EXPECT_TRUE(readIniFile(empty, kLinuxHost, lines));
   EXPECT_TRUE(lines.empty());
 }
 

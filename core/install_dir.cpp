@@ -61,12 +61,16 @@ int makeDirs(const std::string& path, const HostRules& rules) {
   return 0;
 }
 
-std::optional<std::string> checkInstallDir(const std::string& path, const HostRules& rules) {
+bool checkInstallDir(const std::string& path, const HostRules& rules, std::string* message) {
   if (const int error = makeDirs(path, rules)) {
-    return "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
+    *message = "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
+    return false;
   }
   fs::DirectoryReader dir(path);
-  if (!dir.isOpen()) return "ERROR: " + path + " cannot be opened.";
+  if (!dir.isOpen()) {
+    *message = "ERROR: " + path + " cannot be opened.";
+    return false;
+  }
   bool logExisted = listsProbeSpelledOtherwise(dir, rules);
   dir.close();
 
@@ -76,10 +80,11 @@ std::optional<std::string> checkInstallDir(const std::string& path, const HostRu
   bool created = false;
   int error = fs::appendOrCreate(probe, created);
   if (error != 0) {
-    return "ERROR: cannot write to install directory (" + path + "): " + std::to_string(error) + ".";
+    *message = "ERROR: cannot write to install directory (" + path + "): " + std::to_string(error) + ".";
+    return false;
   }
   if (created && !logExisted) fs::removeFile(probe);
-  return std::nullopt;
+  return true;
 }
 
 void emptyDirectory(const std::string& path, const HostRules& rules) {

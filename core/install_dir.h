@@ -3,7 +3,6 @@
 // when it was there before), and empty the installer profile directory.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,11 +19,11 @@ std::vector<std::string> directoryPrefixes(const std::string& path, const HostRu
 // failing creation's errno value. Nothing is undone on failure.
 int makeDirs(const std::string& path, const HostRules& rules);
 
-// None when `path` exists (created if needed) and a file can be created in
-// it; otherwise "ERROR: directory %s cannot be created: %d.",
-// "ERROR: %s cannot be opened." or
+// True when `path` exists (created if needed) and a file can be created in
+// it; otherwise false with `message` set to "ERROR: directory %s cannot be
+// created: %d.", "ERROR: %s cannot be opened." or
 // "ERROR: cannot write to install directory (%s): %d.".
-std::optional<std::string> checkInstallDir(const std::string& path, const HostRules& rules);
+bool checkInstallDir(const std::string& path, const HostRules& rules, std::string* message);
 
 // Deletes, one at a time, the entries of `path` whose names do not begin
 // with "."; stops at the first entry that cannot be deleted as a file.

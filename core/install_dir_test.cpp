@@ -25,6 +25,14 @@ using kvtest::writeFile;
 
 using Prefixes = std::vector<std::string>;
 
+// checkInstallDir()'s message for `path`, or "" when the check passes.
+std::string rejection(const std::string& path, const HostRules& rules) {
+  std::string message;
+  if (checkInstallDir(path, rules, &message)) return "";
+  EXPECT_FALSE(message.empty());
+  return message;
+}
+
 TEST(DirectoryPrefixes, EachLevelThenTheWholePath) {
   EXPECT_EQ(directoryPrefixes("/a/b/c", kLinuxHost), (Prefixes{"/a", "/a/b", "/a/b/c"}));
   EXPECT_EQ(directoryPrefixes("rel/x", kLinuxHost), (Prefixes{"rel", "rel/x"}));
@@ -94,14 +102,14 @@ TEST_F(InstallDirTest, MakeDirsReportsTheFailingCreationsErrno) {
 
 TEST_F(InstallDirTest, CheckCreatesTheDirectoryAndLeavesNoProbe) {
   std::string target = path("a/b/c");
-  EXPECT_EQ(checkInstallDir(target, kLinuxHost), std::nullopt);
+  EXPECT_EQ(rejection(target, kLinuxHost), "");
   EXPECT_TRUE(stdfs::is_directory(target));
   EXPECT_TRUE(names(target).empty());
 }
 
 TEST_F(InstallDirTest, CheckKeepsAnExistingLogUnchanged) {
   writeFile(path("setup.log"), "earlier run\n");
-  EXPECT_EQ(checkInstallDir(root_.string(), kLinuxHost), std::nullopt);
+  EXPECT_EQ(rejection(root_.string(), kLinuxHost), "");
   EXPECT_EQ(readFile(path("setup.log")), "earlier run\n");
 }
 
@@ -109,7 +117,7 @@ TEST_F(InstallDirTest, CheckKeepsALogSpelledInOtherCaseWhereCaseIsIgnored) {
   HostRules caseless = kLinuxHost;
   caseless.caseInsensitiveFileNames = true;
   writeFile(path("SETUP.LOG"), "keep me\n");
-  EXPECT_EQ(checkInstallDir(root_.string(), caseless), std::nullopt);
+  EXPECT_EQ(rejection(root_.string(), caseless), "");
   EXPECT_EQ(readFile(path("SETUP.LOG")), "keep me\n");
   // On this case-sensitive test file system the probe became a second file;
   // that it stays shows the probe was taken for the existing log, which on a
@@ -118,14 +126,14 @@ TEST_F(InstallDirTest, CheckKeepsALogSpelledInOtherCaseWhereCaseIsIgnored) {
 
   // Where case counts, "SETUP.LOG" is another file: the probe goes again.
   stdfs::remove(path("setup.log"));
-  EXPECT_EQ(checkInstallDir(root_.string(), kLinuxHost), std::nullopt);
+  EXPECT_EQ(rejection(root_.string(), kLinuxHost), "");
   EXPECT_EQ(names(root_.string()), (std::vector<std::string>{"SETUP.LOG"}));
 }
 
 TEST_F(InstallDirTest, CheckReportsAPrefixThatIsAFile) {
   writeFile(path("file"), "x");
   std::string target = path("file/inst");
-  EXPECT_EQ(checkInstallDir(target, kLinuxHost),
+  EXPECT_EQ(rejection(target, kLinuxHost),
             "ERROR: directory " + target + " cannot be created: " + std::to_string(EEXIST) + ".");
 }
 
@@ -133,7 +141,7 @@ TEST_F(InstallDirTest, CheckReportsAProbeThatCannotBeOpened) {
   // A directory named "setup.log" cannot be opened for appending, even by root.
   stdfs::create_directories(path("inst/setup.log"));
   std::string target = path("inst");
-  EXPECT_EQ(checkInstallDir(target, kLinuxHost),
+  EXPECT_EQ(rejection(target, kLinuxHost),
             "ERROR: cannot write to install directory (" + target + "): " + std::to_string(EISDIR) +
                 ".");
   EXPECT_TRUE(stdfs::is_directory(path("inst/setup.log")));
@@ -144,7 +152,7 @@ TEST_F(InstallDirTest, CheckReportsAReadOnlyDirectory) {
   std::string target = path("ro");
   stdfs::create_directories(target);
   ::chmod(target.c_str(), 0555);
-  EXPECT_EQ(checkInstallDir(target, kLinuxHost),
+  EXPECT_EQ(rejection(target, kLinuxHost),
             "ERROR: cannot write to install directory (" + target + "): " + std::to_string(EACCES) +
                 ".");
   ::chmod(target.c_str(), 0755);

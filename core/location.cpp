@@ -40,32 +40,42 @@ LocationValidator::LocationValidator(std::FILE* launcherFile, const HostRules& r
                                      bool allowSpace, std::string home)
     : launcherFile_(launcherFile), rules_(rules), allowSpace_(allowSpace), home_(std::move(home)) {}
 
-std::optional<std::string> LocationValidator::checkCharacters(const std::string& path) const {
+bool LocationValidator::checkCharacters(const std::string& path, std::string* message) const {
   bool bad = path.find_first_of(rules_.forbiddenCharacters) != std::string::npos;
   if (!allowSpace_ && path.find(' ') != std::string::npos) bad = true;
-  if (bad) return invalidCharactersMessage(rules_, allowSpace_);
-  return std::nullopt;
+  if (bad) {
+    *message = invalidCharactersMessage(rules_, allowSpace_);
+    return false;
+  }
+  return true;
 }
 
 bool LocationValidator::canRunInstaller(const std::string& path) const {
   return kv::canRunInstaller(launcherFile_, path, rules_);
 }
 
-std::optional<std::string> LocationValidator::check(const std::string& original, std::string& out,
-                                                    bool requireProducts) const {
+bool LocationValidator::check(const std::string& original, std::string& out, bool requireProducts,
+                              std::string* message) const {
   std::string path = original;
   if (!rules_.windowsPaths) {
     if (path.compare(0, 2, "~/") == 0) path = home_ + path.substr(1);
-    if (path.empty() || path[0] != '/') return "ERROR: " + path + " is an invalid path.";
+    if (path.empty() || path[0] != '/') {
+      *message = "ERROR: " + path + " is an invalid path.";
+      return false;
+    }
   }
-  if (auto message = checkCharacters(path)) return message;
+  if (!checkCharacters(path, message)) return false;
   int limit = maxLocationLength(rules_);
-  if (static_cast<int>(path.size()) > limit) return tooLongMessage(limit);
+  if (static_cast<int>(path.size()) > limit) {
+    *message = tooLongMessage(limit);
+    return false;
+  }
   if (requireProducts && !canRunInstaller(path)) {
-    return std::string("Error: KV installer can't run; this location contains no Korvane products.\n");
+    *message = "Error: KV installer can't run; this location contains no Korvane products.\n";
+    return false;
   }
   out = path;
-  return checkInstallDir(out, rules_);
+  return checkInstallDir(out, rules_, message);
 }
 
 std::optional<std::string> promptForInstallDir(std::FILE* in, std::FILE* out, std::FILE* err,
@@ -95,9 +105,10 @@ std::optional<std::string> promptForInstallDir(std::FILE* in, std::FILE* out, st
     if (answer.empty()) continue;
 
     std::string checked;
-    if (auto message = validator.check(answer, checked, true)) {
+    std::string message;
+    if (!validator.check(answer, checked, true, &message)) {
       std::fflush(out);
-      std::fprintf(err, "%s\n", message->c_str());
+      std::fprintf(err, "%s\n", message.c_str());
       std::fflush(err);
       if (fromDefault) defaultLocation.reset();
       continue;

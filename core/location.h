@@ -19,13 +19,15 @@ class LocationValidator {
   LocationValidator(std::FILE* launcherFile, const HostRules& rules, bool allowSpace,
                     std::string home);
 
-  // None when `path` is good; `out` then holds the location to use from now
-  // on (after "~/" expansion). Otherwise the message to show.
-  std::optional<std::string> check(const std::string& path, std::string& out,
-                                   bool requireProducts) const;
+  // True when `path` is good; `out` then holds the location to use from now
+  // on (after "~/" expansion). Otherwise false with `message` set to the
+  // message to show.
+  bool check(const std::string& path, std::string& out, bool requireProducts,
+             std::string* message) const;
 
-  // Only the forbidden-character rule (used by the folder choosers).
-  std::optional<std::string> checkCharacters(const std::string& path) const;
+  // Only the forbidden-character rule (used by the folder choosers), in the
+  // same shape.
+  bool checkCharacters(const std::string& path, std::string* message) const;
 
   bool canRunInstaller(const std::string& path) const;
 
@@ -43,7 +45,7 @@ class LocationValidator {
 int maxLocationLength(const HostRules& rules);
 
 // The console prompt. Shows `defaultLocation` (when there is one), asks until
-// an answer passes validator.check(answer, out, true) or input ends.
+// an answer passes validator.check(answer, out, true, ...) or input ends.
 // Returns the accepted (checked) location, or none at end of input.
 std::optional<std::string> promptForInstallDir(std::FILE* in, std::FILE* out, std::FILE* err,
                                                std::optional<std::string> defaultLocation,

@@ -20,6 +20,15 @@ const char kLinuxCharsMessage[] =
 const char kProductsMessage[] =
     "Error: KV installer can't run; this location contains no Korvane products.\n";
 
+// The validator's message for `path`, or "" when the path passes.
+std::string rejection(const LocationValidator& validator, const std::string& path, std::string& out,
+                      bool requireProducts) {
+  std::string message;
+  if (validator.check(path, out, requireProducts, &message)) return "";
+  EXPECT_FALSE(message.empty());
+  return message;
+}
+
 // A launcher file with or without installer and runtime blocks.
 struct Launcher {
   explicit Launcher(const ScratchDir& dir, bool withPayload) {
@@ -38,22 +47,22 @@ TEST(LocationValidatorTest, LinuxPathRules) {
   std::string out;
 
   // "~/" stands for the home folder; the folder is created by the check.
-  EXPECT_EQ(validator.check("~/inst/deep", out, true), std::nullopt);
+  EXPECT_EQ(rejection(validator, "~/inst/deep", out, true), "");
   EXPECT_EQ(out, dir / "inst/deep");
   EXPECT_TRUE(fs::isDirectory(dir / "inst/deep"));
 
-  EXPECT_EQ(validator.check("inst", out, true), "ERROR: inst is an invalid path.");
-  EXPECT_EQ(validator.check("~inst", out, true), "ERROR: ~inst is an invalid path.");
-  EXPECT_EQ(validator.check("", out, true), "ERROR:  is an invalid path.");
-  EXPECT_EQ(validator.check(dir / "a b", out, true), kLinuxCharsMessage);
-  EXPECT_EQ(validator.check(dir / "a:b", out, true), kLinuxCharsMessage);
+  EXPECT_EQ(rejection(validator, "inst", out, true), "ERROR: inst is an invalid path.");
+  EXPECT_EQ(rejection(validator, "~inst", out, true), "ERROR: ~inst is an invalid path.");
+  EXPECT_EQ(rejection(validator, "", out, true), "ERROR:  is an invalid path.");
+  EXPECT_EQ(rejection(validator, dir / "a b", out, true), kLinuxCharsMessage);
+  EXPECT_EQ(rejection(validator, dir / "a:b", out, true), kLinuxCharsMessage);
   EXPECT_FALSE(fs::exists(dir / "a:b"));
 
   LocationValidator spaces(launcher.file.get(), kLinuxHost, true, dir.path());
-  auto message = spaces.check(dir / "a?b", out, false);
-  ASSERT_TRUE(message);
-  EXPECT_EQ(message->substr(message->size() - 9), "\n:%#<>\"!?");
-  EXPECT_EQ(spaces.check(dir / "a b", out, false), std::nullopt);
+  std::string message = rejection(spaces, dir / "a?b", out, false);
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(message.substr(message.size() - 9), "\n:%#<>\"!?");
+  EXPECT_EQ(rejection(spaces, dir / "a b", out, false), "");
 }
 
 TEST(LocationValidatorTest, LinuxLengthKeepsTheInstallerPathWithinItsLimit) {
@@ -64,7 +73,7 @@ TEST(LocationValidatorTest, LinuxLengthKeepsTheInstallerPathWithinItsLimit) {
   EXPECT_EQ(limit, 1023 - 47);
   std::string out;
   std::string tooLong = "/" + std::string(static_cast<size_t>(limit), 'x');
-  EXPECT_EQ(validator.check(tooLong, out, false),
+  EXPECT_EQ(rejection(validator, tooLong, out, false),
             "Your installation could not be completed because the location you specified has more "
             "than " + std::to_string(limit) + " characters.");
 }
@@ -77,28 +86,28 @@ TEST(LocationValidatorTest, WindowsCharacterAndLengthRules) {
   // path passed those two without touching the disk.
   LocationValidator validator(noBundle.file.get(), kWindowsHost, false, "");
   std::string out;
-  auto message = validator.check("C:\\Program Files\\X", out, true);
-  ASSERT_TRUE(message);
-  EXPECT_EQ(message->substr(message->size() - 15), "\n%#<>\"!?<space>");
+  std::string message = rejection(validator, "C:\\Program Files\\X", out, true);
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(message.substr(message.size() - 15), "\n%#<>\"!?<space>");
 
   LocationValidator spaces(noBundle.file.get(), kWindowsHost, true, "");
-  EXPECT_EQ(spaces.check("C:\\Program Files\\X", out, true), kProductsMessage);
-  message = spaces.check("C:\\a#b", out, true);
-  ASSERT_TRUE(message);
-  EXPECT_EQ(message->back(), '?');
-  EXPECT_EQ(validator.check("C:\\a:b", out, true), kProductsMessage);
+  EXPECT_EQ(rejection(spaces, "C:\\Program Files\\X", out, true), kProductsMessage);
+  message = rejection(spaces, "C:\\a#b", out, true);
+  ASSERT_FALSE(message.empty());
+  EXPECT_EQ(message.back(), '?');
+  EXPECT_EQ(rejection(validator, "C:\\a:b", out, true), kProductsMessage);
 
   std::string hundred = "C:\\" + std::string(97, 'x');
-  EXPECT_EQ(validator.check(hundred, out, true), kProductsMessage);
-  EXPECT_EQ(validator.check(hundred + "x", out, true),
+  EXPECT_EQ(rejection(validator, hundred, out, true), kProductsMessage);
+  EXPECT_EQ(rejection(validator, hundred + "x", out, true),
             "Your installation could not be completed because the location you specified has more "
             "than 100 characters.");
   // Characters are tested before the length.
-  message = validator.check(hundred + "x#", out, true);
-  ASSERT_TRUE(message);
-  EXPECT_NE(message->find("invalid characters"), std::string::npos);
+  message = rejection(validator, hundred + "x#", out, true);
+  ASSERT_FALSE(message.empty());
+  EXPECT_NE(message.find("invalid characters"), std::string::npos);
   // "~/" means nothing on Windows.
-  EXPECT_EQ(validator.check("~/x", out, true), kProductsMessage);
+  EXPECT_EQ(rejection(validator, "~/x", out, true), kProductsMessage);
 }
 
 TEST(LocationValidatorTest, ProductRequirement) {
@@ -106,15 +115,15 @@ TEST(LocationValidatorTest, ProductRequirement) {
   Launcher noBundle(dir, false);
   LocationValidator validator(noBundle.file.get(), kLinuxHost, false, dir.path());
   std::string out;
-  EXPECT_EQ(validator.check(dir / "empty", out, true), kProductsMessage);
+  EXPECT_EQ(rejection(validator, dir / "empty", out, true), kProductsMessage);
   EXPECT_FALSE(fs::exists(dir / "empty"));
   // A download location needs no products.
-  EXPECT_EQ(validator.check(dir / "download", out, false), std::nullopt);
+  EXPECT_EQ(rejection(validator, dir / "download", out, false), "");
 
   // An installed installer with the older runtime folder can run.
   kvtest::writeFile(dir / "inst/maintenance/kvInstaller/x86-linux2/kvInstaller", "#!/bin/sh\n");
   kvtest::runShell("mkdir -p '" + dir / "inst/jre/1.6.0_06/x86-linux2" + "'");
-  EXPECT_EQ(validator.check(dir / "inst", out, true), std::nullopt);
+  EXPECT_EQ(rejection(validator, dir / "inst", out, true), "");
 }
 
 // Feeds `input` to the prompt and collects what it wrote.

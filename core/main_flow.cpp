@@ -57,11 +57,12 @@ void appendEmbeddedArguments(std::FILE* file, GrowableArgList& args, GrowableArg
   splitVmArgs(args, vm);
 }
 
-// Settles the install (and download) location. Returns -1 to go on, or the
-// exit code that ends the run.
-int settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
+// Settles the install (and download) location. False when the run ends
+// here with exit code 1, its message printed.
+bool settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
                     const LocationValidator& validator, bool& guiUsed) {
   std::string out;
+  std::string message;
   if (opts.consoleMode) {
     if (!opts.installPathGiven && !opts.tempInstallAllowed) {
       if (opts.consoleOnly) {
@@ -76,29 +77,29 @@ int settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
       if (!opts.installPathGiven) {
         printError(opts.section == LaunchOptions::Section::Yum ? "Error: --installroot= required in yum mode\n"
                                                 : "Error: -installPath required in silent mode\n");
-        return 1;
+        return false;
       }
     }
-    if (auto message = validator.check(opts.installPath.value_or(""), out, true)) {
-      printError(*message + "\n");
-      return 1;
+    if (!validator.check(opts.installPath.value_or(""), out, true, &message)) {
+      printError(message + "\n");
+      return false;
     }
     opts.installPath = out;
     if (opts.download) {
       if (opts.downloadPathGiven) {
-        if (auto message = validator.check(opts.downloadPath.value_or(""), out, false)) {
-          printError(*message + "\n");
-          return 1;
+        if (!validator.check(opts.downloadPath.value_or(""), out, false, &message)) {
+          printError(message + "\n");
+          return false;
         }
         opts.downloadPath = out;
       } else if (!opts.installPathGiven) {
         printError("Error: -download path required in silent mode\n");
-        return 1;
+        return false;
       } else {
         opts.downloadPath = opts.installPath;
       }
     }
-    return -1;
+    return true;
   }
 
   extractLogo(file);
@@ -106,20 +107,20 @@ int settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
   if (opts.download) {
     opts.downloadPath = selectLocation(opts.downloadPath, "Select the download location:", false, validator);
     if (opts.downloadPath) {
-      if (auto message = validator.check(opts.installPath.value_or(""), out, true)) {
-        printError(*message + "\n");
-        return 1;
+      if (!validator.check(opts.installPath.value_or(""), out, true, &message)) {
+        printError(message + "\n");
+        return false;
       }
-      if (auto message = validator.check(*opts.downloadPath, out, false)) {
-        printError(*message + "\n");
-        return 1;
+      if (!validator.check(*opts.downloadPath, out, false, &message)) {
+        printError(message + "\n");
+        return false;
       }
       opts.downloadPath = out;
     }
   } else {
     opts.installPath = selectLocation(opts.installPath, "Select the install location:", true, validator);
   }
-  return -1;
+  return true;
 }
 
 }  // namespace
@@ -195,8 +196,9 @@ int runLauncher(int argc, char** argv) {
   if (opts.consoleMode) {
     insertConsoleSwitches(args, opts, false);
   } else if (rules.startsGui) {
-    if (std::optional<std::string> failure = initGui(args)) {
-      std::fputs(failure->c_str(), stdout);
+    std::string failure;
+    if (!initGui(args, &failure)) {
+      std::fputs(failure.c_str(), stdout);
       std::fflush(stdout);
       hostCheck(launcherDir);
       std::fputs("\nFalling back to text-based mode...\n", stdout);
@@ -242,8 +244,7 @@ int runLauncher(int argc, char** argv) {
   }
   LocationValidator validator(file, rules, opts.allowSpaceInInstallPath, homeDirectory());
   bool guiUsed = false;
-  int ended = settleLocations(file, opts, args, validator, guiUsed);
-  if (ended >= 0) return ended;
+  if (!settleLocations(file, opts, args, validator, guiUsed)) return 1;
   if (!opts.installPath || (opts.download && !opts.downloadPath)) return 0;
   const std::string installDir = *opts.installPath;
   if (!opts.tempInstallAllowed) writeDefaultLocation(productKey, installDir);

@@ -67,15 +67,16 @@ void setInterruptCleanup(void (*cleanup)());
 int launchInstaller(const std::string& installDir, GrowableArgList& args, bool consoleMode,
                     bool wait);
 
-// GUI start (Linux): binds GTK and opens the display. None on success, else
-// the message to print before falling back to console mode.
-std::optional<std::string> initGui(GrowableArgList& args);
+// GUI start (Linux): binds GTK and opens the display. False when that
+// failed, with `message` set to what is printed before falling back to
+// console mode.
+bool initGui(GrowableArgList& args, std::string* message);
 
 // Runs the install media's host-check program, if there is one (Linux).
 void hostCheck(const std::string& launcherDirectory);
 
 // The location dialog: none when cancelled. An accepted location has passed
-// validator.check(..., requireProducts).
+// validator.check(..., requireProducts, ...).
 std::optional<std::string> selectLocation(const std::optional<std::string>& initial,
                                           const char* prompt, bool requireProducts,
                                           const LocationValidator& validator);

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) KV_FUZZ_CHECK(std::fwrite(data, 1, size, out.get()) == size);
   }
   std::vector<std::string> lines = {"left over"};
-  KV_FUZZ_CHECK(kv::readIniFile(path, kIniDirectory, lines) == 0);
+  KV_FUZZ_CHECK(kv::readIniFile(path, kIniDirectory, lines));
   const std::vector<std::string> expected =
       expectedLines(std::string(reinterpret_cast<const char*>(data), size));
   KV_FUZZ_CHECK(lines == expected);
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KV_FUZZ_CHECK(!line.empty() && !isBlank(line.front()) && line.front() != '#');
   }
   // The path form works out the folder itself.
-  KV_FUZZ_CHECK(kv::readIniFile(path, kv::kLinuxHost, lines) == 0);
+  KV_FUZZ_CHECK(kv::readIniFile(path, kv::kLinuxHost, lines));
   KV_FUZZ_CHECK(lines.size() == expected.size());
   return 0;
 }

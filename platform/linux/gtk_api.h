@@ -7,7 +7,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "platform/linux/gtk_types.h"
@@ -98,14 +97,14 @@ enum GtkEntryIndex : int {
 const GtkApi& gtkApi();
 
 // Loads GTK from libName (probing xtstName first), fills `api`, opens the
-// display with gtk_init_check(argc, argv). None on success, else the
-// message for the fall-back to console mode.
-std::optional<std::string> bindGtkFrom(const char* libName, const char* xtstName, int* argc,
-                                       char*** argv, GtkApi& api);
+// display with gtk_init_check(argc, argv). False when that failed, with
+// `message` set to the message for the fall-back to console mode.
+bool bindGtkFrom(const char* libName, const char* xtstName, int* argc, char*** argv, GtkApi& api,
+                 std::string* message);
 
 // bindGtkFrom() with "libgtk-x11-2.0.so.0" and "libXtst.so.6" into the
 // process-wide table; initGui() calls it once.
-std::optional<std::string> bindGtk(int* argc, char*** argv);
+bool bindGtk(int* argc, char*** argv, std::string* message);
 
 // The binding's last step, once the display is open: looks up the entries
 // from kGtkEntry_g_timeout_add to the end with `lookup` into `api`. The name
@@ -116,7 +115,7 @@ std::optional<std::string> bindGtk(int* argc, char*** argv);
 // kGtkEntry_g_log_set_default_handler is optional (no log file then).
 std::string resolveRemainingEntries(const std::function<void*(const char*)>& lookup, GtkApi& api);
 
-// The four fall-back messages, as initGui() returns them.
+// The four fall-back messages, as initGui() reports them.
 std::string gtkLoadFailureMessage(const char* library);
 std::string displayFailureMessage(const char* display);
 extern const char kGtkCoreMissingMessage[];

@@ -98,13 +98,19 @@ std::string resolveRemainingEntries(const std::function<void*(const char*)>& loo
   return missing;
 }
 
-std::optional<std::string> bindGtkFrom(const char* libName, const char* xtstName, int* argc,
-                                       char*** argv, GtkApi& api) {
+bool bindGtkFrom(const char* libName, const char* xtstName, int* argc, char*** argv, GtkApi& api,
+                 std::string* message) {
   // Kept open for the life of the process, after a failed binding too.
   void* library = dlopen(libName, RTLD_LAZY | RTLD_GLOBAL);
-  if (!library) return gtkLoadFailureMessage(libName);
+  if (!library) {
+    *message = gtkLoadFailureMessage(libName);
+    return false;
+  }
   void* xtst = dlopen(xtstName, RTLD_LAZY | RTLD_GLOBAL);
-  if (!xtst) return gtkLoadFailureMessage(xtstName);
+  if (!xtst) {
+    *message = gtkLoadFailureMessage(xtstName);
+    return false;
+  }
   dlclose(xtst);  // a presence probe only
 
   auto lookup = [library](const char* name) { return dlsym(library, name); };
@@ -112,37 +118,44 @@ std::optional<std::string> bindGtkFrom(const char* libName, const char* xtstName
   for (int index = 0; index <= kGtkEntry_g_type_check_instance_cast; ++index) {
     if (!resolve(lookup, api, index)) coreFound = false;
   }
-  if (!coreFound) return std::string(kGtkCoreMissingMessage);
+  if (!coreFound) {
+    *message = kGtkCoreMissingMessage;
+    return false;
+  }
 
   if (!api.gtk_init_check(argc, argv)) {
     const char* display = std::getenv("DISPLAY");
-    return displayFailureMessage(display ? display : "");
+    *message = displayFailureMessage(display ? display : "");
+    return false;
   }
   std::string missing = resolveRemainingEntries(lookup, api);
-  if (!missing.empty()) return symbolMissingMessage(missing.c_str());
-  return std::nullopt;
+  if (!missing.empty()) {
+    *message = symbolMissingMessage(missing.c_str());
+    return false;
+  }
+  return true;
 }
 
-std::optional<std::string> bindGtk(int* argc, char*** argv) {
-  return bindGtkFrom(kGtkLibrary, kXtstLibrary, argc, argv, processApi());
+bool bindGtk(int* argc, char*** argv, std::string* message) {
+  return bindGtkFrom(kGtkLibrary, kXtstLibrary, argc, argv, processApi(), message);
 }
 
-std::optional<std::string> initGui(GrowableArgList& args) {
+bool initGui(GrowableArgList& args, std::string* message) {
   // GLib's option parser writes into the entries it is given (grouped short
   // options are rewritten in place), and some entries may be read-only
   // texts: GTK gets writable copies, which live as long as the originals.
   for (int i = 0; i < args.count(); ++i) {
     if (args.at(i)) args.set(i, keepText(args.at(i)));
   }
-  std::optional<std::string> failure = bindGtk(args.countField(), args.itemsField());
+  const bool bound = bindGtk(args.countField(), args.itemsField(), message);
   // GTK may have taken its own options out of the vector.
   args.reterminate();
   // The log header lists the vector as it now stands.
   saveLogArguments(args);
-  if (!failure && processApi().g_log_set_default_handler) {
+  if (bound && processApi().g_log_set_default_handler) {
     processApi().g_log_set_default_handler(gtkLogHandler, nullptr);
   }
-  return failure;
+  return bound;
 }
 
 }  // namespace kv

@@ -53,8 +53,9 @@ bool exists(const char* path) {
 // One turn of the chooser: true when `folder` may go into the entry;
 // otherwise the reason has been shown in an error box over the chooser.
 bool acceptChosenFolder(GtkWidget* chooser, const std::string& folder, const LocationValidator& validator) {
-  if (std::optional<std::string> message = validator.checkCharacters(folder)) {
-    runMessageBox(asWindow(chooser), GTK_MESSAGE_ERROR, *message);
+  std::string message;
+  if (!validator.checkCharacters(folder, &message)) {
+    runMessageBox(asWindow(chooser), GTK_MESSAGE_ERROR, message);
     return false;
   }
   if (!validator.canRunInstaller(folder)) {
@@ -101,8 +102,9 @@ void locationResponse(GtkWidget*, gint response, gpointer data) {
   if (response == GTK_RESPONSE_ACCEPT) {
     std::string text = gtk.gtk_entry_get_text(asEntry(state.entry));
     std::string normalised;
-    if (std::optional<std::string> message = state.validator->check(text, normalised, state.requireProducts)) {
-      runMessageBox(asWindow(dialog), GTK_MESSAGE_WARNING, *message);
+    std::string message;
+    if (!state.validator->check(text, normalised, state.requireProducts, &message)) {
+      runMessageBox(asWindow(dialog), GTK_MESSAGE_WARNING, message);
       return;  // the dialog stays open for another try
     }
     state.result = normalised;

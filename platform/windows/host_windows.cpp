@@ -13,7 +13,7 @@ const HostRules& hostRules() { return kWindowsHost; }
 std::string homeDirectory() { return std::string(); }
 
 // The Windows dialogs need no start that could fail.
-std::optional<std::string> initGui(GrowableArgList&) { return std::nullopt; }
+bool initGui(GrowableArgList&, std::string*) { return true; }
 
 void hostCheck(const std::string&) {}
 

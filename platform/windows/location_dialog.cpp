@@ -50,9 +50,9 @@ std::string controlText(HWND dialog, int id) {
 // True when the validator rejects `path`; its message has then been shown.
 bool rejectWithMessage(const std::string& path) {
   std::string checked;
-  std::optional<std::string> message = state->validator->check(path, checked, state->requireProducts);
-  if (!message) return false;
-  MessageBoxA(nullptr, message->c_str(), kInvalidInputCaption, MB_ICONERROR | MB_OK);
+  std::string message;
+  if (state->validator->check(path, checked, state->requireProducts, &message)) return false;
+  MessageBoxA(nullptr, message.c_str(), kInvalidInputCaption, MB_ICONERROR | MB_OK);
   return true;
 }
 
