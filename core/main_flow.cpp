@@ -277,7 +277,7 @@ int runLauncher(int argc, char** argv) {
   const bool temporary = opts.tempInstallAllowed && !opts.installPathGiven;
   const bool wait = temporary || opts.winConsole;
   int result = launchInstaller(installDir, args, opts.consoleMode, wait);
-  if (temporary && temporaryFolder.remove() != 0) {
+  if (temporary && !temporaryFolder.remove()) {
     std::printf("Failed to clean temporary files.\n");
     std::fflush(stdout);
   }

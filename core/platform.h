@@ -49,8 +49,8 @@ void writeDefaultLocation(const std::string& productKey, const std::string& loca
 // "" when no name can be made.
 std::string makeTempFolderName();
 
-// Removes a folder and everything below it. 0 on success.
-int deleteFolderTree(const std::string& path);
+// Removes a folder and everything below it. True when it is gone.
+bool deleteFolderTree(const std::string& path);
 
 // What to undo when the user or the system interrupts the run (Linux:
 // SIGINT, SIGTERM, SIGHUP; Windows: a console's Ctrl-C, Ctrl-Break or

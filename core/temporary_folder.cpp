@@ -22,15 +22,15 @@ void TemporaryFolder::adopt(const std::string& path) {
   setInterruptCleanup(&TemporaryFolder::removeAfterInterrupt);
 }
 
-int TemporaryFolder::remove() {
-  if (path_.empty()) return 0;
+bool TemporaryFolder::remove() {
+  if (path_.empty()) return true;
   // The path stays known until the removal is over: an interruption in the
   // middle of it removes what is left.
-  const int result = deleteFolderTree(path_);
+  const bool removed = deleteFolderTree(path_);
   setInterruptCleanup(nullptr);
   interruptible.store(nullptr);
   path_.clear();
-  return result;
+  return removed;
 }
 
 void TemporaryFolder::removeAfterInterrupt() {

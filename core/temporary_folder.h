@@ -19,9 +19,9 @@ class TemporaryFolder {
   // From now on `path` is this run's to remove.
   void adopt(const std::string& path);
 
-  // Removes the folder with all it holds. 0 when there was nothing (left)
-  // to remove or it is gone now.
-  int remove();
+  // Removes the folder with all it holds. True when there was nothing
+  // (left) to remove or it is gone now.
+  bool remove();
 
  private:
   static void removeAfterInterrupt();

@@ -76,7 +76,7 @@ void Scratch::checkAndClear() {
   while (target.next(name)) ++entries;
   target.close();
   if (entries > 2) {
-    if (kv::deleteFolderTree(target_) != 0) fail(__FILE__, __LINE__, "clearing the target folder");
+    if (!kv::deleteFolderTree(target_)) fail(__FILE__, __LINE__, "clearing the target folder");
     if (::mkdir(target_.c_str(), 0700) != 0) fail(__FILE__, __LINE__, "mkdir target");
   }
 }

@@ -28,12 +28,12 @@ using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 // Empties the folder open as dirFd (which this takes over): entries are
 // examined without following links, a link is removed as a link, and only
-// real subfolders are entered. Stops at the first failure.
-int emptyFolder(int dirFd) {
+// real subfolders are entered. Stops at the first failure; false then.
+bool emptyFolder(int dirFd) {
   DirPtr dir(fdopendir(dirFd));
   if (!dir) {
     close(dirFd);
-    return -1;
+    return false;
   }
   // The whole listing first: removing entries while reading the listing
   // may make it skip some.
@@ -42,7 +42,7 @@ int emptyFolder(int dirFd) {
     errno = 0;
     const dirent* entry = readdir(dir.get());
     if (!entry) {
-      if (errno != 0) return -1;
+      if (errno != 0) return false;
       break;
     }
     if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
@@ -52,17 +52,17 @@ int emptyFolder(int dirFd) {
   const int fd = dirfd(dir.get());
   for (const std::string& name : names) {
     struct stat status;
-    if (fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
     if (S_ISDIR(status.st_mode)) {
       int childFd = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (childFd < 0) return -1;
-      if (emptyFolder(childFd) != 0) return -1;
-      if (unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) return -1;
+      if (childFd < 0) return false;
+      if (!emptyFolder(childFd)) return false;
+      if (unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) return false;
     } else if (unlinkat(fd, name.c_str(), 0) != 0) {
-      return -1;
+      return false;
     }
   }
-  return 0;
+  return true;
 }
 
 // Whether TMPDIR names a folder the location check would take: absolute,
@@ -91,12 +91,12 @@ std::string makeTempFolderName() {
   return makeTempFolderIn(tmp && usableTempBase(tmp) ? tmp : "/tmp");
 }
 
-int deleteFolderTree(const std::string& path) {
+bool deleteFolderTree(const std::string& path) {
   // The folder itself must be a real folder, not a link to one elsewhere.
   int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (emptyFolder(fd) != 0) return -1;
-  return rmdir(path.c_str()) == 0 ? 0 : -1;
+  if (fd < 0) return false;
+  if (!emptyFolder(fd)) return false;
+  return rmdir(path.c_str()) == 0;
 }
 
 }  // namespace kv

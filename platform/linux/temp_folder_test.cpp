@@ -65,7 +65,7 @@ TEST(TempFolderTest, DeletesTreeButNotWhatLinksPointAt) {
   stdfs::create_symlink(outside + "/keep.txt", tree + "/linkToFile");
   stdfs::create_symlink(dir / "missing", tree + "/dangling");
 
-  EXPECT_EQ(0, deleteFolderTree(tree));
+  EXPECT_TRUE(deleteFolderTree(tree));
   EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(tree)));
   EXPECT_EQ("keep", readFile(outside + "/keep.txt"));
   EXPECT_EQ("keep2", readFile(outside + "/sub/keep2.txt"));
@@ -73,12 +73,12 @@ TEST(TempFolderTest, DeletesTreeButNotWhatLinksPointAt) {
 
 TEST(TempFolderTest, RefusesMissingFolderAndLinkedFolder) {
   ScratchDir dir;
-  EXPECT_EQ(-1, deleteFolderTree(dir / "missing"));
+  EXPECT_FALSE(deleteFolderTree(dir / "missing"));
 
   stdfs::create_directory(dir / "real");
   writeFile(dir / "real/file", "stays");
   stdfs::create_directory_symlink(dir / "real", dir / "link");
-  EXPECT_EQ(-1, deleteFolderTree(dir / "link"));
+  EXPECT_FALSE(deleteFolderTree(dir / "link"));
   EXPECT_EQ("stays", readFile(dir / "real/file"));
 }
 
@@ -89,7 +89,7 @@ TEST(TempFolderTest, FailureStopsAndKeepsFolder) {
   stdfs::create_directories(tree + "/locked");
   writeFile(tree + "/locked/file", "x");
   chmod((tree + "/locked").c_str(), 0500);
-  EXPECT_EQ(-1, deleteFolderTree(tree));
+  EXPECT_FALSE(deleteFolderTree(tree));
   EXPECT_TRUE(stdfs::exists(tree + "/locked/file"));
   chmod((tree + "/locked").c_str(), 0700);
 }

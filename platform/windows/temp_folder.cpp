@@ -43,8 +43,8 @@ std::string makeTempFolderName() {
   return std::string();
 }
 
-int deleteFolderTree(const std::string& path) {
-  if (path.empty()) return -1;
+bool deleteFolderTree(const std::string& path) {
+  if (path.empty()) return false;
   // The shell takes a list of names, each ended by a NUL, ended by a NUL.
   std::vector<char> from(path.begin(), path.end());
   from.push_back('\0');
@@ -55,12 +55,12 @@ int deleteFolderTree(const std::string& path) {
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
   int result = SHFileOperationA(&operation);
   for (int attempt = 1; attempt < kDeleteAttempts && result != 0; ++attempt) {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // gone after all
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;  // gone after all
     Sleep(kDeleteRetryDelay);
     operation.fAnyOperationsAborted = FALSE;
     result = SHFileOperationA(&operation);
   }
-  return result;
+  return result == 0;
 }
 
 }  // namespace kv
