@@ -39,11 +39,11 @@ int waitForChild(pid_t pid) {
     pid_t ended = waitpid(pid, &status, 0);
     if (ended == pid) break;
     if (ended < 0 && errno == EINTR) continue;
-    return -1;
+    return kChildNotAwaited;
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return WTERMSIG(status);
-  return -1;
+  return kChildNotAwaited;
 }
 
 SignalForwarding::SignalForwarding() {

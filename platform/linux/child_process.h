@@ -7,8 +7,12 @@
 
 namespace kv {
 
+// waitForChild()'s result when the child cannot be waited for.
+constexpr int kChildNotAwaited = -1;
+
 // Waits for `pid` to end. Its exit code when it ended normally, the number
-// of the signal that ended it otherwise, -1 when it cannot be waited for.
+// of the signal that ended it otherwise, kChildNotAwaited when it cannot be
+// waited for.
 int waitForChild(pid_t pid);
 
 // While an awaited child runs, SIGINT, SIGTERM and SIGHUP sent to this

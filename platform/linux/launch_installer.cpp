@@ -72,7 +72,7 @@ int launchInstaller(const std::string& installDir, GrowableArgList& args, bool /
   }
   forwarding.forwardTo(child);
   int result = waitForChild(child);
-  return result < 0 ? 1 : result;
+  return result == kChildNotAwaited ? 1 : result;
 }
 
 }  // namespace kv

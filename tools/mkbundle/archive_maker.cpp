@@ -53,16 +53,16 @@ std::string folderOf(const std::string& path) {
 }
 
 // Runs `program` with `args` in `workingDirectory`, standard output
-// discarded. The exit status, or -1 when it could not be started.
-int run(const std::vector<std::string>& args, const std::string& workingDirectory,
-        std::string& error) {
+// discarded. "" with its exit status in `status`, or the error when it could
+// not be started or waited for, or did not exit by itself.
+std::string run(const std::vector<std::string>& args, const std::string& workingDirectory,
+                int& status) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) {
-    error = std::string("cannot start 7zz: ") + std::strerror(errno);
-    return -1;
+    return std::string("cannot start 7zz: ") + std::strerror(errno);
   }
   if (pid == 0) {
     if (::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
@@ -71,26 +71,15 @@ int run(const std::vector<std::string>& args, const std::string& workingDirector
     ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) {
-      error = std::string("cannot wait for 7zz: ") + std::strerror(errno);
-      return -1;
-    }
+  int wait = 0;
+  while (::waitpid(pid, &wait, 0) < 0) {
+    if (errno != EINTR) return std::string("cannot wait for 7zz: ") + std::strerror(errno);
   }
-  if (WIFEXITED(status)) {
-    if (WEXITSTATUS(status) == 127) {
-      error = "cannot run 7zz (is 7-Zip installed and on PATH?)";
-      return -1;
-    }
-    if (WEXITSTATUS(status) == 126) {
-      error = "cannot enter directory '" + workingDirectory + "'";
-      return -1;
-    }
-    return WEXITSTATUS(status);
-  }
-  error = "7zz was killed by signal " + std::to_string(WTERMSIG(status));
-  return -1;
+  if (!WIFEXITED(wait)) return "7zz was killed by signal " + std::to_string(WTERMSIG(wait));
+  if (WEXITSTATUS(wait) == 127) return "cannot run 7zz (is 7-Zip installed and on PATH?)";
+  if (WEXITSTATUS(wait) == 126) return "cannot enter directory '" + workingDirectory + "'";
+  status = WEXITSTATUS(wait);
+  return "";
 }
 
 }  // namespace
@@ -170,8 +159,9 @@ std::string ArchiveFolder::archiveDirectory(const std::string& directory,
   }
   // The archive and list paths are absolute, so neither reads as a switch.
   args.insert(args.end(), {"-spd", "-y", "-scsUTF-8", archivePath, "@" + listPath});
-  const int status = run(args, directory, error);
-  if (status < 0) return error;
+  int status = 0;
+  error = run(args, directory, status);
+  if (!error.empty()) return error;
   if (status != 0)
     return "7zz could not archive '" + directory + "' (exit status " + std::to_string(status) +
            ")";
