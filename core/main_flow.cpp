@@ -146,7 +146,7 @@ Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir,
   bool found = walkBundle(launcherFile, payload);
   if (window) window->finish();
   if (!found) return Extraction::kNoBundle;
-  if (payload.failure().empty()) return Extraction::kDone;
+  if (!payload.failed()) return Extraction::kDone;
   if (!consoleMode) showErrorBox(payload.failure());
   return Extraction::kFailed;
 }
@@ -234,8 +234,8 @@ int runLauncher(int argc, char** argv) {
   // Location.
   TemporaryFolder temporaryFolder;
   if (opts.tempInstallAllowed && !opts.installPathGiven) {
-    std::string temporary = makeTempFolderName();
-    if (temporary.empty()) {
+    std::string temporary;
+    if (!makeTempFolderName(temporary)) {
       printError("Error: could not create a temporary install folder.\n");
       return 1;
     }

@@ -17,12 +17,13 @@ class IProgress;
 
 // Extracts the 'j', 'i' (when needed) and 'p' blocks into the install
 // directory, each 'j'/'i' guarded by its lock file. `progress` may be null.
-// A failed extraction stops the walk; failure() then holds the error line
-// that was printed ("" while every extraction succeeded).
+// A failed extraction stops the walk; failed() then says so and failure()
+// holds the error line that was printed.
 class PayloadHandler : public TagHandler {
  public:
   PayloadHandler(const VersionCheckHandler& versionCheck, IProgress* progress);
   bool visit(std::FILE* file, const BlockDescriptor& block) override;
+  bool failed() const { return !failure_.empty(); }
   const std::string& failure() const { return failure_; }
 
  private:

@@ -46,8 +46,8 @@ void writeDefaultLocation(const std::string& productKey, const std::string& loca
 
 // A fresh name for a temporary install folder; the location check creates it
 // (Linux creates it at once, exclusively, and the check finds it in place).
-// "" when no name can be made.
-std::string makeTempFolderName();
+// False when no name can be made.
+bool makeTempFolderName(std::string& name);
 
 // Removes a folder and everything below it. True when it is gone.
 bool deleteFolderTree(const std::string& path);

@@ -84,11 +84,12 @@ std::string makeTempFolderIn(std::string base) {
 
 }  // namespace
 
-std::string makeTempFolderName() {
+bool makeTempFolderName(std::string& name) {
   // The user never typed this path: a TMPDIR that the location check would
   // refuse gives way to /tmp.
   const char* tmp = std::getenv("TMPDIR");
-  return makeTempFolderIn(tmp && usableTempBase(tmp) ? tmp : "/tmp");
+  name = makeTempFolderIn(tmp && usableTempBase(tmp) ? tmp : "/tmp");
+  return !name.empty();
 }
 
 bool deleteFolderTree(const std::string& path) {

@@ -18,9 +18,10 @@ namespace stdfs = std::filesystem;
 TEST(TempFolderTest, NameIsPrivateFolderCreatedUnderTmpdir) {
   ScratchDir tmp;
   ScopedEnv env("TMPDIR", tmp.path() + "/");
-  std::string first = makeTempFolderName();
-  std::string second = makeTempFolderName();
-  ASSERT_FALSE(first.empty());
+  std::string first;
+  std::string second;
+  ASSERT_TRUE(makeTempFolderName(first));
+  ASSERT_TRUE(makeTempFolderName(second));
   EXPECT_NE(first, second);
   EXPECT_EQ(0u, first.find(tmp.path() + "/kvtmp"));
   struct stat status;
@@ -31,7 +32,8 @@ TEST(TempFolderTest, NameIsPrivateFolderCreatedUnderTmpdir) {
 
 TEST(TempFolderTest, NoNameWhenTmpdirUnusable) {
   ScopedEnv env("TMPDIR", std::string("/nonexistent-kv-folder"));
-  EXPECT_EQ("", makeTempFolderName());
+  std::string name;
+  EXPECT_FALSE(makeTempFolderName(name));
 }
 
 TEST(TempFolderTest, TmpdirTheLocationCheckRefusesGivesWayToTmp) {
@@ -39,13 +41,15 @@ TEST(TempFolderTest, TmpdirTheLocationCheckRefusesGivesWayToTmp) {
   for (const char* name : {"with space", "with:colon", "with#hash"}) {
     stdfs::create_directories(tmp / name);
     ScopedEnv env("TMPDIR", tmp / name);
-    const std::string made = makeTempFolderName();
+    std::string made;
+    EXPECT_TRUE(makeTempFolderName(made));
     EXPECT_EQ(0u, made.find("/tmp/kvtmp")) << made;
     EXPECT_TRUE(stdfs::is_empty(tmp / name));
     stdfs::remove(made);
   }
   ScopedEnv relative("TMPDIR", std::string("relative"));
-  const std::string made = makeTempFolderName();
+  std::string made;
+  EXPECT_TRUE(makeTempFolderName(made));
   EXPECT_EQ(0u, made.find("/tmp/kvtmp")) << made;
   stdfs::remove(made);
 }

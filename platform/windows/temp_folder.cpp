@@ -23,10 +23,10 @@ constexpr DWORD kDeleteRetryDelay = 100;  // milliseconds
 
 }  // namespace
 
-std::string makeTempFolderName() {
+bool makeTempFolderName(std::string& folder) {
   std::vector<char> buffer(MAX_PATH + 1);
   const DWORD length = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
-  if (length == 0 || length >= buffer.size()) return std::string();
+  if (length == 0 || length >= buffer.size()) return false;
   const std::string base(buffer.data(), length);  // ends in a backslash
   const long long seconds = static_cast<long long>(std::time(nullptr));
   const unsigned long process = GetCurrentProcessId();
@@ -34,13 +34,16 @@ std::string makeTempFolderName() {
     char name[80];
     std::snprintf(name, sizeof name, "tempfolder%lld_%lu_%d", seconds, process, attempt);
     const std::string path = base + "\\" + name;
-    if (path.size() >= MAX_PATH) return std::string();
+    if (path.size() >= MAX_PATH) return false;
     // Created here, exclusively: a folder that exists already is another
     // run's (or planted) and is never taken over.
-    if (CreateDirectoryA(path.c_str(), nullptr)) return path;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
+    if (CreateDirectoryA(path.c_str(), nullptr)) {
+      folder = path;
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   }
-  return std::string();
+  return false;
 }
 
 bool deleteFolderTree(const std::string& path) {
