@@ -9,13 +9,14 @@
 //    SZ_ERROR_* constant (SZ_OK is 0); SZ_ERROR_FAIL (11) for an output
 //    file that cannot be written or an entry that is refused
 //    (extract/block_extraction.h).
-//  - Core and tools: a bool when the caller only needs to know; when the
-//    user must also be told why, a bool with the message for the user set
-//    through a `std::string* message` (false: failed, message set). mkbundle,
-//    which prints one error and stops, returns that message itself as a
-//    std::string, empty on success. A std::optional is never an error: it
-//    holds a value that may be absent (a property, a chosen location). The
-//    caller prints the message; the launcher then ends with exit code 1.
+//  - Core, the host operations (core/platform.h) and tools: a bool when
+//    the caller only needs to know; when the user must also be told why, a
+//    bool with the message for the user set through a `std::string* message`
+//    (false: failed, message set). mkbundle, which prints one error and
+//    stops, returns that message itself as a std::string, empty on success.
+//    A std::optional is never an error: it holds a value that may be absent
+//    (a property, a chosen location). The caller prints the message; the
+//    launcher then ends with exit code 1.
 #pragma once
 
 #include <cerrno>
