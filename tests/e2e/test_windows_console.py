@@ -272,25 +272,39 @@ def test_the_installer_inherits_no_handle_of_the_launcher(wine, media, work):
 @pytest.mark.parametrize("security", ["default", "shared", "closed"])
 def test_a_setup_waiting_for_the_extraction_lock_says_so_once(wine, media, work, security):
     # Another setup holds the lock: made with the default security, with
-    # the launchers' own, or (an elevated one) with none that lets this one in.
+    # the launchers' own, or (an elevated one) with none that lets this one
+    # in. It lets go only once the waiting setup has said that it waits.
     probe = winekit.build_probe(work / "probe")
     target = work / "inst"
-    ready, released = work / "ready", work / "released"
-    holder = wine.start(probe, ["hold", winekit.lock_mutex_name(target), security, "4000",
-                                winekit.windows_path(ready), winekit.windows_path(released)])
+    ready, released, go = work / "ready", work / "released", work / "go"
+    holder = wine.start(probe, ["hold", winekit.lock_mutex_name(target), security, "120000",
+                                winekit.windows_path(ready), winekit.windows_path(released),
+                                winekit.windows_path(go)])
+    record = work / "record.bin"
+    waiting = None
     try:
         deadline = time.monotonic() + 60
         while not ready.exists():
             assert holder.poll() is None and time.monotonic() < deadline, holder.communicate()
             time.sleep(0.05)
-        done, record = install(wine, media.setupc, work,
-                               ["-silent", "-installPath", winekit.windows_path(target)])
+        waiting = wine.start(media.setupc, ["-silent", "-installPath", winekit.windows_path(target)],
+                             env={"KV_RECORD": winekit.windows_path(record)})
+        before = []
+        while not any("Waiting" in line for line in before):
+            line = waiting.stderr.readline()  # "" once the setup ended without waiting
+            assert line, "".join(before)
+            before.append(line)
+        go.touch()
+        out, after = waiting.communicate(timeout=120)
         assert holder.wait(timeout=60) == 0
     finally:
-        if holder.poll() is None:
-            os.killpg(holder.pid, signal.SIGKILL)
-    assert done.returncode == 0, done.stderr
+        for proc in (holder, waiting):
+            if proc is not None and proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+    err = "".join(before) + after
+    assert waiting.returncode == 0, err
     line = f"Waiting for another setup to finish in {winekit.windows_path(target)}...\n"
-    assert done.stderr.count(line) == 1 and done.stderr.count("Waiting") == 1, done.stderr
+    assert err.count(line) == 1 and err.count("Waiting") == 1, err
+    assert "stand-in installer ran" in out
     # The installer ran only once the lock was let go.
-    assert (work / "record.bin").stat().st_mtime_ns >= released.stat().st_mtime_ns
+    assert record.stat().st_mtime_ns >= released.stat().st_mtime_ns

@@ -95,8 +95,8 @@ static void touch(const char* path) {
   if (f) fclose(f);
 }
 
-/* hold NAME default|shared|closed MS READY RELEASED: owns the named mutex
-   for MS milliseconds. Its security: the default; the launchers' own DACL
+/* hold NAME default|shared|closed MS READY RELEASED GO: owns the named
+   mutex until the file GO appears, for MS milliseconds at most. Its security: the default; the launchers' own DACL
    with another owner (SYSTEM), so that this user may open it for waiting
    only, as a launcher that is not elevated finds an elevated one's; or one
    that lets nobody in. */
@@ -113,7 +113,10 @@ static int hold(char** argv) {
   HANDLE mutex = CreateMutexA(&sa, TRUE, argv[2]);
   if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS) return 2;
   touch(argv[5]);
-  Sleep((DWORD)atoi(argv[4]));
+  for (DWORD waited = 0; waited < (DWORD)atoi(argv[4]); waited += 20) {
+    if (GetFileAttributesA(argv[7]) != INVALID_FILE_ATTRIBUTES) break;
+    Sleep(20);
+  }
   touch(argv[6]);
   ReleaseMutex(mutex);
   return 0;
@@ -162,7 +165,7 @@ static int bar(char** argv) {
 }
 
 int main(int argc, char** argv) {
-  if (argc == 7 && strcmp(argv[1], "hold") == 0) return hold(argv);
+  if (argc == 8 && strcmp(argv[1], "hold") == 0) return hold(argv);
   if (argc == 4 && strcmp(argv[1], "bar") == 0) return bar(argv);
   return 3;
 }
