@@ -180,7 +180,8 @@ void addLauncherOptions(GrowableArgList& args, LaunchOptions& opts, const std::s
                              ? *opts.brandingDir
                              : childPath(launcherDir, rules, *opts.brandingDir);
     std::string path = childPath(folder, rules, "splash.bmp");
-    if (path.size() <= limit && fs::isRegularFile(path)) insertPair(args, opts, "-showSplash", path);
+    if (path.size() <= limit && fs::isRegularFile(path))
+      insertPair(args, opts, "-showSplash", path);
   }
   if (!opts.installPathGiven && opts.installPath) {
     insertPair(args, opts, "-installPath", *opts.installPath);

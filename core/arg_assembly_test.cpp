@@ -105,7 +105,8 @@ TEST_F(ArgAssemblyTest, VmArgumentsKeepTheirSourceOrder) {
 
   scanOptions(args_);
   appendVmArgs(args_, vmArgs_);
-  EXPECT_EQ(elements(args_), (Strings{"setup", "-silent", "-vmargs", "-Xms64m", "-Xmx1g", "-Dk=V"}));
+  EXPECT_EQ(elements(args_),
+            (Strings{"setup", "-silent", "-vmargs", "-Xms64m", "-Xmx1g", "-Dk=V"}));
   EXPECT_EQ(vmArgs_.count(), 0);
 }
 
@@ -137,7 +138,8 @@ TEST_F(ArgAssemblyTest, IniFileLookup) {
 
   // A -ini file that is missing reads nothing, and the default is not tried.
   std::vector<const char*> missing{"-ini", "/nonexistent/x.ini", "-y"};
-  EXPECT_FALSE(appendIniArguments(args_, vmArgs_, missing, dir_ + "/media/setup_linux", kLinuxHost));
+  EXPECT_FALSE(
+      appendIniArguments(args_, vmArgs_, missing, dir_ + "/media/setup_linux", kLinuxHost));
   EXPECT_EQ(Strings(missing.begin(), missing.end()), (Strings{"-y"}));
   EXPECT_EQ(args_.count(), 3);
 }
@@ -211,8 +213,8 @@ TEST_F(ArgAssemblyTest, YumRunKeepsLauncherOptionsOutOfTheYumSection) {
   EXPECT_EQ(elements(args_),
             (Strings{"setup", "--launcher.suppressErrors", "-nosplash", "-silent", "-installpath",
                      "/validated/X", "-sdf", dir_ + "/sdf.xml", "-yumdefaults", dir_ + "/yum.repos",
-                     "-yum", "install", "pkg", "--installroot=/validated/X", "--installroot=",
-                     "--installroot=/validated/X"}));
+                     "-yum", "install", "pkg", "--installroot=/validated/X",
+                     "--installroot=", "--installroot=/validated/X"}));
   // Both replacements share one text.
   EXPECT_EQ(args_.at(13), args_.at(15));
 }

@@ -50,7 +50,7 @@ TEST(GrowableArgList, GrowsInStepsOfSixteenKeepingRoomForTheTerminator) {
 TEST(GrowableArgList, InsertClampsThePosition) {
   static const char* const kTwo[2] = {"b", "c"};
   GrowableArgList list;
-  list.insertOne(5, "z");  // beyond count: appended
+  list.insertOne(5, "z");   // beyond count: appended
   list.insertOne(-3, "a");  // before the start: at the front
   list.insert(1, 2, kTwo);
   list.insertOne(list.count() + 10, "end");

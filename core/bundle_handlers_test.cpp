@@ -17,13 +17,14 @@ namespace {
 using kvtest::Block;
 using kvtest::ScratchDir;
 
-const std::string kBundleVersion = "version=2.7.3.271REL03_201509181225\nname=Korvane Installer\nid=x\n";
+const std::string kBundleVersion =
+    "version=2.7.3.271REL03_201509181225\nname=Korvane Installer\nid=x\n";
 
 // An install directory whose .eclipseproduct holds `version` (none: no file).
 void installVersion(const std::string& dir, const char* version) {
   if (!version) return;
   kvtest::writeFile(dir + "/maintenance/kvInstaller/x86-linux2/.eclipseproduct",
-                               std::string("name=x\nversion=") + version + "\n");
+                    std::string("name=x\nversion=") + version + "\n");
 }
 
 struct Flags {
@@ -68,8 +69,8 @@ TEST(VersionCheckHandlerTest, DecidesWhatToExtract) {
     if (c.installerLock) kvtest::writeFile(inst + "/.installerLock", "");
     if (c.jreLock) kvtest::writeFile(inst + "/.jreLock", "");
     Flags got = versionCheck(dir, inst);
-    EXPECT_TRUE(got == c.expected) << "case " << n - 1 << ": installer " << got.installer << " jre "
-                                   << got.jre;
+    EXPECT_TRUE(got == c.expected)
+        << "case " << n - 1 << ": installer " << got.installer << " jre " << got.jre;
   }
 
   // Without a 'v' block both stay true.
@@ -80,8 +81,9 @@ TEST(VersionCheckHandlerTest, DecidesWhatToExtract) {
 
 TEST(TagHandlersTest, ArgumentsReleaseLinesAndPatchSupport) {
   ScratchDir dir;
-  kvtest::writeLauncher(dir / "launcher", "IMAGE",
-                        {{'r', "FIRST"}, {'a', "-one"}, {'x', "unknown"}, {'a', "two words"}, {'r', "SECOND"}});
+  kvtest::writeLauncher(
+      dir / "launcher", "IMAGE",
+      {{'r', "FIRST"}, {'a', "-one"}, {'x', "unknown"}, {'a', "two words"}, {'r', "SECOND"}});
   FilePtr file = openFile(dir / "launcher", "rb");
 
   ArgCounter counter;
@@ -100,13 +102,17 @@ TEST(TagHandlersTest, ArgumentsReleaseLinesAndPatchSupport) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Korvane Installer version SECOND\nKorvane Installer version FIRST\n");
 
-  struct { const char* version; bool patch; } versions[] = {
+  struct {
+    const char* version;
+    bool patch;
+  } versions[] = {
       {"2.2.0.a", false}, {"2.3.0.a", true}, {"3.0.0.a", true}, {"1.9.9.a", true}, {nullptr, true}};
   int n = 0;
   for (auto& v : versions) {
     std::string inst = dir / ("p" + std::to_string(n++));
     installVersion(inst, v.version);
-    EXPECT_EQ(InstallCheckHandler(inst, kLinuxHost).supportsPatch, v.patch) << (v.version ? v.version : "none");
+    EXPECT_EQ(InstallCheckHandler(inst, kLinuxHost).supportsPatch, v.patch)
+        << (v.version ? v.version : "none");
   }
 }
 
@@ -168,11 +174,15 @@ TEST(PayloadFileCounterTest, CountsTheFilesOfTheBlocksToExtract) {
   kvtest::writeFile(dir / "i/a/one", "1");
   kvtest::writeFile(dir / "i/a/two", "2");
   kvtest::writeFile(dir / "j/three", "3");
-  ASSERT_EQ(kvtest::runShell("cd '" + dir / "i" + "' && 7zz a -bd -bso0 -bsp0 ../i.7z . >/dev/null"), 0);
-  ASSERT_EQ(kvtest::runShell("cd '" + dir / "j" + "' && 7zz a -bd -bso0 -bsp0 ../j.7z . >/dev/null"), 0);
+  ASSERT_EQ(
+      kvtest::runShell("cd '" + dir / "i" + "' && 7zz a -bd -bso0 -bsp0 ../i.7z . >/dev/null"), 0);
+  ASSERT_EQ(
+      kvtest::runShell("cd '" + dir / "j" + "' && 7zz a -bd -bso0 -bsp0 ../j.7z . >/dev/null"), 0);
   kvtest::writeLauncher(dir / "launcher", "IMAGE",
-                        {{'v', kBundleVersion}, {'i', kvtest::readFile(dir / "i.7z")},
-                         {'j', kvtest::readFile(dir / "j.7z")}, {'p', "not an archive"}});
+                        {{'v', kBundleVersion},
+                         {'i', kvtest::readFile(dir / "i.7z")},
+                         {'j', kvtest::readFile(dir / "j.7z")},
+                         {'p', "not an archive"}});
   FilePtr file = openFile(dir / "launcher", "rb");
   VersionCheckHandler check(dir / "inst", kLinuxHost);
   PayloadFileCounter all(check);

@@ -1,6 +1,6 @@
 // The walk over the bundle: from the last footer backwards through each
-// footer's `start`; and the reading and writing of blocks and footers. No footer value is trusted: every descriptor handed out
-// lies inside the file with start <= end, and every step moves strictly
+// footer's `start`; and the reading and writing of blocks and footers. No footer value is trusted:
+// every descriptor handed out lies inside the file with start <= end, and every step moves strictly
 // towards the beginning of the file, so a walk ends on any file.
 #include <cstring>
 

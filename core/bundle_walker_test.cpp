@@ -70,10 +70,16 @@ class Recorder : public TagHandler {
   size_t limit_;
 };
 
-Bytes image() { return Bytes("\x7f" "ELF-image-bytes!", 16); }
+Bytes image() {
+  return Bytes(
+      "\x7f"
+      "ELF-image-bytes!",
+      16);
+}
 
 TEST(BundleWalkerTest, FileWithoutBundleIsNotVisited) {
-  for (const Bytes& bytes : {Bytes(), Bytes("short"), Bytes("1234567"), image(), Bytes(4096, '\0')}) {
+  for (const Bytes& bytes :
+       {Bytes(), Bytes("short"), Bytes("1234567"), image(), Bytes(4096, '\0')}) {
     FilePtr file = fileWith(bytes);
     Recorder recorder;
     EXPECT_FALSE(walkBundleFrom(file.get(), recorder, -8)) << bytes.size();
@@ -184,9 +190,9 @@ TEST(BundleWalkerTest, MalformedEarlierFooterEndsTheChain) {
     uint32_t start;  // start stored in the earlier footer at offset 16
   };
   // The earlier footer sits at offset 16; the last block starts at 24.
-  for (const Case& c : {Case{"start after its footer", 20},
-                        Case{"start back at the later block (a loop)", 24},
-                        Case{"start above the later block", 40}}) {
+  for (const Case& c :
+       {Case{"start after its footer", 20}, Case{"start back at the later block (a loop)", 24},
+        Case{"start above the later block", 40}}) {
     Bytes bytes = image();
     appendFooter(bytes, c.start, 'v');
     appendBlock(bytes, 'r', "REL_TEXT");
@@ -277,10 +283,18 @@ TEST(BundleWalkerTest, EveryFileEndsTheWalkWithSoundDescriptors) {
       }
       uint32_t start;
       switch (random() % 4) {
-        case 0: start = static_cast<uint32_t>(random()); break;
-        case 1: start = static_cast<uint32_t>(random() % (size + 16)); break;
-        case 2: start = static_cast<uint32_t>(at + 8); break;
-        default: start = static_cast<uint32_t>(random() % (at + 1)); break;
+        case 0:
+          start = static_cast<uint32_t>(random());
+          break;
+        case 1:
+          start = static_cast<uint32_t>(random() % (size + 16));
+          break;
+        case 2:
+          start = static_cast<uint32_t>(at + 8);
+          break;
+        default:
+          start = static_cast<uint32_t>(random() % (at + 1));
+          break;
       }
       Bytes footer;
       appendFooter(footer, start, static_cast<char>(random()));

@@ -25,14 +25,14 @@ TEST(ConsoleProgressTest, RedrawsOnlyWhenThePercentageChangesAndWipesAtTheEnd) {
   ConsoleProgress progress(out);
   progress.start(3);
   progress.startBytes(300000000);
-  progress.updateBytes(1000);        // still 0 %
-  progress.updateBytes(150000000);   // 50 %
-  progress.updateBytes(150000001);   // still 50 %
-  progress.updateBytes(300000000);   // all written: wiped
-  progress.finish();                 // nothing left to wipe
+  progress.updateBytes(1000);       // still 0 %
+  progress.updateBytes(150000000);  // 50 %
+  progress.updateBytes(150000001);  // still 50 %
+  progress.updateBytes(300000000);  // all written: wiped
+  progress.finish();                // nothing left to wipe
   const std::string blank = "\r" + std::string(40, ' ') + "\r";
-  EXPECT_EQ(contentOf(out), "\rExtracting: 0% (0 of 300 MB)\rExtracting: 50% (150 of 300 MB)" +
-                                blank);
+  EXPECT_EQ(contentOf(out),
+            "\rExtracting: 0% (0 of 300 MB)\rExtracting: 50% (150 of 300 MB)" + blank);
   std::fclose(out);
 }
 
@@ -47,10 +47,11 @@ TEST(ConsoleProgressTest, CombinedProgressAddsTheBytesOfEachArchive) {
   combined.updateBytes(100000000);  // first archive done: wiped
   combined.start(1);
   combined.startBytes(100000000);
-  combined.updateBytes(50000000);   // 150 of 200
+  combined.updateBytes(50000000);  // 150 of 200
   const std::string blank = "\r" + std::string(40, ' ') + "\r";
-  EXPECT_EQ(contentOf(out), "\rExtracting: 40% (40 of 100 MB)" + blank +
-                                "\rExtracting: 50% (100 of 200 MB)\rExtracting: 75% (150 of 200 MB)");
+  EXPECT_EQ(contentOf(out),
+            "\rExtracting: 40% (40 of 100 MB)" + blank +
+                "\rExtracting: 50% (100 of 200 MB)\rExtracting: 75% (150 of 200 MB)");
   std::fclose(out);
 }
 

@@ -4,7 +4,6 @@
 
 #include "base/fs.h"
 #include "core/dir_path.h"
-#include "base/fs.h"
 #include "core/text.h"
 
 namespace kv {
@@ -28,7 +27,8 @@ bool readLine(std::FILE* file, std::string& line) {
 
 std::string iniNameFor(const std::string& path) {
   static const std::string kExe = ".exe";
-  if (path.size() >= kExe.size() && path.compare(path.size() - kExe.size(), kExe.size(), kExe) == 0) {
+  if (path.size() >= kExe.size() &&
+      path.compare(path.size() - kExe.size(), kExe.size(), kExe) == 0) {
     return path.substr(0, path.size() - kExe.size()) + ".ini";
   }
   size_t underscore = path.rfind('_');

@@ -81,9 +81,9 @@ TEST_F(IniFileTest, LinesCommentsAndPlaceholder) {
                            "last line");
   Strings lines;
   ASSERT_TRUE(readIniFile(path, kLinuxHost, lines));
-  EXPECT_EQ(lines, (Strings{dir_ + "/plugins", "-data=" + dir_ + "/ws", "-Dname=Value",
-                            "a # not a comment", dir_ + ":${iniloc}", "two words  kept",
-                            "last line"}));
+  EXPECT_EQ(lines,
+            (Strings{dir_ + "/plugins", "-data=" + dir_ + "/ws", "-Dname=Value",
+                     "a # not a comment", dir_ + ":${iniloc}", "two words  kept", "last line"}));
 }
 
 TEST_F(IniFileTest, LongLinesAreWhole) {

@@ -12,7 +12,8 @@ InstallCheckHandler::InstallCheckHandler(std::string dir, const HostRules& rules
   jreInstalled = fs::canOpenDirectory(jreDirectoryPath(installDir, rules)) ||
                  fs::canOpenDirectory(olderJreDirectoryPath(installDir, rules));
   InstallerVersion installed;
-  if (readInstalledVersion(installDir, rules, installed) && installed.major < 3 && installed.minor < 3) {
+  if (readInstalledVersion(installDir, rules, installed) && installed.major < 3 &&
+      installed.minor < 3) {
     supportsPatch = false;
   }
 }
@@ -23,7 +24,8 @@ bool InstallCheckHandler::visit(std::FILE*, const BlockDescriptor& block) {
   return true;
 }
 
-bool canRunInstaller(std::FILE* launcherFile, const std::string& directory, const HostRules& rules) {
+bool canRunInstaller(std::FILE* launcherFile, const std::string& directory,
+                     const HostRules& rules) {
   InstallCheckHandler check(directory, rules);
   if (walkBundle(launcherFile, check)) {
     return (check.installerInstalled || check.bundleHasInstaller) &&

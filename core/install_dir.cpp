@@ -22,7 +22,8 @@ bool sameName(const std::string& a, const std::string& b, bool ignoreCase) {
 bool listsProbeSpelledOtherwise(fs::DirectoryReader& dir, const HostRules& rules) {
   std::string name;
   while (dir.next(name)) {
-    if (name != kProbeName && sameName(name, kProbeName, rules.caseInsensitiveFileNames)) return true;
+    if (name != kProbeName && sameName(name, kProbeName, rules.caseInsensitiveFileNames))
+      return true;
   }
   return false;
 }
@@ -80,7 +81,8 @@ bool checkInstallDir(const std::string& path, const HostRules& rules, std::strin
   bool created = false;
   int error = fs::appendOrCreate(probe, created);
   if (error != 0) {
-    *message = "ERROR: cannot write to install directory (" + path + "): " + std::to_string(error) + ".";
+    *message =
+        "ERROR: cannot write to install directory (" + path + "): " + std::to_string(error) + ".";
     return false;
   }
   if (created && !logExisted) fs::removeFile(probe);
@@ -95,7 +97,8 @@ void emptyDirectory(const std::string& path, const HostRules& rules) {
   } else if (cut + 1 == path.size()) {
     emptyDirectory(path.substr(0, cut), rules);
   } else {
-    fs::emptyFolderBelow(cut == 0 ? path.substr(0, 1) : path.substr(0, cut), {path.substr(cut + 1)});
+    fs::emptyFolderBelow(cut == 0 ? path.substr(0, 1) : path.substr(0, cut),
+                         {path.substr(cut + 1)});
   }
 }
 

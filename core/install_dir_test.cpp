@@ -43,7 +43,8 @@ TEST(DirectoryPrefixes, EachLevelThenTheWholePath) {
 TEST(DirectoryPrefixes, BackslashesCountAsSlashes) {
   EXPECT_EQ(directoryPrefixes("/a\\b/c\\d", kLinuxHost),
             (Prefixes{"/a", "/a/b", "/a/b/c", "/a/b/c/d"}));
-  EXPECT_EQ(directoryPrefixes("C:\\kv/inst", kWindowsHost), (Prefixes{"C:", "C:/kv", "C:/kv/inst"}));
+  EXPECT_EQ(directoryPrefixes("C:\\kv/inst", kWindowsHost),
+            (Prefixes{"C:", "C:/kv", "C:/kv/inst"}));
 }
 
 TEST(DirectoryPrefixes, WindowsNetworkPathStartsAtTheShare) {
@@ -141,9 +142,8 @@ TEST_F(InstallDirTest, CheckReportsAProbeThatCannotBeOpened) {
   // A directory named "setup.log" cannot be opened for appending, even by root.
   stdfs::create_directories(path("inst/setup.log"));
   std::string target = path("inst");
-  EXPECT_EQ(rejection(target, kLinuxHost),
-            "ERROR: cannot write to install directory (" + target + "): " + std::to_string(EISDIR) +
-                ".");
+  EXPECT_EQ(rejection(target, kLinuxHost), "ERROR: cannot write to install directory (" + target +
+                                               "): " + std::to_string(EISDIR) + ".");
   EXPECT_TRUE(stdfs::is_directory(path("inst/setup.log")));
 }
 
@@ -152,9 +152,8 @@ TEST_F(InstallDirTest, CheckReportsAReadOnlyDirectory) {
   std::string target = path("ro");
   stdfs::create_directories(target);
   ::chmod(target.c_str(), 0555);
-  EXPECT_EQ(rejection(target, kLinuxHost),
-            "ERROR: cannot write to install directory (" + target + "): " + std::to_string(EACCES) +
-                ".");
+  EXPECT_EQ(rejection(target, kLinuxHost), "ERROR: cannot write to install directory (" + target +
+                                               "): " + std::to_string(EACCES) + ".");
   ::chmod(target.c_str(), 0755);
 }
 

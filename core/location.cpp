@@ -23,7 +23,8 @@ std::string invalidCharactersMessage(const HostRules& rules, bool allowSpace) {
 
 std::string tooLongMessage(int limit) {
   return "Your installation could not be completed because the location you specified has more "
-         "than " + std::to_string(limit) + " characters.";
+         "than " +
+         std::to_string(limit) + " characters.";
 }
 
 }  // namespace
@@ -81,7 +82,8 @@ bool LocationValidator::check(const std::string& original, std::string& out, boo
 std::optional<std::string> promptForInstallDir(std::FILE* in, std::FILE* out, std::FILE* err,
                                                std::optional<std::string> defaultLocation,
                                                const LocationValidator& validator) {
-  if (defaultLocation) std::fprintf(out, "Default install directory: %s\n", defaultLocation->c_str());
+  if (defaultLocation)
+    std::fprintf(out, "Default install directory: %s\n", defaultLocation->c_str());
   // Longer lines are read in pieces, each piece an answer of its own.
   std::vector<char> buffer(static_cast<size_t>(validator.rules().consoleLineLimit));
   for (;;) {

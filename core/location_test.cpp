@@ -16,7 +16,8 @@ using kvtest::ScratchDir;
 
 const char kLinuxCharsMessage[] =
     "Your installation could not be completed because the location you specified includes invalid "
-    "characters.\nThe installation path may not contain the following characters:\n:%#<>\"!?<space>";
+    "characters.\nThe installation path may not contain the following "
+    "characters:\n:%#<>\"!?<space>";
 const char kProductsMessage[] =
     "Error: KV installer can't run; this location contains no Korvane products.\n";
 
@@ -75,7 +76,8 @@ TEST(LocationValidatorTest, LinuxLengthKeepsTheInstallerPathWithinItsLimit) {
   std::string tooLong = "/" + std::string(static_cast<size_t>(limit), 'x');
   EXPECT_EQ(rejection(validator, tooLong, out, false),
             "Your installation could not be completed because the location you specified has more "
-            "than " + std::to_string(limit) + " characters.");
+            "than " +
+                std::to_string(limit) + " characters.");
 }
 
 TEST(LocationValidatorTest, WindowsCharacterAndLengthRules) {

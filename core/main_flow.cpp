@@ -60,7 +60,7 @@ void appendEmbeddedArguments(std::FILE* file, GrowableArgList& args, GrowableArg
 // Settles the install (and download) location. False when the run ends
 // here with exit code 1, its message printed.
 bool settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args,
-                    const LocationValidator& validator, bool& guiUsed) {
+                     const LocationValidator& validator, bool& guiUsed) {
   std::string out;
   std::string message;
   if (opts.consoleMode) {
@@ -75,8 +75,9 @@ bool settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args
         }
       }
       if (!opts.installPathGiven) {
-        printError(opts.section == LaunchOptions::Section::Yum ? "Error: --installroot= required in yum mode\n"
-                                                : "Error: -installPath required in silent mode\n");
+        printError(opts.section == LaunchOptions::Section::Yum
+                       ? "Error: --installroot= required in yum mode\n"
+                       : "Error: -installPath required in silent mode\n");
         return false;
       }
     }
@@ -105,7 +106,8 @@ bool settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args
   extractLogo(file);
   guiUsed = true;
   if (opts.download) {
-    opts.downloadPath = selectLocation(opts.downloadPath, "Select the download location:", false, validator);
+    opts.downloadPath =
+        selectLocation(opts.downloadPath, "Select the download location:", false, validator);
     if (opts.downloadPath) {
       if (!validator.check(opts.installPath.value_or(""), out, true, &message)) {
         printError(message + "\n");
@@ -118,7 +120,8 @@ bool settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args
       opts.downloadPath = out;
     }
   } else {
-    opts.installPath = selectLocation(opts.installPath, "Select the install location:", true, validator);
+    opts.installPath =
+        selectLocation(opts.installPath, "Select the install location:", true, validator);
   }
   return true;
 }

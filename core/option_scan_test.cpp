@@ -197,8 +197,8 @@ TEST(OptionScan, ConsumedValuesAreNeitherLoweredNorTested) {
 }
 
 TEST(OptionScan, LaterOccurrenceOverwrites) {
-  ScanList args({"-installpath", "a", "-installpath", "b", "-productid", "k1:f1", "-productid",
-                 "k2"});
+  ScanList args(
+      {"-installpath", "a", "-installpath", "b", "-productid", "k1:f1", "-productid", "k2"});
   LaunchOptions opts = scan(args);
   EXPECT_EQ(opts.installPath, std::string("b"));
   EXPECT_EQ(opts.productKey, std::string("k2"));

@@ -114,7 +114,8 @@ void PropertiesMap::load(std::FILE* stream) {
 void PropertiesMap::save(std::FILE* stream) const {
   for (const auto& head : buckets_) {
     for (const Entry* e = head.get(); e; e = e->next.get()) {
-      if (hasNonBlank(e->value)) std::fprintf(stream, "%s = %s\n", e->key.c_str(), e->value.c_str());
+      if (hasNonBlank(e->value))
+        std::fprintf(stream, "%s = %s\n", e->key.c_str(), e->value.c_str());
     }
   }
 }

@@ -25,7 +25,8 @@ std::vector<uint8_t> signedLauncher(size_t bundleBytes, size_t padding, uint32_t
   bytes[1] = 'Z';
   putU32(bytes, 0x3C, kPeOffset);
   putU32(bytes, kOptionalHeader + 92, 16);
-  putU32(bytes, kOptionalHeader + 96 + 8 * 4, static_cast<uint32_t>(kImageSize + bundleBytes + padding));
+  putU32(bytes, kOptionalHeader + 96 + 8 * 4,
+         static_cast<uint32_t>(kImageSize + bundleBytes + padding));
   putU32(bytes, kOptionalHeader + 96 + 8 * 4 + 4, table);
   bytes.resize(kImageSize + bundleBytes, 'x');
   const std::string footer = std::string("\0\0\0\0", 4) + "kvir";

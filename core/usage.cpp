@@ -18,25 +18,34 @@ const char* const kMainUsage[] = {
     "  -archs\t\tspecify the target architectures",
     "  -nosplash\t\tdo not show the splash screen",
     "  -skipQuota\t\tskip quota check",
-    "  -proxy\t\tspecify proxy server, \n\t\t\t<server ip>:<port>:<http|socks>[:<username>:<password>]",
+    "  -proxy\t\tspecify proxy server, \n\t\t\t<server "
+    "ip>:<port>:<http|socks>[:<username>:<password>]",
     "  -installerUpdateURLS\tlist of locations to search for installer updates",
     "  -productUpdateURLS\tlist of locations to search for product updates",
-    "  -add\t\t\tinstall products and update existing products if newer\n\t\t\tversions are available",
+    "  -add\t\t\tinstall products and update existing products if newer\n\t\t\tversions are "
+    "available",
     "  -applyUpdates\t\tupdate existing products if newer versions are available",
     "  -remove\t\tremove products",
     "  -patch\t\tsearch for and install patches",
-    "  -print_toc (<path>)\tprint the contents of a patch to the console. Appending\n\t\t\ta file path redirects the output to the file.\n\t\t\tOnly relevant with the '-patch -silent' options.",
-    "  -extract <path>\texport patch contents to a directory. Only \n\t\t\trelevant with the '-patch -silent' options.",
+    "  -print_toc (<path>)\tprint the contents of a patch to the console. Appending\n\t\t\ta file "
+    "path redirects the output to the file.\n\t\t\tOnly relevant with the '-patch -silent' "
+    "options.",
+    "  -extract <path>\texport patch contents to a directory. Only \n\t\t\trelevant with the "
+    "'-patch -silent' options.",
     "  -validate\t\tvalidate the integrity of the media based on the \n\t\t\tspecified level.",
     "  -download\t\tdownload content for a later installation.",
     "  -yum [yum options] COMMAND.\n\t\t\trun yum COMMAND. See -yum --help for details",
     "  -repousername\t\tusername for repository authentication.",
     "  -repopassword\t\tpassword for repository authentication.",
     "  -recipe\t\t<file> full path to the installation recipe file",
-    "  -check [dir]\t\tcheck integrity of installed content for (optional)\n\t\t\tdir or complete installation.",
-    "  -install-KVL7\t\texisting Korvane Linux 7 installations only; skip\n\t\t\tsteps preceding the Korvane Linux 7 git operations.",
-    "  -install-KVL-mode [minimal|full]\n\t\t\tKorvane Linux installations only;\n\t\t\tSelects 'minimal' or 'full' installation mode.",
-    "  -baseline <release>\tSpecify an ID or list to list the currently \n\t\t\tavailable baselines.",
+    "  -check [dir]\t\tcheck integrity of installed content for (optional)\n\t\t\tdir or complete "
+    "installation.",
+    "  -install-KVL7\t\texisting Korvane Linux 7 installations only; skip\n\t\t\tsteps preceding "
+    "the Korvane Linux 7 git operations.",
+    "  -install-KVL-mode [minimal|full]\n\t\t\tKorvane Linux installations only;\n\t\t\tSelects "
+    "'minimal' or 'full' installation mode.",
+    "  -baseline <release>\tSpecify an ID or list to list the currently \n\t\t\tavailable "
+    "baselines.",
     "-----------------------------------------------------------------",
     "- NOTE: option names are case insensitive in default (-p2) mode -",
     "-       and are case sensitive after -yum and -vmargs           -",
@@ -103,8 +112,7 @@ void listArguments(const GrowableArgList& installerArgs, const GrowableArgList& 
   std::fflush(stdout);
 }
 
-void registerListArgsAtExit(const GrowableArgList* installerArgs,
-                            const GrowableArgList* vmArgs) {
+void registerListArgsAtExit(const GrowableArgList* installerArgs, const GrowableArgList* vmArgs) {
   static bool registered = false;
   gListedArgs = installerArgs;
   gListedVmArgs = vmArgs;

@@ -35,7 +35,8 @@ std::optional<size_t> descriptionColumn(const std::string& line) {
   std::string expanded;
   for (char c : line) {
     if (c == '\t') {
-      do expanded += ' '; while (expanded.size() % 8 != 0);
+      do expanded += ' ';
+      while (expanded.size() % 8 != 0);
     } else {
       expanded += c;
     }

@@ -2,7 +2,6 @@
 // and the console twin's command line.
 #include "core/windows_command_line.h"
 
-
 #include "core/host_rules.h"
 
 namespace kv {

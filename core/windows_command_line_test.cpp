@@ -56,9 +56,23 @@ TEST(WindowsCommandLineTest, QuotesOnlyWhatNeedsIt) {
 
 TEST(WindowsCommandLineTest, EveryArgumentSurvivesTheRoundTrip) {
   const std::vector<std::string> samples = {
-      "",          "plain",        "with space", "tab\there",   "quote\"inside", "\"",
-      "\\",        "trailing\\",   "two\\\\",    "sp ace\\",    "\\\"",          "a\\\\\"b c",
-      "-D=x y\\z", "C:\\a b\\c\\", " ",          "new\nline",   "\\\\server\\share",
+      "",
+      "plain",
+      "with space",
+      "tab\there",
+      "quote\"inside",
+      "\"",
+      "\\",
+      "trailing\\",
+      "two\\\\",
+      "sp ace\\",
+      "\\\"",
+      "a\\\\\"b c",
+      "-D=x y\\z",
+      "C:\\a b\\c\\",
+      " ",
+      "new\nline",
+      "\\\\server\\share",
   };
   for (const std::string& sample : samples) {
     const std::vector<std::string> back = splitArguments(quoteWindowsArgument(sample));
@@ -73,7 +87,8 @@ TEST(WindowsCommandLineTest, InstallerCommandLine) {
   EXPECT_EQ(installerProgramPath("D:\\x y", false),
             "D:\\x y\\maintenance\\kvInstaller\\x86-win32\\kvInstaller");
 
-  const char* args[] = {"C:\\setup.exe", "-silent", "", "a b", "t\tab", "q\"x", "C:\\d e\\", nullptr};
+  const char* args[] = {"C:\\setup.exe", "-silent", "",          "a b",
+                        "t\tab",         "q\"x",    "C:\\d e\\", nullptr};
   const std::string line = buildInstallerCommandLine("C:\\K\\kvInstallerc", 7, args);
   EXPECT_EQ(line.rfind("\"C:\\K\\kvInstallerc\" -silent \"\" ", 0), 0u) << line;
   const std::string program = "\"C:\\K\\kvInstallerc\"";
@@ -90,7 +105,8 @@ TEST(WindowsCommandLineTest, TwinReplacesTheProgramFileName) {
   EXPECT_EQ(quoted->arguments, "-winconsole -yum list");
   EXPECT_EQ(joinTwinCommandLine(*quoted), "\"C:\\my media\\setupc.exe\" -winconsole -yum list");
 
-  auto plain = buildTwinCommandLine("C:\\media\\setup.exe  -yum \"a b\"\t\"\" x\\", "setupc.exe", true);
+  auto plain =
+      buildTwinCommandLine("C:\\media\\setup.exe  -yum \"a b\"\t\"\" x\\", "setupc.exe", true);
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->program, "C:\\media\\setupc.exe");
   // The user's arguments go on byte for byte, quoting and all.

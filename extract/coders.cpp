@@ -49,8 +49,7 @@ class LzmaSource final : public ByteSource {
  public:
   LzmaSource(bool lzma2, PackReader* input, UInt64 unpackSize)
       : lzma2_(lzma2), input_(input), left_(unpackSize) {
-    LzmaDec_CONSTRUCT(&lzma_)
-    Lzma2Dec_CONSTRUCT(&lzma2Dec_)
+    LzmaDec_CONSTRUCT(&lzma_) Lzma2Dec_CONSTRUCT(&lzma2Dec_)
   }
   ~LzmaSource() override {
     if (lzma2_) {
@@ -104,9 +103,9 @@ class LzmaSource final : public ByteSource {
       SizeT used = inSize;
       const SizeT before = dec.dicPos;
       ELzmaStatus status;
-      const SRes result =
-          lzma2_ ? Lzma2Dec_DecodeToDic(&lzma2Dec_, limit, in, &used, finish, &status)
-                 : LzmaDec_DecodeToDic(&lzma_, limit, in, &used, finish, &status);
+      const SRes result = lzma2_
+                              ? Lzma2Dec_DecodeToDic(&lzma2Dec_, limit, in, &used, finish, &status)
+                              : LzmaDec_DecodeToDic(&lzma_, limit, in, &used, finish, &status);
       input_->skip(used);
       if (result != SZ_OK) return result;
       if (dec.dicPos == limit) break;
@@ -255,7 +254,8 @@ SRes makeMainCoder(UInt32 methodId, const Byte* props, unsigned propsSize, UInt6
       return SZ_OK;
     case method::kLzma:
     case method::kLzma2: {
-      std::unique_ptr<LzmaSource> lzma(new LzmaSource(methodId == method::kLzma2, input, unpackSize));
+      std::unique_ptr<LzmaSource> lzma(
+          new LzmaSource(methodId == method::kLzma2, input, unpackSize));
       RINOK(lzma->init(props, propsSize, dictionary, whole))
       *source = std::move(lzma);
       return SZ_OK;

@@ -86,7 +86,7 @@ class DecodeSchedule {
 
  private:
   std::vector<DecodeUnit> units_;
-  std::vector<size_t> order_;      // unit positions in hand-out order
+  std::vector<size_t> order_;        // unit positions in hand-out order
   std::vector<unsigned> sentParts_;  // per folder position
   std::vector<bool> dropped_;
   std::vector<UInt64> held_;  // per unit: the memory it holds

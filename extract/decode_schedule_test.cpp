@@ -19,12 +19,11 @@ TEST(DecodeScheduleTest, MemoryRuleScalesWithProcessorsUpToTheCeiling) {
     UInt64 need, ceiling;
     unsigned parallel;
   } cases[] = {
-      {1, 4 * kMiB, 2048 * kMiB, 1},    // one processor: as with one folder
-      {2, 4 * kMiB, 2048 * kMiB, 2},
-      {16, 4 * kMiB, 2048 * kMiB, 16},
-      {16, 64 * kMiB, 256 * kMiB, 3},   // a 32-bit process
-      {16, 1024 * kMiB, 256 * kMiB, 1}, // larger than the ceiling: still one
-      {16, 0, 256 * kMiB, 16},          // stored folders need no dictionary
+      {1, 4 * kMiB, 2048 * kMiB, 1},  // one processor: as with one folder
+      {2, 4 * kMiB, 2048 * kMiB, 2},    {16, 4 * kMiB, 2048 * kMiB, 16},
+      {16, 64 * kMiB, 256 * kMiB, 3},    // a 32-bit process
+      {16, 1024 * kMiB, 256 * kMiB, 1},  // larger than the ceiling: still one
+      {16, 0, 256 * kMiB, 16},           // stored folders need no dictionary
   };
   for (const auto& c : cases) {
     const MemoryRule rule = memoryRule(c.processors, c.need, c.ceiling);
@@ -105,8 +104,7 @@ TEST(DecodeScheduleTest, UnitsGoToEveryProcessorWithinTheBudget) {
   for (unsigned processors : {1u, 2u, 16u}) {
     SCOPED_TRACE(processors);
     std::vector<UInt64> folderBytes;
-    DecodeSchedule schedule(syntheticUnits(&folderBytes), folderBytes, processors,
-                            2048 * kMiB);
+    DecodeSchedule schedule(syntheticUnits(&folderBytes), folderBytes, processors, 2048 * kMiB);
     EXPECT_EQ(schedule.rule().parallel, processors);
     EXPECT_EQ(schedule.rule().budget, processors * 4 * kMiB + kSlack);
     const Replay r = replay(schedule, processors);

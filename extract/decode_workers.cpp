@@ -227,8 +227,7 @@ void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
   };
   if (unit.parts == 1) {
     ChunkSink sink(queue_, db_, folder, stopIndex_);
-    const SRes result =
-        worker.decoder.decode(db_, folder.index, processors_ > 1 ? 2 : 1, &sink);
+    const SRes result = worker.decoder.decode(db_, folder.index, processors_ > 1 ? 2 : 1, &sink);
     logTime();
     sink.finish(result);
     {
@@ -243,7 +242,8 @@ void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
       run.sink.reset(new ChunkSink(queue_, db_, folder, stopIndex_));
       run.stream.reset(new FolderStream(db_, folder.index, run.sink.get()));
     }
-    const SRes result = worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
+    const SRes result =
+        worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
     logTime();
     return sendOn(position, result);
   }
@@ -269,7 +269,8 @@ void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
       released_.wait();
     }
     if (!streaming) return wake();
-    const SRes result = worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
+    const SRes result =
+        worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
     logTime();
     return sendOn(position, result);
   }

@@ -13,7 +13,7 @@ namespace {
 
 constexpr int kOutputFailure = SZ_ERROR_FAIL;  // 11
 constexpr unsigned kDefaultPermissions = 0777;
-constexpr UInt32 kNoFolder = 0xFFFFFFFFu;  // an entry without bytes
+constexpr UInt32 kNoFolder = 0xFFFFFFFFu;    // an entry without bytes
 constexpr uint32_t kUnixExtension = 0x8000;  // high 16 bits hold st_mode
 constexpr UInt64 kMaxLinkTarget = 4095;
 
@@ -47,8 +47,7 @@ struct EntryWriter::Open {
 
 EntryWriter::EntryWriter(const std::string& targetDir, const std::string& stagingDir,
                          const Archive& archive, const FolderFiles& folderFiles,
-                         IProgress* progress, IByteProgress* bytes,
-                         std::atomic<UInt32>& stopIndex)
+                         IProgress* progress, IByteProgress* bytes, std::atomic<UInt32>& stopIndex)
     : targetDir_(targetDir),
       stagingDir_(stagingDir),
       archive_(archive),
@@ -95,7 +94,8 @@ bool EntryWriter::openEntry(UInt32 index, std::unique_ptr<Open>* open) {
       return false;
     }
   } else if (int error = file->file.open(file->stagedPath, file->path, filePermissions(entry))) {
-    fail(index, kOutputFailure, format("Could not open output file '%s' error %d\n", file->path, error));
+    fail(index, kOutputFailure,
+         format("Could not open output file '%s' error %d\n", file->path, error));
     return false;
   }
   *open = std::move(file);

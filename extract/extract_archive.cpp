@@ -62,7 +62,8 @@ bool entersStagingFolder(const std::string& name) {
     size_t end = name.find_first_of("/\\", begin);
     if (end == std::string::npos) end = name.size();
     const std::string component = name.substr(begin, end - begin);
-    if (!component.empty() && component != ".") return component.rfind(output::kStagingPrefix, 0) == 0;
+    if (!component.empty() && component != ".")
+      return component.rfind(output::kStagingPrefix, 0) == 0;
     begin = end + 1;
   }
   return false;

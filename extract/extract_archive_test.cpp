@@ -54,8 +54,7 @@ const CoderCase kCoders[] = {
     {"Lzma2Pure", "-m0=LZMA2 -mf=off", "LZMA2"},
     {"PpmdPure", "-m0=PPMd -mf=off", "PPMD"},
     {"BcjLzma", "-m0=BCJ -m1=LZMA", "BCJ"},
-    {"Bcj2",
-     "-m0=BCJ2 -m1=LZMA:d25 -m2=LZMA:d19 -m3=LZMA:d19 -mb0:1 -mb0s1:2 -mb0s2:3", "BCJ2"},
+    {"Bcj2", "-m0=BCJ2 -m1=LZMA:d25 -m2=LZMA:d19 -m3=LZMA:d19 -mb0:1 -mb0s1:2 -mb0s2:3", "BCJ2"},
     {"Arm64", "-m0=ARM64 -m1=LZMA2", "ARM64"},
     {"Arm", "-m0=ARM -m1=LZMA2", "ARM "},
     {"Armt", "-m0=ARMT -m1=LZMA2", "ARMT"},
@@ -251,8 +250,8 @@ void setOnlyEntryAttributes(const std::string& path, uint32_t attributes) {
     old = parsed.entry(0).attributes;
   }
   const auto le32 = [](uint32_t v) {
-    return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
-                       static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
   };
   // Header fields are little-endian and not aligned.
   const auto le64At = [&archive](size_t at) {
@@ -264,8 +263,7 @@ void setOnlyEntryAttributes(const std::string& path, uint32_t attributes) {
   const size_t at = archive.find(le32(old), header);
   ASSERT_NE(at, std::string::npos);
   archive.replace(at, 4, le32(attributes));
-  const uint32_t headerCrc =
-      CrcCalc(archive.data() + header, static_cast<size_t>(le64At(20)));
+  const uint32_t headerCrc = CrcCalc(archive.data() + header, static_cast<size_t>(le64At(20)));
   archive.replace(28, 4, le32(headerCrc));
   archive.replace(8, 4, le32(CrcCalc(archive.data() + 12, 20)));
   writeFile(path, archive);
@@ -302,8 +300,7 @@ TEST(ExtractArchiveTest, OutputFileThatCannotBeOpenedStopsTheExtraction) {
   RecordingProgress progress;
   const Extraction run = extractFile(dir / "a.7z", dir / "out", &progress);
   EXPECT_EQ(run.result, 11);
-  EXPECT_EQ(run.output,
-            "Could not open output file '" + (dir / "out/first.txt") + "' error 21\n");
+  EXPECT_EQ(run.output, "Could not open output file '" + (dir / "out/first.txt") + "' error 21\n");
   EXPECT_FALSE(stdfs::exists(dir / "out/second.txt"));
   EXPECT_EQ(progress.calls, (Calls{"start(2)", "finish()"}));
 }
@@ -326,10 +323,10 @@ TEST(ExtractArchiveTest, LongPathsWorkUpToWhatTheSystemAllows) {
   TempDir dir;
   writeFile(dir / "f", "deep");
   const std::string part(200, 'p');
-  std::string longName;   // about 1400 bytes
+  std::string longName;  // about 1400 bytes
   for (int i = 0; i < 7; ++i) longName += part + std::to_string(i) + "/";
   longName += "file.txt";
-  std::string tooLong;    // beyond PATH_MAX
+  std::string tooLong;  // beyond PATH_MAX
   for (int i = 0; i < 25; ++i) tooLong += part + std::to_string(i) + "/";
   tooLong += "file.txt";
 

@@ -106,7 +106,10 @@ inline void makeSourceTree(const std::string& dir) {
   writeFile(dir + "/data/text.txt", text);
   writeFile(dir + "/empty.txt", "");
   writeFile(dir + "/deep/er/still/leaf.txt", "leaf\n");
-  writeFile(dir + "/\xC3\xBCnic\xC3\xB8" "de/\xE2\x82\xAC \xF0\x9F\x98\x80.txt", "unicode\n");
+  writeFile(dir +
+                "/\xC3\xBCnic\xC3\xB8"
+                "de/\xE2\x82\xAC \xF0\x9F\x98\x80.txt",
+            "unicode\n");
 }
 
 // Relative path -> content of every regular file below `dir`.

@@ -27,9 +27,8 @@ SRes readFolder(const CSzAr& ar, UInt32 index, CSzFolder* folder, const Byte** c
   };
   if (f.NumCoders < 1 || !mainCoder(f.Coders[0])) return SZ_ERROR_UNSUPPORTED;
   if (f.NumCoders == 1) {
-    return f.NumPackStreams == 1 && f.PackStreams[0] == 0 && f.NumBonds == 0
-               ? SZ_OK
-               : SZ_ERROR_UNSUPPORTED;
+    return f.NumPackStreams == 1 && f.PackStreams[0] == 0 && f.NumBonds == 0 ? SZ_OK
+                                                                             : SZ_ERROR_UNSUPPORTED;
   }
   if (f.NumCoders == 2) {
     const CSzCoderInfo& c = f.Coders[1];
@@ -40,13 +39,13 @@ SRes readFolder(const CSzAr& ar, UInt32 index, CSzFolder* folder, const Byte** c
                : SZ_ERROR_UNSUPPORTED;
   }
   if (f.NumCoders == 4) {
-    const bool layout =
-        mainCoder(f.Coders[1]) && mainCoder(f.Coders[2]) &&
-        f.Coders[3].MethodID == method::kBcj2 && f.Coders[3].NumStreams == 4 &&
-        f.NumPackStreams == 4 && f.PackStreams[0] == 2 && f.PackStreams[1] == 6 &&
-        f.PackStreams[2] == 1 && f.PackStreams[3] == 0 && f.NumBonds == 3 &&
-        f.Bonds[0].InIndex == 5 && f.Bonds[0].OutIndex == 0 && f.Bonds[1].InIndex == 4 &&
-        f.Bonds[1].OutIndex == 1 && f.Bonds[2].InIndex == 3 && f.Bonds[2].OutIndex == 2;
+    const bool layout = mainCoder(f.Coders[1]) && mainCoder(f.Coders[2]) &&
+                        f.Coders[3].MethodID == method::kBcj2 && f.Coders[3].NumStreams == 4 &&
+                        f.NumPackStreams == 4 && f.PackStreams[0] == 2 && f.PackStreams[1] == 6 &&
+                        f.PackStreams[2] == 1 && f.PackStreams[3] == 0 && f.NumBonds == 3 &&
+                        f.Bonds[0].InIndex == 5 && f.Bonds[0].OutIndex == 0 &&
+                        f.Bonds[1].InIndex == 4 && f.Bonds[1].OutIndex == 1 &&
+                        f.Bonds[2].InIndex == 3 && f.Bonds[2].OutIndex == 2;
     return layout ? SZ_OK : SZ_ERROR_UNSUPPORTED;
   }
   return SZ_ERROR_UNSUPPORTED;
@@ -124,9 +123,9 @@ SRes FolderDecoder::decodePart(const CSzArEx& db, UInt32 index, const DecodeUnit
   packs_[0].open(&input_, db.dataPos + packPositions[0] + unit.packOffset, unit.packSize);
   std::unique_ptr<ByteSource> source;
   HeapBuffer* dictionary = ahead ? ahead : &dictionaries_[0];
-  SRes result = makeMainCoder(main.MethodID, coderData + main.PropsOffset, main.PropsSize,
-                              unit.packSize, unit.unpackSize, &packs_[0], dictionary, &source,
-                              ahead != nullptr);
+  SRes result =
+      makeMainCoder(main.MethodID, coderData + main.PropsOffset, main.PropsSize, unit.packSize,
+                    unit.unpackSize, &packs_[0], dictionary, &source, ahead != nullptr);
   if (result == SZ_OK) {
     if (ahead) {
       // The pieces fill the buffer from its start.
@@ -229,8 +228,7 @@ bool findLzma2Blocks(ArchiveInput& input, UInt64 start, UInt64 packSize, UInt64 
     unpack += chunkUnpack;
     pack += chunkPack;
   }
-  return unpack == unpackSize && pack <= packSize && !blocks->empty() &&
-         (*blocks)[0].unpack == 0;
+  return unpack == unpackSize && pack <= packSize && !blocks->empty() && (*blocks)[0].unpack == 0;
 }
 
 }  // namespace
@@ -297,8 +295,7 @@ SRes FolderDecoder::decodeFolder(const CSzArEx& db, UInt32 index, unsigned threa
   const UInt64* packPositions = ar.PackPositions + ar.FoStartPackStreamIndex[index];
   const UInt64 unpackSize = SzAr_GetFolderUnpackSize(&ar, index);
   for (UInt32 i = 0; i < folder.NumPackStreams; ++i) {
-    packs_[i].open(&input_, db.dataPos + packPositions[i],
-                   packPositions[i + 1] - packPositions[i]);
+    packs_[i].open(&input_, db.dataPos + packPositions[i], packPositions[i + 1] - packPositions[i]);
   }
   auto props = [&](UInt32 coder) { return coderData + folder.Coders[coder].PropsOffset; };
   auto packSize = [&](UInt32 pack) { return packPositions[pack + 1] - packPositions[pack]; };

@@ -6,9 +6,9 @@ namespace kv {
 namespace {
 
 TEST(SafeEntryNameTest, AcceptsNamesBelowTheTarget) {
-  for (const char* name : {"file.txt", "a/b/c.txt", "a\\b\\c.txt", "./a/./b", ".hidden/x",
-                           "a..b/c", "..a/x", "a/b../c", "dir with spaces/x y", "C/x",
-                           "ab:c/d", "\xE2\x82\xAC/x"}) {
+  for (const char* name :
+       {"file.txt", "a/b/c.txt", "a\\b\\c.txt", "./a/./b", ".hidden/x", "a..b/c", "..a/x",
+        "a/b../c", "dir with spaces/x y", "C/x", "ab:c/d", "\xE2\x82\xAC/x"}) {
     EXPECT_TRUE(isSafeEntryName(name)) << name;
   }
 }
@@ -26,8 +26,8 @@ TEST(SafeEntryNameTest, RefusesDriveLetters) {
 }
 
 TEST(SafeEntryNameTest, RefusesParentComponentsWithEitherSeparator) {
-  for (const char* name : {"..", "../x", "a/../../x", "a/..", "..\\x", "a\\..\\..\\x",
-                           "a/..\\x", "a\\../x", "a//../x"}) {
+  for (const char* name : {"..", "../x", "a/../../x", "a/..", "..\\x", "a\\..\\..\\x", "a/..\\x",
+                           "a\\../x", "a//../x"}) {
     EXPECT_FALSE(isSafeEntryName(name)) << name;
   }
 }
@@ -50,8 +50,8 @@ TEST(LinkTargetTest, ResolvesRelativeTargetsThatStayInside) {
 
 TEST(LinkTargetTest, RefusesTargetsThatLeaveOrCouldBeRedirected) {
   std::vector<std::string> place;
-  for (const char* target : {"", "/etc/passwd", "../../a/x", "sub/../x", "a\\..\\..\\x",
-                             ".", "..", "a/.."}) {
+  for (const char* target :
+       {"", "/etc/passwd", "../../a/x", "sub/../x", "a\\..\\..\\x", ".", "..", "a/.."}) {
     EXPECT_FALSE(resolveLinkTarget("dir/link", target, &place)) << target;
   }
   EXPECT_FALSE(resolveLinkTarget("dir/link", std::string("a\0b", 3), &place));

@@ -176,7 +176,8 @@ TEST(StreamingFailureTest, DamagedBlockEndsItsFolderAfterTheBytesBeforeIt) {
 
 TEST(StreamingFailureTest, TruncatedPackedDataFailsTheFileBeingWritten) {
   TempDir dir;
-  for (int i = 0; i < 4; ++i) writeFile(dir / ("src/f" + std::to_string(i)), randomBytes(600000, i));
+  for (int i = 0; i < 4; ++i)
+    writeFile(dir / ("src/f" + std::to_string(i)), randomBytes(600000, i));
   make7z(dir / "a.7z", dir / "src", "-m0=Copy -mhc=off");
   // Damage the third file's bytes in the stored (copy) folder.
   std::string data = readFile(dir / "a.7z");

@@ -43,7 +43,8 @@ std::string lower(std::string text) {
 // default section) its lower-case form, with "--" shortened to "-".
 bool scannedFrom(const std::string& before, const std::string& after) {
   if (after == before || after == lower(before)) return true;
-  return before.size() >= 2 && before[0] == '-' && before[1] == '-' && after == lower(before.substr(1));
+  return before.size() >= 2 && before[0] == '-' && before[1] == '-' &&
+         after == lower(before.substr(1));
 }
 
 }  // namespace
@@ -55,12 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string control = texts.front() + std::string(4, '\0');
   texts.erase(texts.begin());
   const size_t embeddedCount = std::min<size_t>(static_cast<uint8_t>(control[0]) % 8, texts.size());
-  const size_t iniCount = std::min<size_t>(static_cast<uint8_t>(control[1]) % 8, texts.size() - embeddedCount);
+  const size_t iniCount =
+      std::min<size_t>(static_cast<uint8_t>(control[1]) % 8, texts.size() - embeddedCount);
   const uint8_t flags = static_cast<uint8_t>(control[2]);
   const kv::HostRules& rules = (flags & 1) ? kv::kWindowsHost : kv::kLinuxHost;
 
   std::vector<std::string> embedded(texts.begin(), texts.begin() + embeddedCount);
-  std::vector<std::string> ini(texts.begin() + embeddedCount, texts.begin() + embeddedCount + iniCount);
+  std::vector<std::string> ini(texts.begin() + embeddedCount,
+                               texts.begin() + embeddedCount + iniCount);
   std::vector<const char*> user;
   for (size_t i = embeddedCount + iniCount; i < texts.size(); ++i) user.push_back(texts[i].c_str());
 
@@ -87,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (prePass && kv::isWinConsoleOption(arg)) continue;
     given.emplace_back(arg);
   }
-  KV_FUZZ_CHECK(winConsole == (prePass && std::any_of(user.begin(), user.end(), kv::isWinConsoleOption)));
+  KV_FUZZ_CHECK(winConsole ==
+                (prePass && std::any_of(user.begin(), user.end(), kv::isWinConsoleOption)));
   checkTerminated(args);
   checkTerminated(vm);
   KV_FUZZ_CHECK(args.find("-vmargs", 1) < 0);

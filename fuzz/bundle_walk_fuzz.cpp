@@ -28,7 +28,8 @@ class CheckedHandler : public kv::TagHandler {
     KV_FUZZ_CHECK(block.start <= block.end);
     KV_FUZZ_CHECK(static_cast<int64_t>(block.end) + kv::kFooterSize <= size_);
     KV_FUZZ_CHECK(block.magic[0] == 'k' && block.magic[1] == 'v' && block.magic[2] == 'i');
-    if (visits_ > 0) KV_FUZZ_CHECK(block.end < lastEnd_ && block.end + kv::kFooterSize <= lastStart_);
+    if (visits_ > 0)
+      KV_FUZZ_CHECK(block.end < lastEnd_ && block.end + kv::kFooterSize <= lastStart_);
     lastEnd_ = block.end;
     lastStart_ = block.start;
     ++visits_;

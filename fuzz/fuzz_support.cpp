@@ -67,7 +67,8 @@ void Scratch::checkAndClear() {
   std::string name;
   while (reader.next(name)) {
     if (name != "." && name != ".." && name != "target") {
-      std::fprintf(stderr, "written outside the target folder: %s/%s\n", base_.c_str(), name.c_str());
+      std::fprintf(stderr, "written outside the target folder: %s/%s\n", base_.c_str(),
+                   name.c_str());
       std::abort();
     }
   }

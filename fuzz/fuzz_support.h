@@ -15,9 +15,9 @@
 namespace kvfuzz {
 
 // Aborts with a message (a finding) when `condition` is false.
-#define KV_FUZZ_CHECK(condition)                                                       \
-  do {                                                                                 \
-    if (!(condition)) kvfuzz::fail(__FILE__, __LINE__, #condition);                    \
+#define KV_FUZZ_CHECK(condition)                                    \
+  do {                                                              \
+    if (!(condition)) kvfuzz::fail(__FILE__, __LINE__, #condition); \
   } while (0)
 [[noreturn]] void fail(const char* file, int line, const char* what);
 

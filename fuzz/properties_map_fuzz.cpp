@@ -24,14 +24,15 @@ std::string saved(const kv::PropertiesMap& map) {
 }
 
 void load(kv::PropertiesMap& map, const std::string& text) {
-  kv::FilePtr stream = kvfuzz::openBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  kv::FilePtr stream =
+      kvfuzz::openBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   KV_FUZZ_CHECK(stream != nullptr);
   map.load(stream.get());
 }
 
 std::vector<std::string> sortedLines(const std::string& text) {
-  std::vector<std::string> lines = kvfuzz::splitTexts(reinterpret_cast<const uint8_t*>(text.data()),
-                                                      text.size(), '\n');
+  std::vector<std::string> lines =
+      kvfuzz::splitTexts(reinterpret_cast<const uint8_t*>(text.data()), text.size(), '\n');
   std::sort(lines.begin(), lines.end());
   return lines;
 }

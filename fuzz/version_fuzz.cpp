@@ -12,7 +12,8 @@
 namespace {
 
 bool same(const kv::InstallerVersion& a, const kv::InstallerVersion& b) {
-  return a.major == b.major && a.minor == b.minor && a.micro == b.micro && a.qualifier == b.qualifier;
+  return a.major == b.major && a.minor == b.minor && a.micro == b.micro &&
+         a.qualifier == b.qualifier;
 }
 
 }  // namespace

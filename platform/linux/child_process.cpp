@@ -11,7 +11,7 @@ namespace {
 
 const int kForwarded[3] = {SIGINT, SIGTERM, SIGHUP};
 
-volatile sig_atomic_t forwardPid = 0;    // 0: no child yet
+volatile sig_atomic_t forwardPid = 0;     // 0: no child yet
 volatile sig_atomic_t pendingSignal = 0;  // came in before the child was known
 
 void forwardSignal(int signal, siginfo_t* info, void*) {

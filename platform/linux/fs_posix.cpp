@@ -55,9 +55,7 @@ bool canOpenDirectory(const std::string& path) {
   return true;
 }
 
-bool canOpenForReading(const std::string& path) {
-  return openFile(path, "r") != nullptr;
-}
+bool canOpenForReading(const std::string& path) { return openFile(path, "r") != nullptr; }
 
 bool entryExists(const std::string& path) {
   struct stat st;

@@ -23,10 +23,11 @@ const char kXtstLibrary[] = "libXtst.so.6";
 static_assert(kGtkEntryCount == 54, "GtkApi has 54 entries");
 static_assert(kGtkEntry_g_type_check_instance_cast + 1 == kGtkEntry_g_timeout_add,
               "the entries needed before the display is opened come first");
-static_assert(kGtkEntry_gtk_file_chooser_get_filename == kGtkEntry_gtk_file_chooser_dialog_new + 1 &&
-                  kGtkEntry_gtk_file_chooser_get_type == kGtkEntry_gtk_file_chooser_dialog_new + 2 &&
-                  kGtkEntry_gtk_file_chooser_set_filename == kGtkEntry_gtk_file_chooser_dialog_new + 3,
-              "the file chooser's entries follow its constructor, the ones skipped without it");
+static_assert(
+    kGtkEntry_gtk_file_chooser_get_filename == kGtkEntry_gtk_file_chooser_dialog_new + 1 &&
+        kGtkEntry_gtk_file_chooser_get_type == kGtkEntry_gtk_file_chooser_dialog_new + 2 &&
+        kGtkEntry_gtk_file_chooser_set_filename == kGtkEntry_gtk_file_chooser_dialog_new + 3,
+    "the file chooser's entries follow its constructor, the ones skipped without it");
 static_assert(kGtkEntry_g_log_set_default_handler + 1 == kGtkEntryCount,
               "the optional log handler comes last");
 
@@ -37,7 +38,8 @@ struct EntryInfo {
 };
 
 #define KV_GTK_API_INFO(name, result, params) \
-  {#name, [](GtkApi& api, void* address) { api.name = reinterpret_cast<decltype(api.name)>(address); }},
+  {#name,                                     \
+   [](GtkApi& api, void* address) { api.name = reinterpret_cast<decltype(api.name)>(address); }},
 const EntryInfo kEntries[kGtkEntryCount] = {KV_GTK_API(KV_GTK_API_INFO)};
 #undef KV_GTK_API_INFO
 
@@ -62,23 +64,25 @@ const char kGtkCoreMissingMessage[] =
     "mode...\n";
 
 std::string gtkLoadFailureMessage(const char* library) {
-  return limitText(std::string("The installer program cannot run in GUI mode on this host type due to an "
-                                  "error loading gtk libraries(") +
-                      library +
-                      ").\n We suggest to install these libraries on your host and retry the "
-                      "installation.\n");
+  return limitText(
+      std::string("The installer program cannot run in GUI mode on this host type due to an "
+                  "error loading gtk libraries(") +
+      library +
+      ").\n We suggest to install these libraries on your host and retry the "
+      "installation.\n");
 }
 
 std::string displayFailureMessage(const char* display) {
-  return limitText(std::string("The installer program cannot run in GUI mode: Cannot open display: ") + display +
-                      "\nPossible causes:\n"
-                      "  - The DISPLAY environment variable might not be set or incorrect\n"
-                      "  - Access to the DISPLAY might be restricted (try xhost+)\n");
+  return limitText(
+      std::string("The installer program cannot run in GUI mode: Cannot open display: ") + display +
+      "\nPossible causes:\n"
+      "  - The DISPLAY environment variable might not be set or incorrect\n"
+      "  - Access to the DISPLAY might be restricted (try xhost+)\n");
 }
 
 std::string symbolMissingMessage(const char* symbol) {
   return limitText(std::string("The installer program cannot run in GUI mode. Symbol ") + symbol +
-                      " not found in libgtk-x11-2.0.so.0");
+                   " not found in libgtk-x11-2.0.so.0");
 }
 
 const GtkApi& gtkApi() { return processApi(); }

@@ -29,8 +29,10 @@ TEST(GtkBindingTest, MessagesAreExact) {
       "The installer program cannot run in GUI mode on this host type. Switching to text-based "
       "mode...\n",
       kGtkCoreMissingMessage);
-  EXPECT_EQ("The installer program cannot run in GUI mode. Symbol gtk_main not found in libgtk-x11-2.0.so.0",
-            symbolMissingMessage("gtk_main"));
+  EXPECT_EQ(
+      "The installer program cannot run in GUI mode. Symbol gtk_main not found in "
+      "libgtk-x11-2.0.so.0",
+      symbolMissingMessage("gtk_main"));
   EXPECT_EQ(1023u, displayFailureMessage(std::string(2000, 'd').c_str()).size());
   // 67 bytes of text, "d", then two-byte characters: byte 1023 would be the
   // first half of one, which goes whole.

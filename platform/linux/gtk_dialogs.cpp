@@ -52,7 +52,8 @@ bool exists(const char* path) {
 
 // One turn of the chooser: true when `folder` may go into the entry;
 // otherwise the reason has been shown in an error box over the chooser.
-bool acceptChosenFolder(GtkWidget* chooser, const std::string& folder, const LocationValidator& validator) {
+bool acceptChosenFolder(GtkWidget* chooser, const std::string& folder,
+                        const LocationValidator& validator) {
   std::string message;
   if (!validator.checkCharacters(folder, &message)) {
     runMessageBox(asWindow(chooser), GTK_MESSAGE_ERROR, message);
@@ -112,8 +113,9 @@ void locationResponse(GtkWidget*, gint response, gpointer data) {
   gtk.gtk_widget_destroy(dialog);  // its "destroy" handler ends gtk_main
 }
 
-std::optional<std::string> selectLocation(const std::optional<std::string>& initial, const char* prompt,
-                                          bool requireProducts, const LocationValidator& validator) {
+std::optional<std::string> selectLocation(const std::optional<std::string>& initial,
+                                          const char* prompt, bool requireProducts,
+                                          const LocationValidator& validator) {
   const GtkApi& gtk = gtkApi();
   LocationDialogState state;
   state.requireProducts = requireProducts;

@@ -38,11 +38,15 @@ GtkContainer* asContainer(GtkWidget* widget) {
 GtkDialog* asDialog(GtkWidget* widget) {
   return checkedCast<GtkDialog>(widget, gtkApi().gtk_dialog_get_type);
 }
-GtkEntry* asEntry(GtkWidget* widget) { return checkedCast<GtkEntry>(widget, gtkApi().gtk_entry_get_type); }
+GtkEntry* asEntry(GtkWidget* widget) {
+  return checkedCast<GtkEntry>(widget, gtkApi().gtk_entry_get_type);
+}
 GtkFileChooser* asFileChooser(GtkWidget* widget) {
   return checkedCast<GtkFileChooser>(widget, gtkApi().gtk_file_chooser_get_type);
 }
-GtkLabel* asLabel(GtkWidget* widget) { return checkedCast<GtkLabel>(widget, gtkApi().gtk_label_get_type); }
+GtkLabel* asLabel(GtkWidget* widget) {
+  return checkedCast<GtkLabel>(widget, gtkApi().gtk_label_get_type);
+}
 GtkProgressBar* asProgressBar(GtkWidget* widget) {
   return checkedCast<GtkProgressBar>(widget, gtkApi().gtk_progress_bar_get_type);
 }
@@ -51,11 +55,13 @@ GtkWindow* asWindow(GtkWidget* widget) {
 }
 
 gpointer asObject(GtkWidget* widget) {
-  return gtkApi().g_type_check_instance_cast(reinterpret_cast<GTypeInstance*>(widget), kGObjectType);
+  return gtkApi().g_type_check_instance_cast(reinterpret_cast<GTypeInstance*>(widget),
+                                             kGObjectType);
 }
 
 void connectSignal(GtkWidget* widget, const char* signal, GCallback handler, gpointer data) {
-  gtkApi().g_signal_connect_data(asObject(widget), signal, handler, data, nullptr, GConnectFlags(0));
+  gtkApi().g_signal_connect_data(asObject(widget), signal, handler, data, nullptr,
+                                 GConnectFlags(0));
 }
 
 void setUpLauncherWindow(GtkWidget* window) {

@@ -26,8 +26,10 @@ TEST(GtkLogTest, LevelPrefixComparesWholeValue) {
   EXPECT_STREQ("Gtk-LOG:", logLevelPrefix(G_LOG_LEVEL_INFO));
   EXPECT_STREQ("Gtk-LOG:", logLevelPrefix(G_LOG_LEVEL_DEBUG));
   // A fatal critical message, and an error met during recursion.
-  EXPECT_STREQ("Gtk-LOG:", logLevelPrefix(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_FLAG_FATAL)));
-  EXPECT_STREQ("Gtk-LOG:", logLevelPrefix(static_cast<GLogLevelFlags>(G_LOG_LEVEL_ERROR | G_LOG_FLAG_RECURSION)));
+  EXPECT_STREQ("Gtk-LOG:", logLevelPrefix(static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
+                                                                      G_LOG_FLAG_FATAL)));
+  EXPECT_STREQ("Gtk-LOG:", logLevelPrefix(static_cast<GLogLevelFlags>(G_LOG_LEVEL_ERROR |
+                                                                      G_LOG_FLAG_RECURSION)));
 }
 
 TEST(GtkLogTest, TimestampIsCtimeWithoutLineEnd) {
@@ -106,7 +108,8 @@ TEST(GtkLogTest, NeverThroughLinkPipeOrSecondNameAndOneMessageIsOneLine) {
   std::string text = readFile(dir / "log");
   EXPECT_EQ(3, std::count(text.begin(), text.end(), '\n')) << text;
   EXPECT_NE(std::string::npos, text.find("]prog a\\nb\n"));
-  EXPECT_NE(std::string::npos, text.find("Gtk-WARNING: Error loading icon:\\n\\tbad\\r\\x1b[0m\\n\n"));
+  EXPECT_NE(std::string::npos,
+            text.find("Gtk-WARNING: Error loading icon:\\n\\tbad\\r\\x1b[0m\\n\n"));
 }
 
 TEST(GtkLogTest, HandlerAppendsToHomeFolderLog) {

@@ -11,7 +11,9 @@ namespace kv {
 
 const HostRules& hostRules() { return kLinuxHost; }
 
-std::string ownExecutablePath(const char* argv0) { return argv0 ? std::string(argv0) : std::string(); }
+std::string ownExecutablePath(const char* argv0) {
+  return argv0 ? std::string(argv0) : std::string();
+}
 
 int64_t bundleEndOffset(std::FILE*) { return -8; }
 
@@ -31,7 +33,8 @@ std::string homeDirectory() {
   std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
   passwd entry;
   passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::string();
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+    return std::string();
   if (!found->pw_dir || !*found->pw_dir) return std::string();
   return found->pw_dir;
 }

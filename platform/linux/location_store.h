@@ -4,12 +4,11 @@
 // key; ".kvInstaller.locations" holds "key = value" lines, one per product
 // key, keys compared without regard to case. The keyed file goes through one
 // PropertiesMap; a write loads the file again under a lock (flock() on the
-// file itself, never the home folder that an extraction may lock), changes only its own key and replaces the file atomically
-// (new file, fsync, rename; mode and owner kept), so another launcher's
-// entry stored meanwhile survives. Neither file is ever read or written
-// through a link at its name (a link there is left alone and nothing is
-// stored), and only a regular file is read. A keyed file of more than 1 MiB
-// is neither loaded nor replaced.
+// file itself, never the home folder that an extraction may lock), changes only its own key and
+// replaces the file atomically (new file, fsync, rename; mode and owner kept), so another
+// launcher's entry stored meanwhile survives. Neither file is ever read or written through a link
+// at its name (a link there is left alone and nothing is stored), and only a regular file is read.
+// A keyed file of more than 1 MiB is neither loaded nor replaced.
 //
 // readDefaultLocation()/writeDefaultLocation() use one process-wide store
 // and the home folder of homeDirectory(); tests use their own store.

@@ -97,7 +97,7 @@ TEST(LocationStoreTest, WriteReloadsFileAndReplacesItWithoutFollowingLinks) {
   const std::string file = home / ".kvInstaller.locations";
   LocationStore first, second;
   EXPECT_EQ(home / "A", first.read(home.path(), "prodA", "A"));  // loaded at start-up
-  second.write(home.path(), "prodB", "/opt/b");                   // stored meanwhile
+  second.write(home.path(), "prodB", "/opt/b");                  // stored meanwhile
   ::chmod(file.c_str(), 0640);
   first.write(home.path(), "prodA", "/opt/a");
   LocationStore fresh;

@@ -90,8 +90,8 @@ int copyAcross(const std::string& stagedPath, const std::string& path) {
     ::close(from);
     return error;
   }
-  const int to = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        st.st_mode & 0777);
+  const int to =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0777);
   int error = to < 0 ? errno : 0;
   std::vector<char> buffer(1 << 16);
   while (error == 0) {
@@ -123,9 +123,7 @@ bool backslashIsSeparator() { return false; }
 
 bool makesSymbolicLinks() { return true; }
 
-int makeDirectory(const std::string& path) {
-  return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
-}
+int makeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
 
 PathKind pathKind(const std::string& path) {
   struct stat st;
@@ -151,7 +149,8 @@ void removeStaleStagingFolders(const std::string& targetDir) {
   for (const std::string& name : stale) {
     struct stat st;
     // Only a real folder: a link or file of that name is not one of ours.
-    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(st.st_mode)) {
       removeEntry(::dirfd(dir), name.c_str(), 0);
     }
   }

@@ -24,8 +24,9 @@ void destroyAndQuit(GtkWidget* widget, gpointer) {
 
 ProgressView progressView(int done, int total, uint64_t bytesDone, uint64_t bytesTotal) {
   ProgressView view;
-  view.text = done >= 1 ? formatMessage("Preparing installer: extracted %d of %d files", done, total)
-                        : std::string("Preparing installer...");
+  view.text = done >= 1
+                  ? formatMessage("Preparing installer: extracted %d of %d files", done, total)
+                  : std::string("Preparing installer...");
   view.fraction = 0.0;
   if (bytesTotal > 0) {
     view.pulse = false;

@@ -78,7 +78,7 @@ std::string makeTempFolderIn(std::string base) {
   std::vector<char> name(base.begin(), base.end());
   const char kPattern[] = "/kvtmpXXXXXX";
   name.insert(name.end(), kPattern, kPattern + sizeof kPattern);  // with its NUL
-  if (!mkdtemp(name.data())) return std::string();  // created with mode 0700
+  if (!mkdtemp(name.data())) return std::string();                // created with mode 0700
   return std::string(name.data());
 }
 

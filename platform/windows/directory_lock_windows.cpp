@@ -6,6 +6,7 @@
 // (the main thread) and released when the object goes away or its process
 // ends.
 #include <windows.h>
+
 #include <sddl.h>
 
 #include <vector>
@@ -25,7 +26,8 @@ std::string foldedFullPath(const std::string& directory) {
     if (c == '/') c = '\\';
   }
   std::vector<char> full(MAX_PATH);
-  DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  DWORD length =
+      GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (length >= full.size()) {
     full.resize(length + 1);
     length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -46,8 +48,8 @@ class OpenToEveryone {
     attributes_.nLength = sizeof attributes_;
     attributes_.bInheritHandle = FALSE;
     // SYNCHRONIZE | MUTEX_MODIFY_STATE (0x00100001) for World.
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
-                                                             &descriptor_, nullptr)) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "D:(A;;0x00100001;;;WD)", SDDL_REVISION_1, &descriptor_, nullptr)) {
       attributes_.lpSecurityDescriptor = descriptor_;
     }
   }

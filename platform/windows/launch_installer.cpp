@@ -37,7 +37,9 @@ class ChildStdHandles {
   }
 
  private:
-  static HANDLE orNull(const UniqueHandle& handle) { return handle.valid() ? handle.get() : nullptr; }
+  static HANDLE orNull(const UniqueHandle& handle) {
+    return handle.valid() ? handle.get() : nullptr;
+  }
 
   static HANDLE forChild(std::FILE* stream, const char* device, DWORD access, DWORD share) {
     if (HANDLE own = usableStreamHandle(stream)) {

@@ -4,6 +4,7 @@
 // "Invalid input" box, leaving the dialog open. Runs on the main thread with
 // its own message loop; one at a time.
 #include <windows.h>
+
 #include <objbase.h>
 #include <shlobj.h>
 
@@ -69,8 +70,8 @@ INT_PTR CALLBACK browserOkInterceptor(HWND window, UINT message, WPARAM wParam, 
       state->browserSelection && rejectWithMessage(*state->browserSelection)) {
     return 0;
   }
-  return CallWindowProcA(reinterpret_cast<WNDPROC>(state->previousBrowserProcedure), window, message,
-                         wParam, lParam);
+  return CallWindowProcA(reinterpret_cast<WNDPROC>(state->previousBrowserProcedure), window,
+                         message, wParam, lParam);
 }
 
 int CALLBACK browserCallback(HWND window, UINT message, LPARAM lParam, LPARAM data) {
@@ -78,8 +79,8 @@ int CALLBACK browserCallback(HWND window, UINT message, LPARAM lParam, LPARAM da
     // Opens on the folder typed in the field (a text naming no folder
     // leaves the browser's own default).
     SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
-    state->previousBrowserProcedure = SetWindowLongPtrA(
-        window, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(&browserOkInterceptor));
+    state->previousBrowserProcedure =
+        SetWindowLongPtrA(window, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(&browserOkInterceptor));
   } else if (message == BFFM_SELCHANGED) {
     // A virtual folder (no file-system path) counts as an empty selection,
     // which the validator rejects.

@@ -94,7 +94,8 @@ void removeStaleStagingFolders(const std::string& targetDir) {
 }
 
 int makeStagingFolder(const std::string& targetDir, std::string* path) {
-  const std::string base = targetDir + "/" + kStagingPrefix + std::to_string(::GetCurrentProcessId()) + "-";
+  const std::string base =
+      targetDir + "/" + kStagingPrefix + std::to_string(::GetCurrentProcessId()) + "-";
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     const std::string name = base + std::to_string((::GetTickCount() + attempt * 7919u) % 1000000u);
     if (::_mkdir(name.c_str()) == 0) {
@@ -122,7 +123,8 @@ int OutputFile::open(const std::string& stagedPath, const std::string& path, uns
   if (file_) close();
   discard();
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return EISDIR;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return EISDIR;
   errno = 0;
   file_ = std::fopen(stagedPath.c_str(), "wb");
   if (!file_) return errno != 0 ? errno : EIO;
@@ -136,7 +138,8 @@ int OutputFile::commit() {
   if (stagedPath_.empty()) return ENOENT;
   // A read-only file is replaced as any other: its folder's rights decide.
   const DWORD attributes = ::GetFileAttributesA(path_.c_str());
-  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  const bool readOnly =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
   if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!::MoveFileExA(stagedPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes);

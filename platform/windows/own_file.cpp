@@ -61,7 +61,8 @@ int64_t computeBundleEndOffset(std::FILE* launcherFile) {
 std::string ownExecutablePath(const char* argv0) {
   std::vector<char> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return argv0 ? std::string(argv0) : std::string();
     // A name that filled the buffer may have been cut: try a larger one.
     if (length < buffer.size()) return std::string(buffer.data(), length);

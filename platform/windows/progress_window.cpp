@@ -6,6 +6,7 @@
 // which return once the UI thread has handled them. The window has no close
 // box and ignores close requests; it goes with the process.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
 
@@ -118,8 +119,9 @@ bool Progress::show() {
 DWORD WINAPI Progress::uiThread(LPVOID self) {
   Progress* progress = static_cast<Progress*>(self);
   initCommonControls();
-  HWND window = CreateDialogParamA(progress->instance_, MAKEINTRESOURCEA(KV_DIALOG_PROGRESS), nullptr,
-                                   progressDialogProcedure, reinterpret_cast<LPARAM>(progress));
+  HWND window =
+      CreateDialogParamA(progress->instance_, MAKEINTRESOURCEA(KV_DIALOG_PROGRESS), nullptr,
+                         progressDialogProcedure, reinterpret_cast<LPARAM>(progress));
   progress->window_ = window;
   if (window) ShowWindow(window, SW_SHOW);
   SetEvent(progress->ready_);

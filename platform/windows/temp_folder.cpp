@@ -2,6 +2,7 @@
 // once under the user's temporary folder with a name no other run can hold,
 // and deleted with everything in it by the shell afterwards.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>

@@ -22,7 +22,8 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() {
-  if (!path_.empty()) runShell("chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'");
+  if (!path_.empty())
+    runShell("chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'");
 }
 
 void writeFile(const std::string& path, const std::string& content) {

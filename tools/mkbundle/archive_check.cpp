@@ -27,24 +27,42 @@ constexpr uint64_t kMaxKeptContent = 1 << 20;
 
 std::string methodName(UInt32 id) {
   switch (id) {
-    case kv::method::kCopy: return "Copy";
-    case kv::method::kDelta: return "Delta";
-    case kv::method::kLzma2: return "LZMA2";
-    case kv::method::kLzma: return "LZMA";
-    case kv::method::kBcj: return "BCJ";
-    case kv::method::kBcj2: return "BCJ2";
-    case kv::method::kPpmd: return "PPMd";
-    case kv::method::kArm64: return "ARM64";
-    case kv::method::kArm: return "ARM";
-    case kv::method::kArmt: return "ARMT";
-    case kv::method::kPpc: return "PPC";
-    case kv::method::kSparc: return "SPARC";
-    case kv::method::kIa64: return "IA64";
-    case kv::method::kRiscv: return "RISCV";
-    case 0x40108: return "Deflate";
-    case 0x40109: return "Deflate64";
-    case 0x40202: return "BZip2";
-    case kAes: return "7zAES";
+    case kv::method::kCopy:
+      return "Copy";
+    case kv::method::kDelta:
+      return "Delta";
+    case kv::method::kLzma2:
+      return "LZMA2";
+    case kv::method::kLzma:
+      return "LZMA";
+    case kv::method::kBcj:
+      return "BCJ";
+    case kv::method::kBcj2:
+      return "BCJ2";
+    case kv::method::kPpmd:
+      return "PPMd";
+    case kv::method::kArm64:
+      return "ARM64";
+    case kv::method::kArm:
+      return "ARM";
+    case kv::method::kArmt:
+      return "ARMT";
+    case kv::method::kPpc:
+      return "PPC";
+    case kv::method::kSparc:
+      return "SPARC";
+    case kv::method::kIa64:
+      return "IA64";
+    case kv::method::kRiscv:
+      return "RISCV";
+    case 0x40108:
+      return "Deflate";
+    case 0x40109:
+      return "Deflate64";
+    case 0x40202:
+      return "BZip2";
+    case kAes:
+      return "7zAES";
   }
   static const char hex[] = "0123456789abcdef";
   std::string text = "method 0x";
@@ -54,13 +72,17 @@ std::string methodName(UInt32 id) {
 
 std::string openProblem(int result) {
   switch (result) {
-    case SZ_ERROR_NO_ARCHIVE: return "it is not a 7z archive";
+    case SZ_ERROR_NO_ARCHIVE:
+      return "it is not a 7z archive";
     case SZ_ERROR_UNSUPPORTED:
       return "its header uses a method the launcher cannot decode (an encrypted header, "
              "made with -mhe, is one)";
-    case SZ_ERROR_CRC: return "its header is damaged (CRC mismatch)";
-    case SZ_ERROR_INPUT_EOF: return "it is cut short";
-    case SZ_ERROR_MEM: return "its header does not fit in memory";
+    case SZ_ERROR_CRC:
+      return "its header is damaged (CRC mismatch)";
+    case SZ_ERROR_INPUT_EOF:
+      return "it is cut short";
+    case SZ_ERROR_MEM:
+      return "its header does not fit in memory";
   }
   return "the launcher cannot open it (decoder error " + std::to_string(result) + ")";
 }
@@ -270,8 +292,8 @@ void decodeAll(kv::Archive& archive, kv::BlockStream& stream, ArchiveInfo& info)
         failures[f] = "CRC mismatch in " + quoted(info.items[at].path) + " (solid block " +
                       std::to_string(f) + "): the archive is damaged";
       } else if (result == SZ_ERROR_UNSUPPORTED) {
-        failures[f] = "solid block " + std::to_string(f) +
-                      ": a coder chain the launcher cannot decode";
+        failures[f] =
+            "solid block " + std::to_string(f) + ": a coder chain the launcher cannot decode";
       } else if (result == SZ_ERROR_MEM) {
         failures[f] = "solid block " + std::to_string(f) + ": out of memory while decoding";
       } else if (result != SZ_OK || cutter.overrun() || !cutter.complete()) {

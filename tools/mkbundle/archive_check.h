@@ -28,8 +28,8 @@ struct ArchiveInfo {
   uint32_t blocks = 0;             // solid blocks (folders)
   std::string methods;             // e.g. "LZMA2 BCJ", in first-seen order
   uint64_t unpackedBytes = 0;
-  size_t emptyFolders = 0;         // directory entries with nothing below
-  bool contentsKnown = false;      // `content` of the items was read
+  size_t emptyFolders = 0;     // directory entries with nothing below
+  bool contentsKnown = false;  // `content` of the items was read
   std::vector<std::string> problems;
 };
 

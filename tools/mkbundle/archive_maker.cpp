@@ -114,10 +114,9 @@ std::string ArchiveFolder::folderOutside(const std::string& directory,
 }
 
 std::string ArchiveFolder::archiveDirectory(const std::string& directory,
-                                            const TreeListing& listing,
-                                            const std::string& method, const std::string& name,
-                                            const std::string& outputHint, bool showProgress,
-                                            std::string& archivePath) {
+                                            const TreeListing& listing, const std::string& method,
+                                            const std::string& name, const std::string& outputHint,
+                                            bool showProgress, std::string& archivePath) {
   if (!kv::fs::canOpenDirectory(directory))
     return "cannot read directory '" + directory + "': " + std::strerror(errno);
   std::string folder;
@@ -163,8 +162,7 @@ std::string ArchiveFolder::archiveDirectory(const std::string& directory,
   error = run(args, directory, status);
   if (!error.empty()) return error;
   if (status != 0)
-    return "7zz could not archive '" + directory + "' (exit status " + std::to_string(status) +
-           ")";
+    return "7zz could not archive '" + directory + "' (exit status " + std::to_string(status) + ")";
   if (!isSevenZipFile(archivePath)) return "7zz made no archive of '" + directory + "'";
   if (useEpoch) return setArchiveTimes(archivePath, listing.entries.size(), epoch);
   return "";

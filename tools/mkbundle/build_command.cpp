@@ -75,16 +75,19 @@ std::string checkOutput(const Options& options) {
   if (S_ISDIR(st.st_mode)) return "output '" + options.output + "' is a folder";
   // Not even --force replaces an input: the build would read what it writes.
   std::vector<std::pair<std::string, std::string>> inputs = {
-      {"--launcher", options.launcher}, {"--logo", options.logo},
-      {"--version-file", options.versionFile}, {"--installer", options.installer},
-      {"--jre", options.jre}, {"--payload", options.payload}};
+      {"--launcher", options.launcher},
+      {"--logo", options.logo},
+      {"--version-file", options.versionFile},
+      {"--installer", options.installer},
+      {"--jre", options.jre},
+      {"--payload", options.payload}};
   for (const ExtraBlock& extra : options.extras) inputs.push_back({"--block", extra.path});
   for (const auto& input : inputs) {
     struct stat other;
     if (!input.second.empty() && ::stat(input.second.c_str(), &other) == 0 &&
         other.st_dev == st.st_dev && other.st_ino == st.st_ino)
-      return "output '" + options.output + "' is the " + input.first + " input '" +
-             input.second + "'; write the bundle to another file";
+      return "output '" + options.output + "' is the " + input.first + " input '" + input.second +
+             "'; write the bundle to another file";
   }
   if (options.force) return "";
   kv::FilePtr file = kv::openFile(options.output, "rb");
@@ -130,7 +133,6 @@ struct ArchiveSource {
   std::string label() const { return role + " " + quoted(path); }
 };
 
-
 std::string readSource(ArchiveSource& source, const std::string& output,
                        std::vector<Finding>& findings) {
   if (kv::fs::isDirectory(source.path)) {
@@ -138,8 +140,8 @@ std::string readSource(ArchiveSource& source, const std::string& output,
     const std::string folder = realPath(source.path);
     const std::string outputFolder = realPath(folderOf(output));
     if (!folder.empty() && (outputFolder == folder || outputFolder.rfind(folder + "/", 0) == 0))
-      findings.push_back({true, "output " + quoted(output) + " lies inside the " +
-                                    source.label() + "; the next build would archive it"});
+      findings.push_back({true, "output " + quoted(output) + " lies inside the " + source.label() +
+                                    "; the next build would archive it"});
     source.isFolder = true;
     std::string error = walkTree(source.path, source.listing);
     if (!error.empty()) return source.label() + ": " + error;
@@ -195,10 +197,10 @@ int buildBundle(const Options& options) {
     findings.push_back({true, "launcher " + quoted(options.launcher) +
                                   " is neither a Linux (ELF) nor a Windows (PE) program"});
   else if ((kind == LauncherKind::kWindows) != options.windows)
-    findings.push_back({true, "launcher " + quoted(options.launcher) + " is a " +
-                                  (kind == LauncherKind::kWindows
-                                       ? "Windows program: add --windows"
-                                       : "Linux program: drop --windows")});
+    findings.push_back(
+        {true, "launcher " + quoted(options.launcher) + " is a " +
+                   (kind == LauncherKind::kWindows ? "Windows program: add --windows"
+                                                   : "Linux program: drop --windows")});
 
   // Raw blocks of a kind the launcher reads would escape the checks: a later
   // 'v' block, for one, is the version the launcher compares.
@@ -275,8 +277,7 @@ int buildBundle(const Options& options) {
     source.block.label = source.path;
     if (source.block.size > kMaxOutputSize)
       return fail("the archive of " + source.label() + " is 4 GiB or more");
-    checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size),
-                 source.info);
+    checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size), source.info);
   }
   // The archives as made: checked again, as the launcher will read them.
   refusals = reportFindings(checkBundle(contentOf(options, version, hasVersion, logoHead, sources)),

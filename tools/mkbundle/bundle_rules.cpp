@@ -31,8 +31,10 @@ std::string megabytes(uint64_t bytes) {
 bool samePath(const std::string& a, const std::string& b, bool ignoreCase) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    const char x = ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(a[i]))) : a[i];
-    const char y = ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(b[i]))) : b[i];
+    const char x =
+        ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(a[i]))) : a[i];
+    const char y =
+        ignoreCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(b[i]))) : b[i];
     if (x != y && !(ignoreCase && (x == '\\' || x == '/') && (y == '\\' || y == '/'))) return false;
   }
   return true;
@@ -97,7 +99,8 @@ void checkPayloadOverlap(const BundleContent& bundle, std::vector<Finding>& out)
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // Says where a misplaced installer is, to tell which folder to give.
@@ -111,7 +114,8 @@ std::string hintFor(const BundleArchive& archive, const kv::HostRules& host) {
   }
   for (const ArchiveItem& item : archive.info->items) {
     if (item.isDirectory) continue;
-    if (item.path == host.installerFileName || endsWith(item.path, std::string("/") + host.installerFileName))
+    if (item.path == host.installerFileName ||
+        endsWith(item.path, std::string("/") + host.installerFileName))
       return "; it has " + quoted(item.path) +
              ": give the folder that holds 'maintenance', laid out as the install directory";
   }
@@ -122,8 +126,9 @@ void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
                        kv::InstallerVersion& version, bool& hasVersion) {
   hasVersion = false;
   if (!bundle.hasVersion) {
-    out.push_back({true, "no version block (--version or --version-file): the launcher would "
-                         "extract the installer again on every run"});
+    out.push_back({true,
+                   "no version block (--version or --version-file): the launcher would "
+                   "extract the installer again on every run"});
     return;
   }
   std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
@@ -132,8 +137,9 @@ void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
   for (const char* key : {"version", "name", "id"}) {
     const std::optional<std::string> value = kv::getProperty(text, key);
     if (!value)
-      out.push_back({true, label + "no '" + key + "=' line; the version block needs version=, "
-                             "name= and id="});
+      out.push_back({true, label + "no '" + key +
+                               "=' line; the version block needs version=, "
+                               "name= and id="});
     else if (value->find_first_not_of(" \t\r") == std::string::npos)
       out.push_back({true, label + "'" + key + "=' is empty"});
   }
@@ -177,14 +183,17 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
       std::string problem;
       if (host.windowsPaths) {
         if (head.compare(0, 2, "MZ") != 0) problem = "is not a Windows program (no \"MZ\" header)";
-      } else if (head.compare(0, 4, "\x7f" "ELF") != 0 && head.compare(0, 2, "#!") != 0) {
+      } else if (head.compare(0, 4,
+                              "\x7f"
+                              "ELF") != 0 &&
+                 head.compare(0, 2, "#!") != 0) {
         problem = "is neither an ELF program nor a script starting with \"#!\"";
       } else if (head.compare(0, 2, "#!") == 0 && !firstLine.empty() && firstLine.back() == '\r') {
         problem = "starts with a \"#!\" line ending in a carriage return (CRLF)";
       }
       if (!problem.empty())
-        out.push_back({true, label + quoted(path) + " " + problem +
-                                 "; the system cannot start it"});
+        out.push_back(
+            {true, label + quoted(path) + " " + problem + "; the system cannot start it"});
     }
   }
   const std::string productPath = folder + "/.eclipseproduct";
@@ -205,8 +214,7 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
     return;
   }
   if (version && (kv::isNewer(*version, installed) || kv::isNewer(installed, *version))) {
-    const std::string given =
-        *kv::getProperty(head, "version");
+    const std::string given = *kv::getProperty(head, "version");
     out.push_back({true, label + quoted(productPath) + " says version " + quoted(given) +
                              ", the version block " + quoted(blockVersion) +
                              (kv::isNewer(*version, installed)
@@ -275,8 +283,9 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
                                 "of files, so they will not appear"});
   }
   if (!installer) {
-    out.push_back({true, "no installer archive (--installer): the launcher would have nothing "
-                         "to start"});
+    out.push_back({true,
+                   "no installer archive (--installer): the launcher would have nothing "
+                   "to start"});
   } else if (installer->info->contentsKnown) {
     std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
     const std::string blockVersion =
@@ -285,12 +294,14 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   }
   checkPayloadOverlap(bundle, out);
   if (!runtime) {
-    out.push_back({true, "no Java runtime archive (--jre): the launcher cannot start the "
-                         "installer where no runtime is installed"});
+    out.push_back({true,
+                   "no Java runtime archive (--jre): the launcher cannot start the "
+                   "installer where no runtime is installed"});
   } else if (!marker && !runtime->info->items.empty()) {
     out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
                               " in any archive: every installer upgrade extracts the runtime "
-                              "again (" + megabytes(runtime->info->unpackedBytes) + ")"});
+                              "again (" +
+                              megabytes(runtime->info->unpackedBytes) + ")"});
   }
   return out;
 }

@@ -27,7 +27,11 @@ LauncherKind launcherKindOf(std::FILE* file) {
   if (kv::fs::seek(file, 0, SEEK_SET) != 0 || std::fread(head, 1, sizeof head, file) < 2)
     return LauncherKind::kUnknown;
   if (head[0] == 'M' && head[1] == 'Z') return LauncherKind::kWindows;
-  if (std::memcmp(head, "\x7f" "ELF", 4) == 0) return LauncherKind::kLinux;
+  if (std::memcmp(head,
+                  "\x7f"
+                  "ELF",
+                  4) == 0)
+    return LauncherKind::kLinux;
   return LauncherKind::kUnknown;
 }
 

@@ -30,8 +30,8 @@ bool writeZeros(std::FILE* out, uint64_t count) {
   return true;
 }
 
-std::string copyFile(std::FILE* from, const std::string& fromLabel, uint64_t size,
-                     std::FILE* out, const std::string& outLabel) {
+std::string copyFile(std::FILE* from, const std::string& fromLabel, uint64_t size, std::FILE* out,
+                     const std::string& outLabel) {
   if (kv::fs::seek(from, 0, SEEK_SET) != 0)
     return "cannot read '" + fromLabel + "': " + std::strerror(errno);
   std::vector<char> buffer(1 << 20);
@@ -79,7 +79,8 @@ uint64_t imagePadding(uint64_t imageSize, const std::string& imageTail) {
   // The 8 bytes before the first block: the image's last bytes, then zeros.
   std::string before = imageTail + std::string(static_cast<size_t>(padding), '\0');
   if (before.size() > kAlign) before.erase(0, before.size() - kAlign);
-  if (before.size() == kAlign && kv::isFooter(reinterpret_cast<const unsigned char*>(before.data())))
+  if (before.size() == kAlign &&
+      kv::isFooter(reinterpret_cast<const unsigned char*>(before.data())))
     padding += kAlign;
   return padding;
 }
@@ -118,7 +119,8 @@ std::string writeBundle(std::FILE* image, const std::string& imageLabel, uint64_
     unsigned char footer[kv::kFooterSize];
     kv::writeFooter(static_cast<uint32_t>(start), block.tag, footer);
     errno = 0;
-    if (!writeZeros(out, blockPadding) || std::fwrite(footer, 1, sizeof footer, out) != sizeof footer)
+    if (!writeZeros(out, blockPadding) ||
+        std::fwrite(footer, 1, sizeof footer, out) != sizeof footer)
       return writeError(outLabel);
     offset = start + block.size + blockPadding + kAlign;
   }

@@ -73,15 +73,20 @@ std::string parseOptions(int argc, char** argv, Options& options) {
     std::string* field;
     bool mayBeEmpty;
   };
-  const Single singles[] = {
-      {"-o", &options.output, false},          {"--output", &options.output, false},
-      {"--launcher", &options.launcher, false}, {"--logo", &options.logo, false},
-      {"--version-file", &options.versionFile, false},
-      {"--version", &options.version, false},   {"--name", &options.name, true},
-      {"--id", &options.id, true},              {"--installer", &options.installer, false},
-      {"--jre", &options.jre, false},           {"--payload", &options.payload, false},
-      {"--method", &options.method, false},     {"--list", &options.listPath, false},
-      {"--verify", &options.verifyPath, false}};
+  const Single singles[] = {{"-o", &options.output, false},
+                            {"--output", &options.output, false},
+                            {"--launcher", &options.launcher, false},
+                            {"--logo", &options.logo, false},
+                            {"--version-file", &options.versionFile, false},
+                            {"--version", &options.version, false},
+                            {"--name", &options.name, true},
+                            {"--id", &options.id, true},
+                            {"--installer", &options.installer, false},
+                            {"--jre", &options.jre, false},
+                            {"--payload", &options.payload, false},
+                            {"--method", &options.method, false},
+                            {"--list", &options.listPath, false},
+                            {"--verify", &options.verifyPath, false}};
   std::set<const std::string*> seen;
   std::vector<std::string> given;  // the options, in order
 

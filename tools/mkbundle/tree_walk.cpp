@@ -110,7 +110,8 @@ class Walker {
     }
     const int readError = errno;
     ::closedir(dir);
-    if (readError != 0) return "cannot read folder " + quoted(folder) + ": " + std::strerror(readError);
+    if (readError != 0)
+      return "cannot read folder " + quoted(folder) + ": " + std::strerror(readError);
     if (names.empty() && !relative.empty()) listing_.emptyFolders.push_back(relative);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
@@ -126,8 +127,7 @@ class Walker {
     for (const TreeEntry& entry : listing_.entries)
       if (S_ISLNK(entry.mode)) links[entry.path] = entry.linkTarget;
     for (const auto& link : links) {
-      if (dangling_.count(link.first) == 0 &&
-          resolveInside(link.first, link.second, links).empty())
+      if (dangling_.count(link.first) == 0 && resolveInside(link.first, link.second, links).empty())
         listing_.problems.push_back(
             "link " + quoted(top_ + "/" + link.first) + " -> " + quoted(link.second) +
             " leaves the folder; the launcher refuses links that do not stay inside the "
@@ -143,7 +143,8 @@ class Walker {
     if (!isUtf8(path))
       return "the name of " + quoted(full) + " is not UTF-8; archives store names as Unicode";
     struct stat st;
-    if (::lstat(full.c_str(), &st) != 0) return "cannot read " + quoted(full) + ": " + std::strerror(errno);
+    if (::lstat(full.c_str(), &st) != 0)
+      return "cannot read " + quoted(full) + ": " + std::strerror(errno);
     if (S_ISDIR(st.st_mode)) return walk(path);
     TreeEntry entry;
     entry.path = path;
@@ -167,7 +168,8 @@ class Walker {
         return "cannot read " + quoted(full) + ": " + std::strerror(errno);
       listing_.bytes += entry.size;
     } else {
-      return quoted(full) + " is neither a file, a folder nor a link; the launcher can only "
+      return quoted(full) +
+             " is neither a file, a folder nor a link; the launcher can only "
              "create files";
     }
     listing_.entries.push_back(entry);

@@ -23,7 +23,7 @@ struct TreeEntry {
 };
 
 struct TreeListing {
-  std::vector<TreeEntry> entries;       // files and links, sorted by path
+  std::vector<TreeEntry> entries;         // files and links, sorted by path
   std::vector<std::string> emptyFolders;  // sorted
   std::vector<std::string> problems;
   uint64_t bytes = 0;

@@ -37,9 +37,12 @@ std::string megabytes(uint64_t bytes) {
 
 std::string roleOf(char tag) {
   switch (tag) {
-    case kv::kTagInstaller: return "installer";
-    case kv::kTagJre: return "runtime";
-    case kv::kTagPayload: return "payload";
+    case kv::kTagInstaller:
+      return "installer";
+    case kv::kTagJre:
+      return "runtime";
+    case kv::kTagPayload:
+      return "payload";
   }
   return "";
 }
@@ -58,9 +61,12 @@ int verifyBundle(const std::string& path, std::FILE* out) {
   BundleContent content;
   content.host = kind == LauncherKind::kWindows ? &kv::kWindowsHost : &kv::kLinuxHost;
   if (kind == LauncherKind::kUnknown)
-    findings.push_back({true, "'" + path + "' is neither a Linux (ELF) nor a Windows (PE) launcher"});
+    findings.push_back(
+        {true, "'" + path + "' is neither a Linux (ELF) nor a Windows (PE) launcher"});
   std::fprintf(out, "%s: %s launcher\n", path.c_str(),
-               kind == LauncherKind::kWindows ? "Windows" : kind == LauncherKind::kLinux ? "Linux" : "unknown");
+               kind == LauncherKind::kWindows ? "Windows"
+               : kind == LauncherKind::kLinux ? "Linux"
+                                              : "unknown");
 
   AllBlocks all;
   if (!kv::walkBundleFrom(file.get(), all, bundleEndOffsetOf(file.get()))) {
@@ -118,8 +124,10 @@ int verifyBundle(const std::string& path, std::FILE* out) {
   if (refusals == 0) {
     std::fprintf(out, "verdict: OK: the launcher would install this bundle\n");
   } else {
-    std::fprintf(out, "verdict: REFUSED: %d problem(s); the launcher would not install it as "
-                      "intended\n", refusals);
+    std::fprintf(out,
+                 "verdict: REFUSED: %d problem(s); the launcher would not install it as "
+                 "intended\n",
+                 refusals);
   }
   return std::fflush(out) == 0 && refusals == 0 ? 0 : 1;
 }
