@@ -7,6 +7,7 @@
 #   unit           the unit tests of the native build (build/native)
 #   fuzz           every libFuzzer target for a short fixed number of runs
 #                  (scripts/fuzz.sh --runs, KV_FUZZ_RUNS, default 10000)
+#   format         every C++ file as .clang-format lays it out
 #   e2e            tests/e2e without the gui and windows markers
 #   e2e-gui        tests/e2e marked gui, under Xvfb
 #   e2e-windows    tests/e2e marked windows, under Xvfb
@@ -130,6 +131,21 @@ else
     tail -20 "$RESULTS/fuzz.log"
     SUMMARY+=("$(printf '%-14s %s' "fuzz:" "see build/test-results/fuzz.log -- FAILED")")
     FAILED+=(fuzz)
+fi
+
+# ---- formatting: every C++ file of the tree as .clang-format says ----------------
+echo "== format: clang-format --dry-run --Werror"
+if git -C "$ROOT" rev-parse --git-dir >/dev/null 2>&1; then
+    mapfile -t SOURCES < <(git -C "$ROOT" ls-files '*.cpp' '*.h')
+else
+    mapfile -t SOURCES < <(find base core extract platform tools tests fuzz -name '*.cpp' -o -name '*.h')
+fi
+if [ "${#SOURCES[@]}" -gt 0 ] && clang-format --dry-run --Werror "${SOURCES[@]}" >"$RESULTS/format.log" 2>&1; then
+    SUMMARY+=("$(printf '%-14s %s' "format:" "${#SOURCES[@]} files as .clang-format lays them out")")
+else
+    head -40 "$RESULTS/format.log"
+    SUMMARY+=("$(printf '%-14s %s' "format:" "see build/test-results/format.log -- FAILED")")
+    FAILED+=(format)
 fi
 
 # ---- end-to-end groups --------------------------------------------------------

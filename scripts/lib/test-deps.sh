@@ -10,7 +10,7 @@
 # Unit and end-to-end tests of every group.
 install_test_deps() {
     ensure_packages python3-pytest python3-pytest-timeout python3-py7zr \
-        libarchive-tools 7zip file binutils
+        libarchive-tools 7zip file binutils clang-format
 }
 
 # Tests marked "gui": both Linux launchers' GTK 2 dialogs under Xvfb, driven
