@@ -256,6 +256,17 @@ def run_launcher(path, args=(), home=None, env=None, input=None, timeout=120, cw
     return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
 
 
+def read_until_prompt(stream, prompt=b">"):
+    """Reads a running program's output until it ends with `prompt`: the
+    program then waits for its answer. Fails if the output ends first."""
+    seen = b""
+    while not seen.endswith(prompt):
+        chunk = os.read(stream.fileno(), 1)
+        assert chunk, seen
+        seen += chunk
+    return seen
+
+
 def seven_zip(directory, archive, method="LZMA2"):
     """Archives the contents of `directory` (entries relative to it)."""
     archive = Path(archive).resolve()

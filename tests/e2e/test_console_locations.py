@@ -209,11 +209,7 @@ def test_two_products_stored_at_once_keep_both_entries(launcher, payloads, tmp_p
                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, start_new_session=True)
     try:
-        seen = b""
-        while not seen.endswith(b">"):
-            chunk = os.read(first.stdout.fileno(), 1)
-            assert chunk, seen
-            seen += chunk
+        kvtest.read_until_prompt(first.stdout)
         # ... while B stores its own location, the home folder itself (whose
         # extraction lock is then an flock on it) ...
         done = cs.run(program, ["-silent", "-installpath", home, "-productid", "ProdB"],

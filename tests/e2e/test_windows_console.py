@@ -238,11 +238,7 @@ def test_two_products_waiting_at_once_keep_both_locations(wine, media, work):
                              env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, start_new_session=True)
     try:
-        seen = b""
-        while not seen.endswith(b">"):
-            chunk = os.read(first.stdout.fileno(), 1)
-            assert chunk, seen
-            seen += chunk
+        kvtest.read_until_prompt(first.stdout)
         target_b = winekit.windows_path(work / "b")
         done, _ = install(wine, media.setupc, work,
                           ["-silent", "-installPath", target_b, "-productid", "ProdB"])

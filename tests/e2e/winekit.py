@@ -187,27 +187,25 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-def build_stand_in(folder):
-    """Cross-builds the recording stand-in installer into `folder`."""
+def _cross_build(folder, name, source, libraries=()):
+    """Cross-builds one C source into <folder>/<name>.exe with MinGW."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-    source = folder / "stand_in.c"
-    source.write_text(_STAND_IN)
-    exe = folder / "stand_in.exe"
-    subprocess.run([MINGW_CC, "-O1", "-s", "-o", str(exe), str(source)], check=True)
+    (folder / (name + ".c")).write_text(source)
+    exe = folder / (name + ".exe")
+    subprocess.run([MINGW_CC, "-O1", "-s", "-o", str(exe), str(folder / (name + ".c")),
+                    *libraries], check=True)
     return exe
+
+
+def build_stand_in(folder):
+    """Cross-builds the recording stand-in installer into `folder`."""
+    return _cross_build(folder, "stand_in", _STAND_IN)
 
 
 def build_probe(folder):
     """Cross-builds kvprobe.exe into `folder`."""
-    folder = Path(folder)
-    folder.mkdir(parents=True, exist_ok=True)
-    source = folder / "kvprobe.c"
-    source.write_text(_PROBE)
-    exe = folder / "kvprobe.exe"
-    subprocess.run([MINGW_CC, "-O1", "-s", "-o", str(exe), str(source), "-luser32", "-ladvapi32"],
-                   check=True)
-    return exe
+    return _cross_build(folder, "kvprobe", _PROBE, ["-luser32", "-ladvapi32"])
 
 
 def lock_mutex_name(folder):
