@@ -297,6 +297,9 @@ def test_a_setup_waiting_for_the_extraction_lock_says_so_once(wine, media, work,
         for proc in (holder, waiting):
             if proc is not None and proc.poll() is None:
                 os.killpg(proc.pid, signal.SIGKILL)
+        # The probe's USER32 made Wine start a desktop without a display;
+        # later GUI tests in this prefix need one started with theirs.
+        wine.shutdown()
     err = "".join(before) + after
     assert waiting.returncode == 0, err
     line = f"Waiting for another setup to finish in {winekit.windows_path(target)}...\n"
