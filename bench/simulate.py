@@ -27,7 +27,7 @@ import time
 from pathlib import Path
 
 MIB = 1 << 20
-SLACK = 6 * MIB           # extract/decode_schedule.h kSlack
+SLACK = 16 * MIB          # extract/decode_schedule.h kSlack
 CHUNK = 256 << 10         # extract/chunk_queue.h: 16 chunks of 256 KiB
 QUEUE = 16 * CHUNK
 WORKER_OVERHEAD = 1 * MIB  # pack-reader and coder buffers of one worker
