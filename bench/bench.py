@@ -352,11 +352,15 @@ def main():
     # The scaling we cannot run here, on mkbundle's default archive.
     simulation = None
     if "mkbundle" in archives:
+        wait_for_deleted_inodes(work, args.inode_age)
         print("simulating...", flush=True)
+        mkbundle_archive = archives["mkbundle"][0]
         log_text, rate, _, measured = simulate.measure(
-            kvextract, archives["mkbundle"][0], work / "simulate", max(1, args.runs))
+            kvextract, mkbundle_archive, work / "simulate", max(1, args.runs),
+            lambda: settle(work, ballast, [mkbundle_archive]))
         simulation = simulate.analyse(log_text, rate, measured)
         shutil.rmtree(work / "simulate", ignore_errors=True)
+        (work / DELETED_STAMP).write_text("%f" % time.time())
 
     report = render(results, scaling, tree_bytes)
     if simulation:

@@ -27,7 +27,7 @@ import time
 from pathlib import Path
 
 MIB = 1 << 20
-SLACK = 16 * MIB          # extract/decode_schedule.h kSlack
+SLACK = 10 * MIB          # extract/decode_schedule.h kSlack
 CHUNK = 256 << 10         # extract/chunk_queue.h: 16 chunks of 256 KiB
 QUEUE = 16 * CHUNK
 WORKER_OVERHEAD = 1 * MIB  # pack-reader and coder buffers of one worker
@@ -198,27 +198,31 @@ def cpus(n):
     return ["taskset", "-c", ",".join(str(i) for i in range(n))]
 
 
-def measure(kvextract, archive, work, runs):
+def measure(kvextract, archive, work, runs, settle=os.sync):
     """Log and times of the archive on this machine: decode log, write rate,
-    measured wall and RSS at N = 1 and (if there are two processors) N = 2."""
+    measured wall and RSS at N = 1 and (if there are two processors) N = 2.
+    `settle` runs before every timed run. Every run writes a folder of its
+    own, deleted only at the end: ext4 rereads the inode blocks of files
+    deleted in the last minutes for every file it creates, which made the
+    write rate vary threefold."""
     work.mkdir(parents=True, exist_ok=True)
     log = work / "decode.log"
-    target = work / "tree"
+    trees = []
 
-    def clean(path):
-        if path.exists():
-            shutil.rmtree(path)
+    def fresh(name):
+        trees.append(work / ("%s-%d" % (name, len(trees))))
+        return trees[-1]
     measured = {}
     for n in (1, 2):
         if n > len(os.sched_getaffinity(0)):
             continue
         walls = []
         for _ in range(runs):
-            clean(target)
+            target = fresh("tree")
             if log.exists():
                 log.unlink()
             env = dict(os.environ, KV_DECODE_LOG=str(log)) if n == 1 else None
-            os.sync()
+            settle()
             walls.append(timed(cpus(n) + [str(kvextract), str(archive), str(target)], env))
             if n == 1:
                 log_text = log.read_text()
@@ -229,16 +233,16 @@ def measure(kvextract, archive, work, runs):
     if stored.exists():
         stored.unlink()
     subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=Copy", str(stored), "."],
-                   cwd=str(target), check=True)
-    tree_bytes = sum(p.stat().st_size for p in target.rglob("*") if p.is_file())
+                   cwd=str(trees[0]), check=True)
+    tree_bytes = sum(p.stat().st_size for p in trees[0].rglob("*") if p.is_file())
     writes = []
     for _ in range(runs):
-        out = work / "stored-tree"
-        clean(out)
-        os.sync()
+        out = fresh("stored-tree")
+        settle()
         writes.append(timed(cpus(1) + [str(kvextract), str(stored), str(out)])[0])
-        clean(out)
-    clean(target)
+    for tree in trees:
+        if tree.exists():
+            shutil.rmtree(tree)
     stored.unlink()
     write_s = sorted(writes)[len(writes) // 2]
     return log_text, tree_bytes / max(write_s, 1e-6), write_s, measured

@@ -48,7 +48,7 @@ struct MemoryRule {
   UInt64 budget;
 };
 
-constexpr UInt64 kSlack = 16u << 20;
+constexpr UInt64 kSlack = 10u << 20;
 constexpr UInt64 kNarrowCeiling = 256u << 20;
 
 // A quarter of `physical`, at most kNarrowCeiling when `narrow` (32-bit).
