@@ -7,8 +7,9 @@
 //    bool.
 //  - The extraction (extract/): the LZMA SDK's result, named by its
 //    SZ_ERROR_* constant (SZ_OK is 0); SZ_ERROR_FAIL (11) for an output
-//    file that cannot be written or an entry that is refused
-//    (extract/block_extraction.h).
+//    file that cannot be written or an entry that is refused. Outside
+//    extract/ the same numbers carry the names of extract/block_extraction.h
+//    (kErrorMem, kErrorCrc, ...).
 //  - Core, the host operations (core/platform.h) and tools: a bool when
 //    the caller only needs to know; when the user must also be told why, a
 //    bool with the message for the user set through a `std::string* message`

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "extract/block_extraction.h"
 #include "extract/folder_decoder.h"
 
 namespace kv {

@@ -34,10 +34,6 @@
 
 namespace kv {
 
-// When set, the plan of every extraction and the decoding CPU time of each
-// of its units are written there (for the benchmark's simulation).
-void setDecodeLog(std::FILE* log);
-
 class DecodeWorkers {
  public:
   // `folders` lists the folders to decode in order, with the index of

@@ -15,9 +15,7 @@
 #include <string>
 
 #include "base/fs.h"
-#include "extract/block_stream.h"
-#include "extract/decode_workers.h"
-#include "extract/extract_archive.h"
+#include "extract/block_extraction.h"
 
 namespace {
 
@@ -73,8 +71,7 @@ int main(int argc, char** argv) {
     }
     kv::setDecodeLog(log.get());
   }
-  kv::BlockStream stream(file.get(), start, end);
-  const int result = kv::extractArchive(argv[2], nullptr, stream);
+  const int result = kv::extractBlock(file.get(), start, end, argv[2], nullptr);
   kv::setDecodeLog(nullptr);
   std::printf("result %d\n", result);
   return result;

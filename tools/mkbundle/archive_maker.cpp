@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "base/fs.h"
 #include "tools/mkbundle/archive_times.h"
@@ -39,10 +40,10 @@ const std::vector<std::string> kEpochSwitches = {"-snl", "-mtm=on", "-mtc=off", 
                                                  "-mhc=off"};
 
 // True when `inner` is `outer` or lies below it (both resolved).
-bool isInside(const std::string& inner, const std::string& outer) {
-  if (inner.empty() || outer.empty()) return false;
-  if (outer == "/") return true;
-  return inner == outer || inner.rfind(outer + "/", 0) == 0;
+bool isInside(const std::optional<std::string>& inner, const std::optional<std::string>& outer) {
+  if (!inner || !outer) return false;
+  if (*outer == "/") return true;
+  return *inner == *outer || inner->rfind(*outer + "/", 0) == 0;
 }
 
 std::string folderOf(const std::string& path) {
@@ -91,7 +92,7 @@ ArchiveFolder::~ArchiveFolder() {
 
 std::string ArchiveFolder::folderOutside(const std::string& directory,
                                          const std::string& outputHint, std::string& folder) {
-  const std::string source = realPath(directory);
+  const std::optional<std::string> source = realPath(directory);
   for (const std::string& existing : folders_) {
     if (!isInside(realPath(existing), source)) {
       folder = existing;
@@ -106,8 +107,9 @@ std::string ArchiveFolder::folderOutside(const std::string& directory,
     if (!::mkdtemp(&pattern[0])) continue;
     folders_.push_back(pattern);
     // 7zz runs inside the directory: the archive path must be absolute.
-    folder = realPath(pattern);
-    if (folder.empty()) break;
+    const std::optional<std::string> resolved = realPath(pattern);
+    if (!resolved) break;
+    folder = *resolved;
     return "";
   }
   return "cannot make a temporary folder outside '" + directory + "'";
@@ -146,10 +148,10 @@ std::string ArchiveFolder::archiveDirectory(const std::string& directory,
     if (lower.rfind("lzma2", 0) == 0 && lower.find(":c=") == std::string::npos)
       args.push_back("-mmt1");
   }
-  uint64_t epoch = 0;
-  const bool useEpoch = sourceDateEpoch(epoch, error);
+  std::optional<uint64_t> epoch;
+  error = sourceDateEpoch(&epoch);
   if (!error.empty()) return error;
-  const std::vector<std::string>& stable = useEpoch ? kEpochSwitches : kStableSwitches;
+  const std::vector<std::string>& stable = epoch ? kEpochSwitches : kStableSwitches;
   args.insert(args.end(), stable.begin(), stable.end());
   if (showProgress) {
     args.insert(args.end(), {"-bso0", "-bsp2"});
@@ -164,7 +166,7 @@ std::string ArchiveFolder::archiveDirectory(const std::string& directory,
   if (status != 0)
     return "7zz could not archive '" + directory + "' (exit status " + std::to_string(status) + ")";
   if (!isSevenZipFile(archivePath)) return "7zz made no archive of '" + directory + "'";
-  if (useEpoch) return setArchiveTimes(archivePath, listing.entries.size(), epoch);
+  if (epoch) return setArchiveTimes(archivePath, listing.entries.size(), *epoch);
   return "";
 }
 

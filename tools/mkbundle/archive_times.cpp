@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "7zCrc.h"
 #include "base/fs.h"
+#include "extract/block_extraction.h"
 
 namespace mkbundle {
 namespace {
@@ -42,15 +42,17 @@ uint64_t getLe(const std::vector<unsigned char>& bytes, size_t at, int size) {
 
 }  // namespace
 
-bool sourceDateEpoch(uint64_t& seconds, std::string& error) {
+std::string sourceDateEpoch(std::optional<uint64_t>* seconds) {
+  seconds->reset();
   const char* text = std::getenv("SOURCE_DATE_EPOCH");
-  if (!text || !*text) return false;
+  if (!text || !*text) return "";
   char* end = nullptr;
   errno = 0;
-  seconds = std::strtoull(text, &end, 10);
-  if (*end || errno != 0 || text[0] == '-' || seconds > 0xFFFFFFFFFull)
-    error = std::string("SOURCE_DATE_EPOCH '") + text + "' is not a number of seconds";
-  return true;
+  const uint64_t value = std::strtoull(text, &end, 10);
+  if (*end || errno != 0 || text[0] == '-' || value > 0xFFFFFFFFFull)
+    return std::string("SOURCE_DATE_EPOCH '") + text + "' is not a number of seconds";
+  *seconds = value;
+  return "";
 }
 
 std::string setArchiveTimes(const std::string& archivePath, size_t entries, uint64_t epochSeconds) {
@@ -67,8 +69,7 @@ std::string setArchiveTimes(const std::string& archivePath, size_t entries, uint
   if (kv::fs::seek(file.get(), static_cast<int64_t>(offset), SEEK_SET) != 0 ||
       std::fread(header.data(), 1, header.size(), file.get()) != header.size())
     return failure + "cannot read its header";
-  CrcGenerateTable();
-  if (CrcCalc(header.data(), header.size()) != getLe(start, 28, 4))
+  if (kv::crc32(header.data(), header.size()) != getLe(start, 28, 4))
     return failure + "header CRC mismatch";
 
   // kMTime, its size, "all defined", "not external", then 8 bytes each.
@@ -85,8 +86,8 @@ std::string setArchiveTimes(const std::string& archivePath, size_t entries, uint
   const uint64_t fileTime = (epochSeconds + kUnixEpochInFileTime) * 10000000ull;
   for (size_t i = 0; i < entries; ++i) putLe(header, found + marker.size() + 8 * i, fileTime, 8);
 
-  putLe(start, 28, CrcCalc(header.data(), header.size()), 4);
-  putLe(start, 8, CrcCalc(start.data() + 12, 20), 4);
+  putLe(start, 28, kv::crc32(header.data(), header.size()), 4);
+  putLe(start, 8, kv::crc32(start.data() + 12, 20), 4);
   if (kv::fs::seek(file.get(), static_cast<int64_t>(offset), SEEK_SET) != 0 ||
       std::fwrite(header.data(), 1, header.size(), file.get()) != header.size() ||
       kv::fs::seek(file.get(), 0, SEEK_SET) != 0 ||

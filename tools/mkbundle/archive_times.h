@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace mkbundle {
@@ -12,7 +13,8 @@ namespace mkbundle {
 // "" or the error. `entries` is the number of entries 7zz stored.
 std::string setArchiveTimes(const std::string& archivePath, size_t entries, uint64_t epochSeconds);
 
-// SOURCE_DATE_EPOCH: false when unset or empty; `error` when not a number.
-bool sourceDateEpoch(uint64_t& seconds, std::string& error);
+// SOURCE_DATE_EPOCH in *seconds (nothing when unset or empty): "" or the
+// error when it is not a number of seconds.
+std::string sourceDateEpoch(std::optional<uint64_t>* seconds);
 
 }  // namespace mkbundle

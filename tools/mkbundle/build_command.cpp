@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -137,9 +138,10 @@ std::string readSource(ArchiveSource& source, const std::string& output,
                        std::vector<Finding>& findings) {
   if (kv::fs::isDirectory(source.path)) {
     // An output inside the folder would be archived into the next build.
-    const std::string folder = realPath(source.path);
-    const std::string outputFolder = realPath(folderOf(output));
-    if (!folder.empty() && (outputFolder == folder || outputFolder.rfind(folder + "/", 0) == 0))
+    const std::optional<std::string> folder = realPath(source.path);
+    const std::optional<std::string> outputFolder = realPath(folderOf(output));
+    if (folder && outputFolder &&
+        (*outputFolder == *folder || outputFolder->rfind(*folder + "/", 0) == 0))
       findings.push_back({true, "output " + quoted(output) + " lies inside the " + source.label() +
                                     "; the next build would archive it"});
     source.isFolder = true;
@@ -179,8 +181,8 @@ BundleContent contentOf(const Options& options, const std::string& version, bool
 int buildBundle(const Options& options) {
   std::string error = checkOutput(options);
   if (!error.empty()) return fail(error);
-  uint64_t epoch = 0;
-  sourceDateEpoch(epoch, error);
+  std::optional<uint64_t> epoch;
+  error = sourceDateEpoch(&epoch);
   if (!error.empty()) return fail(error);
   BlockSource launcher;
   error = fileBlock(0, options.launcher, launcher);

@@ -127,7 +127,7 @@ class Walker {
     for (const TreeEntry& entry : listing_.entries)
       if (S_ISLNK(entry.mode)) links[entry.path] = entry.linkTarget;
     for (const auto& link : links) {
-      if (dangling_.count(link.first) == 0 && resolveInside(link.first, link.second, links).empty())
+      if (dangling_.count(link.first) == 0 && !resolveInside(link.first, link.second, links))
         listing_.problems.push_back(
             "link " + quoted(top_ + "/" + link.first) + " -> " + quoted(link.second) +
             " leaves the folder; the launcher refuses links that do not stay inside the "
@@ -183,15 +183,15 @@ class Walker {
 
 }  // namespace
 
-std::string resolveInside(const std::string& linkPath, const std::string& target,
-                          const std::map<std::string, std::string>& links) {
+std::optional<std::string> resolveInside(const std::string& linkPath, const std::string& target,
+                                         const std::map<std::string, std::string>& links) {
   std::vector<std::string> stack;
   size_t begin = 0;
   for (size_t slash; (slash = linkPath.find('/', begin)) != std::string::npos; begin = slash + 1)
     stack.push_back(linkPath.substr(begin, slash - begin));
   int hops = 0;
-  if (!resolveInto(stack, target, links, hops)) return "";
-  return stack.empty() ? "." : joined(stack);
+  if (!resolveInto(stack, target, links, hops)) return std::nullopt;
+  return stack.empty() ? std::string(".") : joined(stack);
 }
 
 std::string walkTree(const std::string& folder, TreeListing& listing) {
@@ -202,9 +202,9 @@ std::string walkTree(const std::string& folder, TreeListing& listing) {
   return error;
 }
 
-std::string realPath(const std::string& path) {
+std::optional<std::string> realPath(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);
-  if (!resolved) return std::string();
+  if (!resolved) return std::nullopt;
   std::string result(resolved);
   std::free(resolved);
   return result;

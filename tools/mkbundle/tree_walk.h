@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,13 +35,13 @@ std::string walkTree(const std::string& folder, TreeListing& listing);
 
 // Where a link at `linkPath` (relative, "/" separated) pointing to `target`
 // ends up, resolved inside a tree whose links are `links` (path -> target):
-// "" when it leaves the tree (an absolute target, ".." above the top, or a
-// loop), else the resolved relative path ("." for the top itself).
-std::string resolveInside(const std::string& linkPath, const std::string& target,
-                          const std::map<std::string, std::string>& links);
+// nothing when it leaves the tree (an absolute target, ".." above the top,
+// or a loop), else the resolved relative path ("." for the top itself).
+std::optional<std::string> resolveInside(const std::string& linkPath, const std::string& target,
+                                         const std::map<std::string, std::string>& links);
 
-// The absolute path of `path` with every link resolved, "" when it cannot
-// be resolved.
-std::string realPath(const std::string& path);
+// The absolute path of `path` with every link resolved, nothing when it
+// cannot be resolved.
+std::optional<std::string> realPath(const std::string& path);
 
 }  // namespace mkbundle
