@@ -1,7 +1,9 @@
 // Large buffers on POSIX systems: anonymous private mappings, aligned to
-// and backed by huge pages where the system offers them, and faulted in
-// at once: a decoder touches every page of its dictionary, and one fault
-// per small page costs more than the decoding of many of its bytes.
+// huge pages and marked for them where the system offers them: a decoder
+// touches every page of its dictionary, and a fault per 4 KiB page cost
+// more than the decoding of many of its bytes. Pages are still faulted in
+// as they are first used, so a buffer that is only partly used (or used
+// late) does not count in full from its start.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,8 +19,8 @@ constexpr size_t kHugePage = size_t(2) << 20;
 
 void* allocateLarge(size_t size) {
   if (size < kHugePage) {
-    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    void* memory =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return memory == MAP_FAILED ? nullptr : memory;
   }
   // Map a huge page more, keep the aligned part, give the ends back.
@@ -36,9 +38,6 @@ void* allocateLarge(size_t size) {
   void* memory = reinterpret_cast<void*>(aligned);
 #ifdef MADV_HUGEPAGE
   ::madvise(memory, size, MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-  ::madvise(memory, size, MADV_POPULATE_WRITE);
 #endif
   return memory;
 }
