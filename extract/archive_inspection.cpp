@@ -229,11 +229,12 @@ std::vector<BlockTest> testArchive(std::FILE* file, uint32_t start, uint32_t end
       BlockTest& test = tests[f];
       test.result = result;
       test.crcMismatch = cutter.crcFailure();
-      test.damaged = cutter.overrun() || !cutter.complete();
       // The decoder hands out its bytes in steps: damage found inside a
-      // step lies in the file being cut or in one the step reaches.
+      // step lies in the file being cut or in one the step reaches. Read
+      // before complete(), which steps over the empty files that follow.
       test.entry = cutter.currentFile();
       test.lastEntry = cutter.fileReached(kDecodeStep);
+      test.damaged = cutter.overrun() || !cutter.complete();
     }
   };
   const unsigned threads = std::min(processors, db.db.NumFolders);

@@ -10,6 +10,7 @@ current folder, or starts a new one with new_folder=True (the first always
 does); an entry without data is an empty file (or a directory).
 """
 
+import lzma
 import struct
 import zlib
 from dataclasses import dataclass
@@ -28,6 +29,7 @@ class Entry:
     mode: int = None        # Unix st_mode stored in the attributes' high bits
     is_dir: bool = False
     bad_crc: bool = False   # store a CRC that does not match the data
+    stream: bool = False    # without data: a zero-length stream of the current folder
 
 
 def link(name, target, new_folder=False):
@@ -58,7 +60,7 @@ def _property(kind, body):
 
 def _files_info(entries):
     n = len(entries)
-    empty = [not e.data for e in entries]
+    empty = [not e.data and not e.stream for e in entries]
     out = bytearray(b"\x05" + number(n))
     if any(empty):
         out += _property(0x0E, bits(empty))
@@ -75,15 +77,28 @@ def _files_info(entries):
     return bytes(out + b"\x00")
 
 
-def _streams_info(folders):
-    """Pack info, one copy-coder folder per list of data entries, and the
-    substreams (sizes and CRCs of the files in each folder)."""
+def lzma2_chunks(data):
+    """`data` as LZMA2 chunks that start a fresh dictionary, without the end mark."""
+    return lzma.compress(data, format=lzma.FORMAT_RAW,
+                         filters=[{"id": lzma.FILTER_LZMA2, "dict_size": 1 << 20}])[:-1]
+
+
+def _packed(files, lzma2):
+    if not lzma2:
+        return b"".join(e.data for e in files)
+    return b"".join(lzma2_chunks(e.data) for e in files if e.data) + b"\x00"
+
+
+def _streams_info(folders, lzma2):
+    """Pack info, one copy-coder (or LZMA2) folder per list of data entries,
+    and the substreams (sizes and CRCs of the files in each folder)."""
     sizes = [sum(len(e.data) for e in files) for files in folders]
     out = bytearray(b"\x04")
     out += b"\x06" + number(0) + number(len(folders)) + b"\x09"
-    out += b"".join(number(s) for s in sizes) + b"\x00"
+    out += b"".join(number(len(_packed(files, lzma2))) for files in folders) + b"\x00"
     out += b"\x07\x0b" + number(len(folders)) + b"\x00"
-    out += b"".join(b"\x01\x01\x00" for _ in folders)  # one coder: id 00 (copy)
+    # One coder: id 00 (copy), or id 21 (LZMA2) with a 1 MiB dictionary.
+    out += b"".join(b"\x01\x21\x21\x01\x10" if lzma2 else b"\x01\x01\x00" for _ in folders)
     out += b"\x0c" + b"".join(number(s) for s in sizes) + b"\x00"
     out += b"\x08\x0d" + b"".join(number(len(files)) for files in folders)
     out += b"\x09" + b"".join(number(len(e.data)) for files in folders for e in files[:-1])
@@ -102,18 +117,20 @@ def _archive(packed, header):
             + packed + header)
 
 
-def write_7z(path, entries):
+def write_7z(path, entries, lzma2=False):
+    """lzma2: each entry's bytes are compressed on their own (lzma2_chunks),
+    so that a test can damage one entry's chunks."""
     folders = []
     for e in entries:
-        if e.data:
+        if e.data or e.stream:
             if e.new_folder or not folders:
                 folders.append([])
             folders[-1].append(e)
     header = b"\x01"
     if folders:
-        header += _streams_info(folders)
+        header += _streams_info(folders, lzma2)
     header += _files_info(entries) + b"\x00"
-    packed = b"".join(e.data for files in folders for e in files)
+    packed = b"".join(_packed(files, lzma2) for files in folders)
     Path(path).write_bytes(_archive(packed, header))
     return Path(path)
 

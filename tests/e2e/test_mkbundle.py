@@ -10,6 +10,7 @@ import subprocess
 from pathlib import Path
 
 import pytest
+from sevenzip_writer import Entry, link, lzma2_chunks, write_7z
 
 REPO = Path(__file__).resolve().parents[2]
 MKBUNDLE = os.environ.get("KV_MKBUNDLE") or str(REPO / "dist" / "mkbundle")
@@ -480,7 +481,8 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
 
 @pytest.mark.parametrize("case", ["BZip2 method", "Deflate archive", "password", "hidden header",
                                   "absolute link", "escaping link", "dangling link",
-                                  "link leaving the folder", "fifo"])
+                                  "link leaving the folder", "fifo", "link at an absolute path",
+                                  "damage after an empty stream"])
 def test_archives_the_launcher_cannot_decode_are_refused(work, case):
     tmp, launcher, inst, jre, _ = work
     extra, given = [], None
@@ -508,6 +510,18 @@ def test_archives_the_launcher_cannot_decode_are_refused(work, case):
     elif case == "fifo":
         os.mkfifo(jre / "pipe")
         phrases = [f"'{jre}/pipe' is neither a file"]
+    elif case == "link at an absolute path":
+        given = write_7z(tmp / "given.7z", [link("/l", ".")])
+        phrases = ["entry '/l' would leave", "link '/l' -> '.' does not stay inside"]
+    elif case == "damage after an empty stream":
+        # The first step of bytes ends with 'a': the damage lies in 'e' or after.
+        first = bytes(range(256)) * 1024
+        given = write_7z(tmp / "given.7z", [Entry("a", first), Entry("e", stream=True),
+                                            Entry("b", b"b" * 1000)], lzma2=True)
+        data = bytearray(given.read_bytes())
+        data[32 + len(lzma2_chunks(first))] = 0x05  # no chunk starts so
+        given.write_bytes(bytes(data))
+        phrases = ["damaged data in solid block 0, in 'e' or a later file up to 'b'"]
     out, result = build(tmp, launcher, inst, given or jre, *extra)
     refused(result, out, *phrases)
     if given is None:  # folders fail before anything is compressed

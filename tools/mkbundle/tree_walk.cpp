@@ -191,7 +191,11 @@ std::optional<std::string> resolveInside(const std::string& linkPath, const std:
     stack.push_back(linkPath.substr(begin, slash - begin));
   int hops = 0;
   if (!resolveInto(stack, target, links, hops)) return std::nullopt;
-  return stack.empty() ? std::string(".") : joined(stack);
+  if (stack.empty()) return std::string(".");
+  // Nothing but empty names is left of a link path that starts with "/".
+  std::string resolved = joined(stack);
+  if (resolved.empty()) return std::nullopt;
+  return resolved;
 }
 
 std::string walkTree(const std::string& folder, TreeListing& listing) {
