@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -63,12 +64,26 @@ def x_display():
     full_env = dict(os.environ)
     wm = None
     if shutil.which("wmctrl") and shutil.which("openbox") and not _window_manager_running(full_env):
-        wm = subprocess.Popen(["openbox", "--sm-disable"], env=full_env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        for _ in range(100):
+        # A loaded machine can take many seconds to bring it up; one that
+        # exits is started once more. Without it no window can be found, so
+        # the run stops here saying why instead of failing every test.
+        log = tempfile.TemporaryFile()
+        for _ in range(2):
+            wm = subprocess.Popen(["openbox", "--sm-disable"], env=full_env,
+                                  stdout=subprocess.DEVNULL, stderr=log)
+            deadline = time.monotonic() + 60
+            while (time.monotonic() < deadline and wm.poll() is None
+                   and not _window_manager_running(full_env)):
+                time.sleep(0.1)
             if _window_manager_running(full_env):
                 break
-            time.sleep(0.1)
+            if wm.poll() is None:
+                wm.terminate()
+                wm.wait(timeout=10)
+        else:
+            log.seek(0)
+            pytest.fail("openbox did not come up as the window manager (exit status %s): %s"
+                        % (wm.returncode, log.read().decode(errors="replace").strip()))
     yield env
     if wm is not None:
         wm.terminate()
