@@ -157,6 +157,9 @@ def main():
     ap.add_argument("--subsets", default="64,128,256", help="MiB; '' for none")
     ap.add_argument("--inode-age", type=float, default=INODE_AGE_S,
                     help="seconds to wait after deleting trees before measuring")
+    ap.add_argument("--compare-launcher", default="",
+                    help="a second setup_linux64 (another build of it) measured beside the"
+                         " first on the same archives, as 'ours (launcher, compared)'")
     ap.add_argument("--no-peers", action="store_true",
                     help="leave out makeself and tar -I zstd")
     args = ap.parse_args()
@@ -189,6 +192,16 @@ def main():
     installer = make_installer(work / "installer")
 
     kinds = [k for k in KINDS if k[0] in args.kinds.split(",")]
+
+    def compared_bundle(kind, archive):
+        if not args.compare_launcher:
+            return None
+        path = work / (kind + ".compared.bundle")
+        run([str(mkbundle), "-o", str(path), "--launcher", args.compare_launcher,
+             "--version", VERSION, "--name", "Bench", "--id", "bench",
+             "--installer", str(installer), "--jre", str(archive)], stdout=subprocess.DEVNULL)
+        path.chmod(0o755)
+        return path
     archives = {}
     for kind, switches in kinds:
         archive = work / (kind + ".7z")
@@ -224,7 +237,7 @@ def main():
                      "--installer", str(installer), "--jre", str(archive)],
                     stdout=subprocess.DEVNULL)
             bundle.chmod(0o755)
-        archives[kind] = (archive, bundle)
+        archives[kind] = (archive, bundle, compared_bundle(kind, archive))
 
     peer_files = {}
     if PEER_KIND in archives:
@@ -290,8 +303,10 @@ def main():
                                              "sh", str(target), path], path))
         return rows
 
-    def tools(archive, bundle, target, kind=None):
-        return [(name, cmd) for name, cmd, _ in peer_tools(kind, target)] + [
+    def tools(archive, bundle, target, kind=None, compared=None):
+        also = [("ours (launcher, compared)", [str(compared), "-silent", "-installPath",
+                                               str(target), "-showargsandexit"])] if compared else []
+        return [(name, cmd) for name, cmd, _ in peer_tools(kind, target)] + also + [
             ("ours (launcher)", [str(bundle), "-silent", "-installPath", str(target),
                                  "-showargsandexit"]),
             ("ours (kvextract)", [str(kvextract), str(archive), str(target)]),
@@ -307,11 +322,13 @@ def main():
     results = {}
     ballast = 2 * tree_bytes
     for kind, _ in kinds:
-        archive, bundle = archives[kind]
+        archive, bundle, compared = archives[kind]
         wait_for_deleted_inodes(work, args.inode_age)
-        names = [name for name, _ in tools(archive, bundle, outputs, kind)]
+        names = [name for name, _ in tools(archive, bundle, outputs, kind, compared)]
         sizes = {name: archive.stat().st_size / 1e6 for name in names}
         sizes["ours (launcher)"] = bundle.stat().st_size / 1e6
+        if compared:
+            sizes["ours (launcher, compared)"] = compared.stat().st_size / 1e6
         for name, _, path in peer_tools(kind, outputs):
             sizes[name] = Path(path).stat().st_size / 1e6
         rows = {name: [] for name in names}
@@ -320,9 +337,10 @@ def main():
             for index, name in enumerate(names):
                 target = new_target(kind)
                 target.parent.mkdir(parents=True, exist_ok=True)
-                cmd = tools(archive, bundle, target, kind)[index][1]
+                cmd = tools(archive, bundle, target, kind, compared)[index][1]
                 inputs = {n: p for n, _, p in peer_tools(kind, target)}
-                source = bundle if name == "ours (launcher)" else inputs.get(name, archive)
+                inputs["ours (launcher)"], inputs["ours (launcher, compared)"] = bundle, compared
+                source = inputs.get(name) or archive
                 settle(work, ballast, [source])
                 rows[name].append(timed(cmd, work))
                 first.setdefault(name, target)
