@@ -157,6 +157,8 @@ def main():
     ap.add_argument("--subsets", default="64,128,256", help="MiB; '' for none")
     ap.add_argument("--inode-age", type=float, default=INODE_AGE_S,
                     help="seconds to wait after deleting trees before measuring")
+    ap.add_argument("--launcher", default="",
+                    help="the setup_linux64 measured (default: the one in --build)")
     ap.add_argument("--compare-launcher", default="",
                     help="a second setup_linux64 (another build of it) measured beside the"
                          " first on the same archives, as 'ours (launcher, compared)'")
@@ -170,7 +172,8 @@ def main():
         sys.exit("bench.py: %s not installed (bench/run.sh installs them)" % ", ".join(missing))
 
     build = Path(args.build)
-    kvextract, mkbundle, launcher = build / "kvextract", build / "mkbundle", build / "setup_linux64"
+    kvextract, mkbundle = build / "kvextract", build / "mkbundle"
+    launcher = Path(args.launcher) if args.launcher else build / "setup_linux64"
     work, out_dir = Path(args.work), Path(args.out)
     work.mkdir(parents=True, exist_ok=True)
     out_dir.mkdir(parents=True, exist_ok=True)

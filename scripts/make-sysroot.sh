@@ -11,7 +11,7 @@
 # unpacked under build/sysroot/bullseye, which is made again only when the
 # pins change. Prints the sysroot's path on stdout; progress goes to stderr.
 set -euo pipefail
-ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+source "$(dirname "$0")/lib/common.sh"
 PINS="$ROOT/scripts/sysroot/bullseye.sha256"
 OUT="$ROOT/build/sysroot"
 TREE="$OUT/bullseye"
@@ -25,13 +25,6 @@ if [ -f "$STAMP" ] && cmp -s "$STAMP" "$PINS"; then
     exit 0
 fi
 
-mirror() {
-    local uri
-    uri=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)$/\1/p' \
-        /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
-    echo "${uri:-http://deb.debian.org/debian}"
-}
-
 # A private apt state: bullseye only, both architectures, nothing installed.
 apt_setup() {
     local apt="$OUT/apt"
@@ -39,7 +32,7 @@ apt_setup() {
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/etc/preferences.d" \
         "$apt/etc/apt.conf.d" "$apt/etc/trusted.gpg.d"
     : > "$apt/status"
-    echo "deb [signed-by=/usr/share/keyrings/debian-archive-bullseye-stable.gpg] $(mirror) bullseye main" \
+    echo "deb [signed-by=/usr/share/keyrings/debian-archive-bullseye-stable.gpg] $(debian_mirror) bullseye main" \
         > "$apt/etc/sources.list"
     cat > "$apt/apt.conf" <<CONF
 Dir::State "$apt";
@@ -64,8 +57,8 @@ fetch_debs() {
     local conf="$1" debs="$2" name arch version file missing=()
     [ -f /usr/share/keyrings/debian-archive-bullseye-stable.gpg ] \
         || die "the Debian 11 archive key is missing (package debian-archive-keyring)"
-    say "fetching the Debian 11 package index from $(mirror)"
-    APT_CONFIG="$conf" apt-get -q update >&2 || die "apt-get update failed for Debian 11 (bullseye) at $(mirror)"
+    say "fetching the Debian 11 package index from $(debian_mirror)"
+    APT_CONFIG="$conf" apt-get -q update >&2 || die "apt-get update failed for Debian 11 (bullseye) at $(debian_mirror)"
     while read -r sum file; do
         [[ "$sum" == "#"* || -z "$sum" ]] && continue
         IFS=_ read -r name version arch <<<"${file%.deb}"
@@ -77,7 +70,7 @@ fetch_debs() {
     if [ ${#missing[@]} -gt 0 ]; then
         say "error: these Debian 11 packages could not be fetched:"
         printf '  %s\n' "${missing[@]}" >&2
-        die "the portable Linux launchers are built against them; without them there is no glibc 2.17 build (is $(mirror) still serving bullseye?)"
+        die "the portable Linux launchers are built against them; without them there is no glibc 2.17 build (is $(debian_mirror) still serving bullseye?)"
     fi
     (cd "$debs" && grep -v '^#' "$PINS" | sha256sum --quiet -c -) >&2 \
         || die "a fetched package does not match its pinned SHA-256 sum in $PINS"

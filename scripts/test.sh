@@ -8,9 +8,11 @@
 #   fuzz           every libFuzzer target for a short fixed number of runs
 #                  (scripts/fuzz.sh --runs, KV_FUZZ_RUNS, default 10000)
 #   format         every C++ file as .clang-format lays it out
-#   e2e            tests/e2e without the gui and windows markers
+#   glibc-floor    the shipped Linux launchers need glibc 2.17 at most
+#   e2e            tests/e2e without the gui, windows and oldlinux markers
 #   e2e-gui        tests/e2e marked gui, under Xvfb
 #   e2e-windows    tests/e2e marked windows, under Xvfb
+#   e2e-oldlinux   tests/e2e marked oldlinux (Debian 11 userlands), under Xvfb
 # and ends with one line per group ("N passed, M failed"). The exit code is
 # 0 only when every group passed. Results (JUnit XML) are kept in
 # build/test-results/.
@@ -42,6 +44,7 @@ die() { echo "error: $*" >&2; exit 1; }
 install_test_deps || die "could not install the test packages"
 install_gui_deps || die "could not install the packages of the gui tests"
 install_windows_deps || die "could not install the packages of the windows tests"
+install_oldlinux_deps || die "could not install the packages of the oldlinux tests"
 ./scripts/setup-qemu.sh || die "i386 programs cannot be run on this machine"
 # How this machine runs the i386 launcher and Wine: natively or through
 # qemu-user, and whether argv[0] survives (a fresh machine shows it here).
@@ -148,10 +151,22 @@ else
     FAILED+=(format)
 fi
 
+# ---- the shipped Linux launchers start on glibc 2.17 ----------------------------
+echo "== glibc-floor: scripts/check-glibc-floor.sh"
+if ./scripts/check-glibc-floor.sh dist/setup_linux dist/setup_linux64 >"$RESULTS/glibc-floor.log" 2>&1; then
+    SUMMARY+=("$(printf '%-14s %s' "glibc-floor:" "$(sed -n 's/^ok   dist\/\([^:]*\): highest glibc symbol version \(GLIBC_[0-9.]*\).*/\1 \2/p' \
+        "$RESULTS/glibc-floor.log" | paste -sd, | sed 's/,/, /g')")")
+else
+    cat "$RESULTS/glibc-floor.log"
+    SUMMARY+=("$(printf '%-14s %s' "glibc-floor:" "see build/test-results/glibc-floor.log -- FAILED")")
+    FAILED+=(glibc-floor)
+fi
+
 # ---- end-to-end groups --------------------------------------------------------
-run_e2e e2e "not gui and not windows" plain
-run_e2e e2e-gui "gui and not windows" xvfb
+run_e2e e2e "not gui and not windows and not oldlinux" plain
+run_e2e e2e-gui "gui and not windows and not oldlinux" xvfb
 run_e2e e2e-windows "windows" xvfb
+run_e2e e2e-oldlinux "oldlinux" xvfb
 
 # ---- summary -------------------------------------------------------------------
 echo

@@ -15,6 +15,17 @@ as_root() {
 
 NATIVE_ARCH="$(dpkg --print-architecture)"
 
+# The Debian mirror the system's sources name (for the Debian 11 sysroot
+# and test userlands, fetched beside the system's own suites).
+debian_mirror() {
+    local uri
+    uri=$(sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\/debian\)$/\1/p' \
+        /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -1)
+    [ -n "$uri" ] || uri=$(awk '$1 == "deb" && $2 ~ /\/debian$/ {print $2; exit}' \
+        /etc/apt/sources.list 2>/dev/null)
+    echo "${uri:-http://deb.debian.org/debian}"
+}
+
 # True when every named package is installed. NAME means the native (or
 # architecture-independent) package; NAME:ARCH that architecture's package,
 # so that an installed libfoo:i386 does not count for libfoo.

@@ -35,3 +35,10 @@ install_windows_deps() {
         xvfb xauth xdotool imagemagick x11-utils
     # -------------------------------------------------------------------------
 }
+
+# Tests marked "oldlinux": the Linux launchers in Debian 11 userlands made
+# with mmdebstrap and entered with chroot (unshare, mount: util-linux); the
+# dialog test there uses the gui group's Xvfb and tools.
+install_oldlinux_deps() {
+    ensure_packages mmdebstrap debian-archive-keyring util-linux
+}

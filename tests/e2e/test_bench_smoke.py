@@ -20,6 +20,7 @@ def test_bench_runs_on_a_tiny_payload(tmp_path):
             pytest.skip("%s not installed (bench/run.sh installs it)" % tool)
     done = subprocess.run(
         [sys.executable, str(kvtest.REPO_ROOT / "bench" / "bench.py"), "--build", str(build),
+         "--launcher", str(kvtest.dist_dir() / "setup_linux64"),
          "--work", str(tmp_path / "work"), "--out", str(tmp_path / "out"), "--jdk", "",
          "--small-files", "60", "--small-mb", "1", "--runs", "1", "--kinds", "default,mkbundle",
          "--subsets", "1", "--inode-age", "0"],
