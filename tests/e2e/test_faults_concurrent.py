@@ -55,3 +55,23 @@ def test_a_launcher_kept_waiting_says_so_once(launcher, tmp_path):
         out, err = proc.communicate(timeout=120)
         assert (proc.returncode, err) == (0, expected), out
         assert "Extracting Installer..." in out
+
+
+
+def test_launchers_started_together_into_new_folders_all_install(launcher, tmp_path):
+    bundle = fs.small_bundle(tmp_path / launcher.name, launcher, tmp_path)
+    clean = tmp_path / "clean"
+    assert fs.run_install(bundle, clean, tmp_path).returncode == 0
+    reference = kvtest.snapshot(clean)
+    for round_ in range(4):
+        # Every install folder lies deep below parents that none of them
+        # finds, so they make the same folders at the same moments; the
+        # last two share one install folder.
+        parent = tmp_path.joinpath(f"round{round_}", *"abcdefghijklmnopqrst")
+        targets = [parent / f"prod{n}" for n in range(6)] + [parent / "same"] * 2
+        procs = fs.start_together(bundle, targets, tmp_path)
+        for target, proc in zip(targets, procs):
+            out, err = proc.communicate(timeout=300)
+            assert (proc.returncode, err) == (0, ""), (str(target), out)
+        for target in set(targets):
+            assert kvtest.snapshot(target) == reference, str(target)
