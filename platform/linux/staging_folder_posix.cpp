@@ -1,8 +1,8 @@
 // The held target and staging folders of the extraction on POSIX systems.
 #include <dirent.h>
 #include <errno.h>
-#include <limits.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
