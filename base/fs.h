@@ -36,8 +36,13 @@ bool canOpenForReading(const std::string& path);
 // included; links are not followed.
 bool entryExists(const std::string& path);
 
-// Creates one directory (0777 before the umask on POSIX). 0, or an errno value.
-int makeDirectory(const std::string& path);
+// Makes the folders `levels` (the prefixes of one path, outermost first,
+// ending with the path itself) that cannot be opened as folders, one at a
+// time (0777 before the umask on POSIX). A level that is a folder once its
+// creation failed because something is at its name (another process made
+// it at the same moment) counts as made; a link there does not. 0, or the
+// errno value of the first level that cannot be made; nothing is undone.
+int makeFolders(const std::vector<std::string>& levels);
 // Opens `path` for appending and closes it again, creating it when it is
 // missing; `created` tells whether this call made it (exclusively, so a
 // file another process made meanwhile never counts). A link at `path` is

@@ -54,12 +54,7 @@ std::vector<std::string> directoryPrefixes(const std::string& path, const HostRu
 }
 
 int makeDirs(const std::string& path, const HostRules& rules) {
-  for (const std::string& prefix : directoryPrefixes(path, rules)) {
-    if (fs::canOpenDirectory(prefix)) continue;
-    int result = fs::makeDirectory(prefix);
-    if (result != 0) return result;
-  }
-  return 0;
+  return fs::makeFolders(directoryPrefixes(path, rules));
 }
 
 bool checkInstallDir(const std::string& path, const HostRules& rules, std::string* message) {

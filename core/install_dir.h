@@ -15,8 +15,9 @@ namespace kv {
 // its own; with Windows rules a "//server/share" head is examined as one.
 std::vector<std::string> directoryPrefixes(const std::string& path, const HostRules& rules);
 
-// Each prefix that cannot be opened as a directory is created. 0, or the
-// failing creation's errno value. Nothing is undone on failure.
+// Each prefix that cannot be opened as a directory is created
+// (fs::makeFolders: one made by another process meanwhile is fine). 0, or
+// the failing creation's errno value. Nothing is undone on failure.
 int makeDirs(const std::string& path, const HostRules& rules);
 
 // True when `path` exists (created if needed) and a file can be created in

@@ -1,5 +1,6 @@
 #include "extract/entry_path.h"
 
+#include "base/fs.h"
 #include "extract/output_file.h"
 
 namespace kv {
@@ -11,10 +12,12 @@ bool isSeparator(char c) { return c == '/' || (c == '\\' && output::backslashIsS
 }  // namespace
 
 void makeDirectoryChain(const std::string& path) {
+  std::vector<std::string> levels;
   for (size_t i = 1; i < path.size(); ++i) {
-    if (isSeparator(path[i]) && !isSeparator(path[i - 1])) output::makeDirectory(path.substr(0, i));
+    if (isSeparator(path[i]) && !isSeparator(path[i - 1])) levels.push_back(path.substr(0, i));
   }
-  output::makeDirectory(path);
+  levels.push_back(path);
+  fs::makeFolders(levels);
 }
 
 bool prepareEntryPath(const std::string& targetDir, const std::string& name) {

@@ -7,8 +7,8 @@
 
 namespace kv {
 
-// Creates every directory on the way to `path`, then `path` itself; an
-// existing directory (or any failure) is left to show up later.
+// Creates every directory on the way to `path`, then `path` itself
+// (fs::makeFolders); a failure is left to show up later.
 void makeDirectoryChain(const std::string& path);
 
 // Creates the parents of `name` below `targetDir`, refusing to pass through

@@ -31,8 +31,9 @@ enum class PathKind { kMissing, kDirectory, kSymbolicLink, kOther };
 PathKind pathKind(const std::string& path);
 
 // Staging folders are named kStagingPrefix, the process id, "-" and a
-// unique part. One whose process is gone (or is this one: a run ends by
-// removing its own) was left by a killed run.
+// unique part. The run that made one holds it (POSIX: flock(); Windows: a
+// handle that lets nobody delete it) for as long as it uses it; one that
+// nobody holds was left by a killed run, whatever process has its id now.
 extern const char kStagingPrefix[];
 
 // Removes the stale staging folders directly inside `targetDir`, and

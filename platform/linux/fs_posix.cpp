@@ -62,7 +62,16 @@ bool entryExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-int makeDirectory(const std::string& path) { return errnoResult(::mkdir(path.c_str(), 0777)); }
+int makeFolders(const std::vector<std::string>& levels) {
+  for (const std::string& level : levels) {
+    if (canOpenDirectory(level) || ::mkdir(level.c_str(), 0777) == 0) continue;
+    const int error = errno;
+    struct stat st;
+    if (error == EEXIST && ::lstat(level.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    return error;
+  }
+  return 0;
+}
 
 int appendOrCreate(const std::string& path, bool& created) {
   created = false;

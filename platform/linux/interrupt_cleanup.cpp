@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/platform.h"
+#include "platform/linux/held_folders.h"
 
 namespace kv {
 
@@ -49,7 +50,16 @@ void* cleanUpAfterSignal(void*) {
   }
   const int signal = caughtSignal;
   removeLogoFile();
+  // The staging folder goes; the lock files stay, so that the next run
+  // repeats the extraction.
+  const bool wasExtracting = output::releaseFolders();
   if (void (*cleanup)() = coreCleanup.load()) cleanup();
+  if (wasExtracting && signal == SIGINT) {
+    static const char kInterrupted[] =
+        "The extraction was interrupted; run the setup again to resume it.\n";
+    ssize_t ignored = ::write(STDERR_FILENO, kInterrupted, sizeof kInterrupted - 1);
+    (void)ignored;
+  }
   // End by the same signal.
   struct sigaction fallback = {};
   fallback.sa_handler = SIG_DFL;

@@ -107,7 +107,19 @@ bool entryExists(const std::string& path) {
   return attributesOf(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-int makeDirectory(const std::string& path) { return errnoResult(_mkdir(path.c_str())); }
+int makeFolders(const std::vector<std::string>& levels) {
+  for (const std::string& level : levels) {
+    if (canOpenDirectory(level) || _mkdir(level.c_str()) == 0) continue;
+    const int error = errno;
+    const DWORD attributes = attributesOf(level);
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (error == EEXIST && folder) continue;
+    return error;
+  }
+  return 0;
+}
 
 int appendOrCreate(const std::string& path, bool& created) {
   created = false;

@@ -46,14 +46,48 @@ void removeEntry(const std::string& path, int depth) {
   ::RemoveDirectoryA(path.c_str());
 }
 
-bool processIsGone(unsigned long pid) {
-  if (pid == 0 || pid == ::GetCurrentProcessId()) return true;
-  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return ::GetLastError() == ERROR_INVALID_PARAMETER;
-  DWORD code = 0;
-  const bool gone = ::GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
-  ::CloseHandle(process);
-  return gone;
+// Opens the folder `path` itself (a reparse point is not followed) for
+// `access`, sharing it as `share` allows.
+HANDLE openFolder(const std::string& path, DWORD access, DWORD share) {
+  return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Whether a run holds the staging folder `path`: its handle, kept open for
+// the run's life, shares the folder with no one who would delete it.
+bool isHeld(const std::string& path) {
+  const HANDLE probe =
+      openFolder(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (probe == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+  ::CloseHandle(probe);
+  return false;
+}
+
+// The staging folder of this run, held open while it is in use.
+HANDLE stagingHandle = INVALID_HANDLE_VALUE;
+
+// The target folder of the extraction under way, while its staging folder
+// is in use.
+std::string targetPath;
+
+// Whether a folder on the way from the target to `path` (its last name
+// aside) is a reparse point (a junction or link put there meanwhile) or no
+// folder at all: the entry is then not put in place.
+bool passesReparsePoint(const std::string& path) {
+  if (targetPath.empty() || path.compare(0, targetPath.size(), targetPath) != 0) return false;
+  for (size_t at = targetPath.size() + 1; at < path.size();) {
+    const size_t end = path.find_first_of("/\\", at);
+    if (end == std::string::npos) return false;
+    if (end > at) {
+      const DWORD attributes = ::GetFileAttributesA(path.substr(0, end).c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        return true;
+      }
+    }
+    at = end + 1;
+  }
+  return false;
 }
 
 }  // namespace
@@ -85,12 +119,12 @@ void removeStaleStagingFolders(const std::string& targetDir) {
     const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     const unsigned long owner = stagingFolderOwner(name);
-    if (folder && owner != 0 && processIsGone(owner)) {
-      stale.push_back(name);
-    }
+    if (folder && owner != 0) stale.push_back(name);
   } while (::FindNextFileA(search, &found));
   ::FindClose(search);
-  for (const std::string& name : stale) removeEntry(targetDir + "\\" + name, 0);
+  for (const std::string& name : stale) {
+    if (!isHeld(targetDir + "\\" + name)) removeEntry(targetDir + "\\" + name, 0);
+  }
 }
 
 int makeStagingFolder(const std::string& targetDir, std::string* path) {
@@ -98,17 +132,30 @@ int makeStagingFolder(const std::string& targetDir, std::string* path) {
       targetDir + "/" + kStagingPrefix + std::to_string(::GetCurrentProcessId()) + "-";
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     const std::string name = base + std::to_string((::GetTickCount() + attempt * 7919u) % 1000000u);
-    if (::_mkdir(name.c_str()) == 0) {
-      *path = name;
-      return 0;
+    if (::_mkdir(name.c_str()) != 0) {
+      if (errno != EEXIST) return errno;
+      continue;
     }
-    if (errno != EEXIST) return errno;
+    // Held from now on; gone already when a run found it unheld meanwhile.
+    stagingHandle = openFolder(name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (stagingHandle == INVALID_HANDLE_VALUE) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
+      ::RemoveDirectoryA(name.c_str());
+      return EACCES;
+    }
+    *path = name;
+    targetPath = targetDir;
+    return 0;
   }
   return EEXIST;
 }
 
 void removeStagingFolder(const std::string& path) {
+  if (stagingHandle != INVALID_HANDLE_VALUE) ::CloseHandle(stagingHandle);
+  stagingHandle = INVALID_HANDLE_VALUE;
   if (!path.empty()) removeEntry(path, 0);
+  targetPath.clear();
 }
 
 int placeSymbolicLink(const std::string&, const std::string&, const std::string&) { return ENOSYS; }
@@ -136,6 +183,10 @@ int OutputFile::open(const std::string& stagedPath, const std::string& path, uns
 int OutputFile::commit() {
   if (file_) close();
   if (stagedPath_.empty()) return ENOENT;
+  if (passesReparsePoint(path_)) {
+    discard();
+    return EACCES;
+  }
   // A read-only file is replaced as any other: its folder's rights decide.
   const DWORD attributes = ::GetFileAttributesA(path_.c_str());
   const bool readOnly =

@@ -69,6 +69,23 @@ def start_install(launcher, install_dir, home, *more, env=None):
                             start_new_session=True)
 
 
+def start_together(launcher, install_dirs, home):
+    """start_install() into each of `install_dirs`, the launchers held at a
+    gate (a pipe they all read as standard input) until every one is
+    started, then let go at once by closing its writing end."""
+    gate, opener = os.pipe()
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LC_ALL": "C", "HOME": str(home)}
+    try:
+        return [subprocess.Popen(["sh", "-c", "read x; exec \"$@\" </dev/null", "sh",
+                                  str(launcher), *install_args(install_dir)],
+                                 env=env, stdin=gate, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, encoding="utf-8", errors="replace")
+                for install_dir in install_dirs]
+    finally:
+        os.close(opener)
+        os.close(gate)
+
+
 def timed(fn, *args, **kwargs):
     started = time.monotonic()
     result = fn(*args, **kwargs)

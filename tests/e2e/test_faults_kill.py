@@ -2,6 +2,7 @@
 next run extract again, and the tree it leaves equals a clean extraction
 byte for byte; the staging folder a killed run leaves is removed."""
 
+import fcntl
 import os
 import random
 import signal
@@ -59,10 +60,11 @@ def test_kill_9_during_extraction_then_a_normal_run_completes(launcher, bundle_a
 
 
 def test_staging_folder_of_a_killed_run_is_removed_without_following_links(launcher, tmp_path):
-    # Expected: the next extraction removes a staging folder whose process
-    # is gone, with everything in it, never following its links; the folder
-    # of a live process, a link that merely bears the name and a user's
-    # folder that only starts like one stay.
+    # Expected: the next extraction removes a staging folder that nobody
+    # holds locked, with everything in it, never following its links, also
+    # when its process id now belongs to another process; the folder that
+    # a running extraction holds locked, a link that merely bears the name
+    # and a user's folder that only starts like one stay.
     outside = tmp_path / "outside"
     (outside / "dir").mkdir(parents=True)
     (outside / "victim").write_text("untouched\n")
@@ -70,16 +72,20 @@ def test_staging_folder_of_a_killed_run_is_removed_without_following_links(launc
     gone = subprocess.Popen(["true"])
     gone.wait()
     alive = subprocess.Popen(["sleep", "60"])
+    target = tmp_path / "kv"
+    live = target / f".kvstage-{alive.pid}-Zz99Yy"
+    live.mkdir(parents=True)
+    held = os.open(live, os.O_RDONLY | os.O_DIRECTORY)
     try:
-        target = tmp_path / "kv"
+        fcntl.flock(held, fcntl.LOCK_EX)  # as the run that made it holds it
         stale = target / f".kvstage-{gone.pid}-Ab12Cd"
         (stale / "sub").mkdir(parents=True)
         (stale / "7").write_bytes(b"half a file")
         (stale / "sub" / "8").write_bytes(b"more")
         os.symlink(outside / "victim", stale / "9")
         os.symlink(outside / "dir", stale / "sub" / "10")
-        live = target / f".kvstage-{alive.pid}-Zz99Yy"
-        live.mkdir()
+        reused = target / f".kvstage-{alive.pid}-Pid0Re"  # its pid is taken again
+        (reused / "x").mkdir(parents=True)
         os.symlink(outside / "dir", target / f".kvstage-{gone.pid}-linked")
         mine = target / ".kvstage-backup"
         mine.mkdir()
@@ -93,5 +99,6 @@ def test_staging_folder_of_a_killed_run_is_removed_without_following_links(launc
         assert (outside / "victim").read_text() == "untouched\n"
         assert sorted(os.listdir(outside / "dir")) == ["inner"]
     finally:
+        os.close(held)
         alive.kill()
         alive.wait()

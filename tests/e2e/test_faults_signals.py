@@ -10,6 +10,7 @@ from pathlib import Path
 
 import pytest
 
+import fault_support as fs
 import kvtest
 
 # Waits until it is signalled, then records which signal came and exits 42.
@@ -68,8 +69,7 @@ def test_signal_during_temporary_install_reaches_installer_and_folder_is_removed
 
 @pytest.fixture
 def slow_bundle(launcher, tmp_path):
-    import fault_support
-    return fault_support.big_bundle(tmp_path / launcher.name, launcher, tmp_path,
+    return fs.big_bundle(tmp_path / launcher.name, launcher, tmp_path,
                                     files=400, size=20000)
 
 
@@ -97,3 +97,34 @@ def test_signal_during_temporary_extraction_removes_the_folder_and_ends_by_it(
         assert proc.returncode == -sig, (sig, out, err)
         assert "Launching installer..." not in out
         assert os.listdir(tmpdir) == [], f"{sig.name}: the temporary install folder was left"
+
+
+INTERRUPTED = "The extraction was interrupted; run the setup again to resume it.\n"
+
+
+def test_signal_during_extraction_removes_the_staging_folder_and_keeps_the_locks(
+        slow_bundle, tmp_path):
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        target = tmp_path / f"kv-{sig.name}"
+        proc = fs.start_install(slow_bundle, target, tmp_path)
+        try:
+            assert proc.stdout.readline() == "Extracting JRE...\n"
+            deadline = time.monotonic() + 60
+            while not any(target.glob(".kvstage-*/*")):  # a file is being written
+                assert time.monotonic() < deadline, "nothing was extracted"
+                time.sleep(0.005)
+            os.kill(proc.pid, sig)
+            out, err = proc.communicate(timeout=60)
+        finally:
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+        assert proc.returncode == -sig, (sig, out, err)
+        assert err == (INTERRUPTED if sig == signal.SIGINT else ""), (sig, err)
+        names = os.listdir(target)
+        assert not [n for n in names if n.startswith(".kvstage-")], (sig, names)
+        assert fs.JRE_LOCK in names, (sig, names)
+    # The next run finds the lock and extracts everything again.
+    done = fs.run_install(slow_bundle, target, tmp_path)
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert "Extracting JRE..." in done.stdout and "Extracting Installer..." in done.stdout
+    assert not [n for n in os.listdir(target) if n.startswith(".") and "Lock" in n]

@@ -4,6 +4,7 @@ the installer on one bar, and the window manager cannot close it."""
 
 import os
 import re
+import signal
 import subprocess
 import time
 
@@ -173,3 +174,36 @@ def test_the_bar_moves_while_one_large_file_is_written(desktop, one_big_file, ho
     moved = [(a, b) for i, a in enumerate(readings) for b in readings[i + 1:]
              if a[0] == b[0] and "Preparing installer" in a[0] and 0 < a[1] < b[1] - 0.02]
     assert moved, readings
+
+
+@pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP],
+                         ids=["SIGINT", "SIGTERM", "SIGHUP"])
+def test_signal_during_extraction_removes_the_staging_folder(desktop, big_archives, home,
+                                                              tmp_path, launcher, x_display,
+                                                              sig):
+    media = tmp_path / "media"
+    media.mkdir()
+    bundle = kvtest.mkbundle(media / launcher.name, launcher, version=kvtest.DEFAULT_VERSION,
+                             installer=big_archives["installer"], jre=big_archives["jre"],
+                             releases=["KV_GUI_TEST_1"])
+    target = home / "Korvane"
+    run = GuiRun(bundle, home, x_display, record=tmp_path / "record", cwd=tmp_path)
+    try:
+        dialog = desktop.wait_window(TITLE)
+        desktop.activate(dialog)
+        desktop.key("Return")  # the default location, home/Korvane
+        desktop.wait_window(TITLE, exclude={dialog}, timeout=30)
+        deadline = time.monotonic() + 60
+        while not any(target.glob(".kvstage-*/*")):  # a file is being written
+            assert time.monotonic() < deadline, "nothing was extracted"
+            time.sleep(0.005)
+        os.kill(run.proc.pid, sig)
+        code = run.wait()
+    finally:
+        run.stop()
+    assert code == -sig, run.stdout + run.stderr
+    names = os.listdir(target)
+    assert not [n for n in names if n.startswith(".kvstage-")], names
+    assert ".jreLock" in names or ".installerLock" in names, names
+    interrupted = "The extraction was interrupted; run the setup again to resume it.\n"
+    assert run.stderr.endswith(interrupted) == (sig == signal.SIGINT), run.stderr
