@@ -99,3 +99,25 @@ def test_verify_says_ok_exactly_when_the_launcher_installs(tmp_path, case):
     assert (checked.returncode == 0) == installs, checked.stderr
     assert (tmp_path / "checked").exists() == installs
     assert not list(trials.iterdir())
+
+
+@pytest.mark.parametrize("case", ["self -> .", "up -> ../../..", "runtime link under plugins/"])
+def test_checked_builds_from_folders_refuse_what_the_launcher_refuses(tmp_path, case):
+    inst = kvtest.make_installer_tree(tmp_path / "inst")
+    jre = kvtest.make_jre_tree(tmp_path / "jre")
+    if case == "runtime link under plugins/":
+        (inst / P / "plugins").mkdir()
+        (inst / P / "plugins" / "p.jar").write_bytes(b"jar")
+        os.symlink("jre/1.8.0_40", jre / P / "plugins")
+        refused = f"{P}/plugins/p.jar"
+    else:
+        os.symlink("." if case == "self -> ." else "../../..", inst / P / case.split()[0])
+        refused = f"{P}/{case.split()[0]}"
+    out = tmp_path / "setup"
+    done = subprocess.run([str(kvtest.dist_dir() / "mkbundle"), "-o", str(out), "--launcher",
+                           str(kvtest.dist_dir() / "setup_linux64"), "--version",
+                           kvtest.DEFAULT_VERSION, "--name", kvtest.PRODUCT_NAME, "--id",
+                           kvtest.PRODUCT_ID, "--installer", str(inst), "--jre", str(jre)],
+                          capture_output=True, text=True)
+    assert done.returncode == 1 and not out.exists(), done.stderr
+    assert f"Refusing unsafe archive entry '{refused}'" in done.stderr, done.stderr
