@@ -1,5 +1,7 @@
 #include "core/install_layout.h"
 
+#include <cctype>
+
 namespace kv {
 namespace {
 
@@ -62,6 +64,25 @@ std::string installerLockPath(const std::string& installDir) {
 }
 
 std::string jreLockPath(const std::string& installDir) { return installDir + "/" + kJreLock; }
+
+bool entryTakesLockPlace(const std::string& entryName, const HostRules& rules) {
+  auto folded = [&](std::string text) {
+    if (rules.caseInsensitiveFileNames)
+      for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string separators = std::string("/") + rules.separator;
+  size_t begin = 0;
+  while (begin < entryName.size()) {
+    size_t end = entryName.find_first_of(separators, begin);
+    if (end == std::string::npos) end = entryName.size();
+    const std::string first = folded(entryName.substr(begin, end - begin));
+    begin = end + 1;
+    if (first.empty() || first == ".") continue;
+    return first == folded(kInstallerLock) || first == folded(kJreLock);
+  }
+  return false;
+}
 
 std::string installerProgramPath(const std::string& installDir, bool consoleMode) {
   return installerFolder(installDir, kWindowsHost, '\\') + "\\" +

@@ -39,6 +39,10 @@ std::string jreMarkerPath(const std::string& installDir, const HostRules& rules)
 
 std::string installerLockPath(const std::string& installDir);
 std::string jreLockPath(const std::string& installDir);
+// Whether an archive entry (components joined with "/" or the host's
+// separator) would take the place of a lock file, or lie below one: its
+// first component, past "" and ".", names one.
+bool entryTakesLockPlace(const std::string& entryName, const HostRules& rules);
 
 // The Windows installer program ("kvInstaller") or its console twin
 // ("kvInstallerc"), joined with "\", without the ".exe" the system adds.

@@ -16,12 +16,37 @@ bool payloadExtracts(const VersionCheckHandler& check, char tag) {
 
 }  // namespace
 
+int extractBundleArchive(std::FILE* file, const BlockDescriptor& block,
+                         const std::string& installDir, const HostRules& rules, IProgress* progress,
+                         std::string* failure) {
+  std::string message;
+  int result = 0;
+  ArchiveListing listing;
+  if (listArchive(file, block.start, block.end, &listing) == 0) {
+    for (const ListedEntry& entry : listing.entries) {
+      if (!entryTakesLockPlace(entry.name, rules)) continue;
+      message = "Refusing unsafe archive entry '" + entry.name + "'\n";
+      result = kErrorFail;
+      break;
+    }
+  }
+  if (result == 0) {
+    makeDirs(installDir, rules);
+    result = kv::extractBlock(file, block.start, block.end, installDir, progress, &message);
+  }
+  if (failure) {
+    *failure = message;
+  } else if (!message.empty()) {
+    std::fputs(message.c_str(), stdout);
+  }
+  return result;
+}
+
 PayloadHandler::PayloadHandler(const VersionCheckHandler& versionCheck, IProgress* progress)
     : check_(versionCheck), progress_(progress) {}
 
 int PayloadHandler::extractBlock(std::FILE* file, const BlockDescriptor& block) {
-  makeDirs(check_.installDir, check_.rules);
-  return kv::extractBlock(file, block.start, block.end, check_.installDir, progress_);
+  return extractBundleArchive(file, block, check_.installDir, check_.rules, progress_, nullptr);
 }
 
 bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {

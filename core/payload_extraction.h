@@ -15,6 +15,17 @@ namespace kv {
 
 class IProgress;
 
+// Extracts one archive block of the bundle into `installDir` the way every
+// run does, so that mkbundle's trial install applies the very same rules:
+// the folder is made first, and an archive holding an entry in the place of
+// a lock file is refused before anything is written (result 11, "Refusing
+// unsafe archive entry '...'"). The failure's line goes to *failure when
+// given ("" for none), else to standard output. 0, or the extraction's
+// result.
+int extractBundleArchive(std::FILE* file, const BlockDescriptor& block,
+                         const std::string& installDir, const HostRules& rules, IProgress* progress,
+                         std::string* failure);
+
 // Extracts the 'j', 'i' (when needed) and 'p' blocks into the install
 // directory, each 'j'/'i' guarded by its lock file. `progress` may be null.
 // A failed extraction stops the walk; failed() then says so and failure()

@@ -11,6 +11,13 @@ int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::strin
   return extractArchive(targetDir, progress, stream);
 }
 
+int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::string& targetDir,
+                 IProgress* progress, std::string* failure) {
+  BlockStream stream(file, start, end);
+  failure->clear();
+  return extractArchive(targetDir, progress, stream, failure);
+}
+
 bool measureArchive(std::FILE* file, uint32_t start, uint32_t end, int& files, uint64_t& bytes) {
   ArchiveListing listing;
   if (listArchive(file, start, end, &listing) != 0) return false;

@@ -23,6 +23,10 @@ namespace kv {
 // `progress` may be null.
 int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::string& targetDir,
                  IProgress* progress);
+// The same, with the failure's line (naming the file or entry, and why) in
+// *failure instead of on standard output; "" when there is none.
+int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::string& targetDir,
+                 IProgress* progress, std::string* failure);
 
 // How many files (entries that are not directories) the archive holds, and
 // how many bytes they unpack to, read from the archive's header only:
@@ -93,6 +97,10 @@ struct BlockTest {
 std::vector<BlockTest> testArchive(std::FILE* file, uint32_t start, uint32_t end,
                                    const std::vector<bool>& keep,
                                    std::vector<std::string>* contents);
+
+// The extraction's first rule for an entry name: whether it stays below
+// the target directory on every host (no "..", nothing absolute, no drive).
+bool isSafeEntryName(const std::string& name);
 
 // The CRC-32 of 7z archives (and zip, PNG, ...).
 uint32_t crc32(const void* data, size_t size);

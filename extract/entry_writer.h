@@ -55,6 +55,7 @@ class EntryWriter {
 
   int result() const { return failedCode_; }
   void printFailure() const;
+  const std::string& failureMessage() const { return failedMessage_; }
 
  private:
   struct Open;

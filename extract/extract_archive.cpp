@@ -89,7 +89,8 @@ class StagingFolder {
 
 }  // namespace
 
-int extractArchive(const std::string& targetDir, IProgress* progress, BlockStream& stream) {
+int extractArchive(const std::string& targetDir, IProgress* progress, BlockStream& stream,
+                   std::string* failure) {
   Archive archive;
   if (int result = archive.open(stream.lookStream())) return result;
   const CSzArEx& db = archive.database();
@@ -138,7 +139,11 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
   }
   extractFolders(db, stream, folderFiles, writer, stopIndex);
   writer.finishCommits();
-  writer.printFailure();
+  if (failure) {
+    *failure = writer.failureMessage();
+  } else {
+    writer.printFailure();
+  }
   if (progress) progress->finish();
   return writer.result();
 }

@@ -13,7 +13,8 @@
 // SZ_ERROR_UNSUPPORTED, SZ_ERROR_INPUT_EOF, SZ_ERROR_ARCHIVE,
 // SZ_ERROR_NO_ARCHIVE...) or SZ_ERROR_FAIL (11) when an
 // output file cannot be opened, written or closed, or an entry is refused;
-// 11 comes with a line on standard output naming the file or entry.
+// 11 comes with a line on standard output naming the file or entry, or in
+// *failure when `failure` is given.
 #pragma once
 
 #include <string>
@@ -23,6 +24,7 @@
 
 namespace kv {
 
-int extractArchive(const std::string& targetDir, IProgress* progress, BlockStream& stream);
+int extractArchive(const std::string& targetDir, IProgress* progress, BlockStream& stream,
+                   std::string* failure = nullptr);
 
 }  // namespace kv

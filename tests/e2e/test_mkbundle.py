@@ -14,15 +14,34 @@ from sevenzip_writer import Entry, link, lzma2_chunks, write_7z
 
 REPO = Path(__file__).resolve().parents[2]
 MKBUNDLE = os.environ.get("KV_MKBUNDLE") or str(REPO / "dist" / "mkbundle")
+LAUNCHER = Path(os.environ.get("KV_DIST") or REPO / "dist") / "setup_linux64"
 
-pytestmark = pytest.mark.skipif(not os.access(MKBUNDLE, os.X_OK),
-                                reason=f"mkbundle not built ({MKBUNDLE}); set KV_MKBUNDLE")
+pytestmark = pytest.mark.skipif(not os.access(MKBUNDLE, os.X_OK) or not LAUNCHER.is_file(),
+                                reason=f"mkbundle or {LAUNCHER} not built; set KV_MKBUNDLE, KV_DIST")
 
 
 VERSION = "2.7.3.271REL03"
 VERSION_ARGS = ["--version", VERSION, "--name", "Korvane Installer",
                 "--id", "com.korvane.p2.installer.ui.product"]
 PLATFORM_DIR = Path("maintenance") / "kvInstaller" / "x86-linux2"
+
+
+def pe_image(size=512, kind="Windows launcher"):
+    """A stand-in PE image: headers, data directories (none used) and the
+    launcher mark's section, as mkbundle reads them."""
+    image = bytearray(size)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<HH", image, 0x80 + 4, 0x14C, 1)  # i386, one section
+    struct.pack_into("<H", image, 0x80 + 20, 224)  # the optional header's size
+    struct.pack_into("<I", image, 0x80 + 24 + 92, 16)
+    mark = f"kvLauncherMark/{kind}/1.1.0".encode() + b"\0"
+    table = 0x80 + 24 + 224
+    image[table:table + 8] = b".kvmark\0"
+    struct.pack_into("<IIII", image, table + 8, len(mark), 0x1000, len(mark), 0x1C0)
+    image[0x1C0:0x1C0 + len(mark)] = mark
+    return image
 
 
 def run(*args, cwd=None, env=None):
@@ -88,7 +107,7 @@ def tree(root):
 @pytest.fixture
 def work(tmp_path):
     launcher = tmp_path / "launcher"
-    shutil.copy("/bin/true", launcher)
+    shutil.copy(LAUNCHER, launcher)
     os.chmod(launcher, 0o755)
     inst = tmp_path / "inst"
     (inst / PLATFORM_DIR).mkdir(parents=True)
@@ -221,9 +240,10 @@ def test_windows_order_and_ready_archives(work):
     version = tmp / "version.txt"
     version.write_bytes(b"version=1.0.0.1\nname=N\nid=I\n")
     out = tmp / "setup.exe"
+    launcher.write_bytes(pe_image())
     result = run("--windows", "--unchecked", "-o", out, "--launcher", launcher,
-                 "--version-file", version, "--installer", inst, "--jre", archive, "--release", "R1", "--payload", archive,
-                 "--method", "Copy")
+                 "--version-file", version, "--installer", inst, "--jre", archive,
+                 "--release", "R1", "--payload", archive, "--method", "Copy")
     assert result.returncode == 0, result.stderr
     blocks = listing(out)
     assert [b[0] for b in blocks] == ["v", "i", "j", "r", "p"]
@@ -236,12 +256,8 @@ def test_windows_order_and_ready_archives(work):
 def test_signed_pe_lists_up_to_its_certificate_table(tmp_path):
     # A PE image whose data directory 4 names a table of 6456 bytes, then a
     # bundle, then the table: --list finds the bundle before the table.
-    image = bytearray(512)
-    image[0:2] = b"MZ"
-    struct.pack_into("<I", image, 0x3C, 0x80)
-    image[0x80:0x84] = b"PE\0\0"
+    image = pe_image()
     opt = 0x80 + 24
-    struct.pack_into("<I", image, opt + 92, 16)
     struct.pack_into("<II", image, opt + 96 + 8 * 4, 0, 0)
     unsigned = tmp_path / "setup_unsigned.exe"
     unsigned.write_bytes(bytes(image))
@@ -281,7 +297,8 @@ def leftovers(folder, before):
 @pytest.mark.parametrize("case", ["missing launcher", "missing dir", "unreadable dir",
                                   "bad block tag", "long block tag", "missing -o",
                                   "missing block file", "not a 7z", "bundled launcher",
-                                  "unknown option", "name without version"])
+                                  "unknown option", "name without version", "other program",
+                                  "mkbundle as launcher", "launcher of the other platform"])
 def test_bad_inputs_fail_cleanly(work, case):
     tmp, launcher, inst, jre, logo = work
     out = tmp / "out"
@@ -316,12 +333,20 @@ def test_bad_inputs_fail_cleanly(work, case):
         args += ["--frobnicate"]
     elif case == "name without version":
         args = ["-o", out, "--launcher", launcher, "--name", "N"]
+    elif case in ("other program", "mkbundle as launcher"):
+        args[3] = "/bin/ls" if case == "other program" else MKBUNDLE
+    elif case == "launcher of the other platform":
+        args += ["--windows"]
     before = set(os.listdir(tmp))
     result = run(*args)
     if case == "unreadable dir":
         os.chmod(tmp / "locked", 0o755)
     assert result.returncode != 0
     assert result.stderr.startswith("mkbundle: "), result.stderr
+    if case in ("other program", "mkbundle as launcher"):
+        assert f"'{args[3]}' is not a kvlauncher launcher" in result.stderr, result.stderr
+    if case == "launcher of the other platform":
+        assert "is a Linux program: drop --windows" in result.stderr, result.stderr
     assert not out.exists()
     assert leftovers(tmp, before) == []
 
@@ -401,7 +426,7 @@ def test_broken_layouts_are_refused_before_compressing(work, case):
     program = inst / PLATFORM_DIR / "kvInstaller"
     product = inst / PLATFORM_DIR / ".eclipseproduct"
     pe = tmp / "setup.exe"
-    pe.write_bytes(b"MZ" + bytes(510))
+    pe.write_bytes(pe_image())
     args, phrases = None, []
     if case == "platform folder given":
         inst, phrases = inst / PLATFORM_DIR, ["'kvInstaller'", "folder that holds 'maintenance'"]
@@ -598,11 +623,7 @@ def test_verify_passes_a_good_bundle_and_names_a_damaged_file(work):
     assert result.stdout.splitlines()[-1].startswith("verdict: REFUSED")
 
     # A signed Windows bundle is read up to its certificate table.
-    image = bytearray(512)
-    image[0:2] = b"MZ"
-    struct.pack_into("<I", image, 0x3C, 0x80)
-    image[0x80:0x84] = b"PE\0\0"
-    struct.pack_into("<I", image, 0x80 + 24 + 92, 16)
+    image = pe_image()
     unsigned = tmp / "setup_unsigned.exe"
     unsigned.write_bytes(bytes(image))
     win = tmp / "win"

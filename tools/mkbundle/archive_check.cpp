@@ -8,7 +8,6 @@
 #include <map>
 
 #include "extract/block_extraction.h"
-#include "extract/safe_path.h"
 #include "tools/mkbundle/tree_walk.h"
 
 namespace mkbundle {

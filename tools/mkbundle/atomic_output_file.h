@@ -21,6 +21,8 @@ class AtomicOutputFile {
   // Creates the temporary file. "" or the error message.
   std::string open(const std::string& path);
   std::FILE* stream() const { return stream_; }
+  // Where it is written until commit().
+  const std::string& temporaryPath() const { return temporaryPath_; }
 
   // Sets `mode`, flushes, syncs and renames into place. "" or the error.
   std::string commit(mode_t mode);

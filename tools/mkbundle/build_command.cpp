@@ -24,7 +24,9 @@
 #include "tools/mkbundle/bundle_sources.h"
 #include "tools/mkbundle/bundle_writer.h"
 #include "tools/mkbundle/launcher_file.h"
+#include "tools/mkbundle/launcher_mark.h"
 #include "tools/mkbundle/tree_walk.h"
+#include "tools/mkbundle/trial_install.h"
 
 namespace mkbundle {
 namespace {
@@ -176,6 +178,15 @@ BundleContent contentOf(const Options& options, const std::string& version, bool
   return content;
 }
 
+// The bundle as written, installed on trial before it takes its name.
+std::string trialInstallOf(AtomicOutputFile& output) {
+  if (std::fflush(output.stream()) != 0)
+    return "cannot write '" + output.temporaryPath() + "': " + std::strerror(errno);
+  kv::FilePtr written = kv::openFile(output.temporaryPath(), "rb");
+  if (!written) return "cannot read '" + output.temporaryPath() + "': " + std::strerror(errno);
+  return trialInstall(written.get(), bundleEndOffsetOf(written.get()));
+}
+
 }  // namespace
 
 int buildBundle(const Options& options) {
@@ -193,16 +204,16 @@ int buildBundle(const Options& options) {
   error = checkLauncher(launcher.file.get(), options.launcher, launcher.size);
   if (!error.empty()) return fail(error);
 
+  // Only this project's launchers, of the platform asked for: any other
+  // program would take the bundle's arguments for its own.
+  const std::optional<LauncherMark> mark = readLauncherMark(launcher.file.get());
+  if (!mark) return fail(notALauncher(options.launcher));
+  if (mark->windows != options.windows)
+    return fail(
+        "launcher " + quoted(options.launcher) + " is a " +
+        (mark->windows ? "Windows program: add --windows" : "Linux program: drop --windows") +
+        " (" + mark->text() + ")");
   std::vector<Finding> findings;
-  const LauncherKind kind = launcherKindOf(launcher.file.get());
-  if (kind == LauncherKind::kUnknown)
-    findings.push_back({true, "launcher " + quoted(options.launcher) +
-                                  " is neither a Linux (ELF) nor a Windows (PE) program"});
-  else if ((kind == LauncherKind::kWindows) != options.windows)
-    findings.push_back(
-        {true, "launcher " + quoted(options.launcher) + " is a " +
-                   (kind == LauncherKind::kWindows ? "Windows program: add --windows"
-                                                   : "Linux program: drop --windows")});
 
   // Raw blocks of a kind the launcher reads would escape the checks: a later
   // 'v' block, for one, is the version the launcher compares.
@@ -320,6 +331,9 @@ int buildBundle(const Options& options) {
   error = writeBundle(launcher.file.get(), options.launcher, launcher.size, padding, blocks,
                       output.stream(), options.output);
   if (!error.empty()) return fail(error);
+  if (!options.unchecked && (error = trialInstallOf(output)).size())
+    return fail("refused: " + error + "\nmkbundle: " + quoted(options.output) +
+                " not written: the launcher would not install it");
   if ((error = output.commit(launcherStat.st_mode & 0777)).size()) return fail(error);
   return 0;
 }

@@ -277,6 +277,14 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
         out.push_back({true, archive.label + ": holds the lock file '" + lock +
                                  "'; every run would extract again"});
     }
+    // The trial install runs here, where links are made; the Windows
+    // launcher makes none and refuses a link entry.
+    for (const ArchiveItem& item : archive.info->items) {
+      if (!host.windowsPaths || !item.isLink()) continue;
+      out.push_back({true, archive.label + ": link '" + item.path +
+                               "': the Windows launcher makes no links and refuses such entries"});
+      break;
+    }
     if (archive.info->emptyFolders > 0)
       out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
                                 " empty folder(s); the launcher creates folders only as parents "

@@ -10,6 +10,7 @@
 #include "core/bundle.h"
 #include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/launcher_file.h"
+#include "tools/mkbundle/launcher_mark.h"
 
 namespace mkbundle {
 namespace {
@@ -111,6 +112,9 @@ int listBundle(const std::string& path, bool files, std::FILE* out) {
                  file ? "not a regular file" : std::strerror(errno));
     return 1;
   }
+  const std::optional<LauncherMark> mark = readLauncherMark(file.get());
+  std::fprintf(stderr, "mkbundle: '%s' is built on the %s\n", path.c_str(),
+               mark ? mark->text().c_str() : "unknown launcher (no launcher mark)");
   Collector collector;
   if (!kv::walkBundleFrom(file.get(), collector, bundleEndOffsetOf(file.get()))) {
     std::fprintf(out, "no bundle\n");

@@ -1,6 +1,8 @@
 // Parses and checks the mkbundle command line.
 #include "tools/mkbundle/options.h"
 
+#include "base/launcher_mark.h"
+
 #include <set>
 
 namespace mkbundle {
@@ -35,7 +37,12 @@ const char kUsage[] =
     "maintenance/kvInstaller/PLATFORM; a runtime; only methods the launcher\n"
     "decodes; no encryption; no link leaving the install directory; a PNG\n"
     "logo; a launcher of the kind built for. A failed check is refused (exit\n"
-    "1) unless --unchecked, which only warns. OUT replaces an existing file\n"
+    "1) unless --unchecked, which only warns. Then OUT is installed on trial\n"
+    "into an empty temporary folder by the launcher's own extraction, archives\n"
+    "in the launcher's order; OUT is written only when that succeeds.\n"
+    "--launcher must be one of this project's launchers (setup_linux,\n"
+    "setup_linux64, setup.exe, setupc.exe): their image carries a launcher mark\n"
+    "naming its kind and version; any other file is refused. OUT replaces an existing file\n"
     "only when that is a bundle, or with --force, and never an input.\n"
     "\n"
     "--list FILE prints the blocks of FILE, first block first, one per line:\n"
@@ -46,11 +53,13 @@ const char kUsage[] =
     "first NUL (v: its lines joined by \"; \"), in double quotes with \\\\, \\\",\n"
     "\\n, \\r, \\t and \\xHH escapes, followed by ... when cut at 4096 bytes.\n"
     "A file beginning with \"MZ\" is read up to its certificate table.\n"
+    "The launcher kind and version go to standard error.\n"
     "Prints \"no bundle\" when there is none. --files adds, below each archive\n"
     "block, one line per entry: MODE SIZE PATH (MODE as the launcher creates it).\n"
     "\n"
     "--verify FILE walks FILE's bundle as the launcher does, test-decodes every\n"
-    "archive with its CRCs, applies the checks above, prints one line per block\n"
+    "archive with its CRCs, applies the checks above, installs it on trial as\n"
+    "above, prints the launcher kind and version first, one line per block\n"
     "and a verdict; exit 0 only when the launcher would install it.\n"
     "\n"
     "Exit status: 0 success, 1 failure or no bundle, 2 bad command line.\n";
@@ -63,7 +72,7 @@ bool isTagCharacter(unsigned char c) { return c > ' ' && c < 0x7F && c != ':'; }
 
 }  // namespace
 
-const char kMkbundleVersion[] = "1.1.0";
+const char kMkbundleVersion[] = KV_VERSION;
 
 const char* usageText() { return kUsage; }
 

@@ -13,7 +13,9 @@
 #include "tools/mkbundle/bundle_rules.h"
 #include "tools/mkbundle/bundle_sources.h"
 #include "tools/mkbundle/launcher_file.h"
+#include "tools/mkbundle/launcher_mark.h"
 #include "tools/mkbundle/list_bundle.h"
+#include "tools/mkbundle/trial_install.h"
 
 namespace mkbundle {
 namespace {
@@ -57,16 +59,14 @@ int verifyBundle(const std::string& path, std::FILE* out) {
     return 1;
   }
   std::vector<Finding> findings;
-  const LauncherKind kind = launcherKindOf(file.get());
+  const std::optional<LauncherMark> mark = readLauncherMark(file.get());
+  const LauncherKind kind = mark ? (mark->windows ? LauncherKind::kWindows : LauncherKind::kLinux)
+                                 : launcherKindOf(file.get());
   BundleContent content;
   content.host = kind == LauncherKind::kWindows ? &kv::kWindowsHost : &kv::kLinuxHost;
-  if (kind == LauncherKind::kUnknown)
-    findings.push_back(
-        {true, "'" + path + "' is neither a Linux (ELF) nor a Windows (PE) launcher"});
-  std::fprintf(out, "%s: %s launcher\n", path.c_str(),
-               kind == LauncherKind::kWindows ? "Windows"
-               : kind == LauncherKind::kLinux ? "Linux"
-                                              : "unknown");
+  if (!mark) findings.push_back({true, notALauncher(path)});
+  std::fprintf(out, "%s: built on the %s\n", path.c_str(),
+               mark ? mark->text().c_str() : "unknown launcher (no launcher mark)");
 
   AllBlocks all;
   if (!kv::walkBundleFrom(file.get(), all, bundleEndOffsetOf(file.get()))) {
@@ -116,6 +116,13 @@ int verifyBundle(const std::string& path, std::FILE* out) {
   }
   const std::vector<Finding> checked = checkBundle(content);
   findings.insert(findings.end(), checked.begin(), checked.end());
+  // What passes the checks is installed on trial: the launcher's word.
+  bool refused = false;
+  for (const Finding& finding : findings) refused = refused || finding.refusal;
+  if (!refused) {
+    const std::string problem = trialInstall(file.get(), bundleEndOffsetOf(file.get()));
+    if (!problem.empty()) findings.push_back({true, problem});
+  }
   int refusals = 0;
   for (const Finding& finding : findings) {
     std::fprintf(out, "%s: %s\n", finding.refusal ? "problem" : "warning", finding.text.c_str());
