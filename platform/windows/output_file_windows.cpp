@@ -1,5 +1,5 @@
 // The extraction's file output on Windows: the C runtime's files and
-// directories, narrow paths as the rest of the launcher uses them.
+// directories. Paths are UTF-8 here and go to the system's wide functions.
 #include <direct.h>
 #include <errno.h>
 #include <windows.h>
@@ -10,6 +10,7 @@
 
 #include "extract/output_file.h"
 #include "extract/staging_name.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 namespace output {
@@ -21,29 +22,30 @@ constexpr int kMaxDepth = 256;
 // Removes `path` and, for a real folder, everything in it. A junction or
 // symbolic link is removed itself, never entered.
 void removeEntry(const std::string& path, int depth) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const std::wstring wide = widen(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ::DeleteFileA(path.c_str());
+    ::DeleteFileW(wide.c_str());
     return;
   }
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < kMaxDepth) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(widen(path + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        const std::string name = found.cFileName;
+        const std::string name = narrow(std::wstring(found.cFileName));
         if (name != "." && name != "..") names.push_back(name);
-      } while (::FindNextFileA(search, &found));
+      } while (::FindNextFileW(search, &found));
       ::FindClose(search);
     }
     for (const std::string& name : names) removeEntry(path + "\\" + name, depth + 1);
   }
-  ::RemoveDirectoryA(path.c_str());
+  ::RemoveDirectoryW(wide.c_str());
 }
 
 bool processIsGone(unsigned long pid) {
@@ -64,10 +66,12 @@ bool backslashIsSeparator() { return true; }
 
 bool makesSymbolicLinks() { return false; }
 
-int makeDirectory(const std::string& path) { return ::_mkdir(path.c_str()) == 0 ? 0 : errno; }
+int makeDirectory(const std::string& path) {
+  return ::_wmkdir(widen(path).c_str()) == 0 ? 0 : errno;
+}
 
 PathKind pathKind(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
   // Junctions and symbolic links alike are reparse points.
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kSymbolicLink;
@@ -77,18 +81,18 @@ PathKind pathKind(const std::string& path) {
 
 void removeStaleStagingFolders(const std::string& targetDir) {
   std::vector<std::string> stale;
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((targetDir + "\\" + kStagingPrefix + "*").c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(widen(targetDir + "\\" + kStagingPrefix + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    const std::string name = found.cFileName;
+    const std::string name = narrow(std::wstring(found.cFileName));
     const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     const unsigned long owner = stagingFolderOwner(name);
     if (folder && owner != 0 && processIsGone(owner)) {
       stale.push_back(name);
     }
-  } while (::FindNextFileA(search, &found));
+  } while (::FindNextFileW(search, &found));
   ::FindClose(search);
   for (const std::string& name : stale) removeEntry(targetDir + "\\" + name, 0);
 }
@@ -98,7 +102,7 @@ int makeStagingFolder(const std::string& targetDir, std::string* path) {
       targetDir + "/" + kStagingPrefix + std::to_string(::GetCurrentProcessId()) + "-";
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     const std::string name = base + std::to_string((::GetTickCount() + attempt * 7919u) % 1000000u);
-    if (::_mkdir(name.c_str()) == 0) {
+    if (::_wmkdir(widen(name).c_str()) == 0) {
       *path = name;
       return 0;
     }
@@ -122,11 +126,11 @@ OutputFile::~OutputFile() {
 int OutputFile::open(const std::string& stagedPath, const std::string& path, unsigned) {
   if (file_) close();
   discard();
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return EISDIR;
   errno = 0;
-  file_ = std::fopen(stagedPath.c_str(), "wb");
+  file_ = ::_wfopen(widen(stagedPath).c_str(), L"wb");
   if (!file_) return errno != 0 ? errno : EIO;
   path_ = path;
   stagedPath_ = stagedPath;
@@ -137,12 +141,13 @@ int OutputFile::commit() {
   if (file_) close();
   if (stagedPath_.empty()) return ENOENT;
   // A read-only file is replaced as any other: its folder's rights decide.
-  const DWORD attributes = ::GetFileAttributesA(path_.c_str());
+  const std::wstring path = widen(path_);
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
   const bool readOnly =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (!::MoveFileExA(stagedPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes);
+  if (readOnly) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!::MoveFileExW(widen(stagedPath_).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (readOnly) ::SetFileAttributesW(path.c_str(), attributes);
     discard();
     return EACCES;
   }
@@ -151,7 +156,7 @@ int OutputFile::commit() {
 }
 
 void OutputFile::discard() {
-  if (!stagedPath_.empty()) std::remove(stagedPath_.c_str());
+  if (!stagedPath_.empty()) ::_wremove(widen(stagedPath_).c_str());
   stagedPath_.clear();
 }
 
