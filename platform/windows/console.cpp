@@ -10,6 +10,7 @@
 
 #include "core/platform.h"
 #include "core/windows_command_line.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -52,20 +53,21 @@ bool attachConsole() {
 }
 
 bool runConsoleTwin(int& exitCode) {
-  const char* ownLine = GetCommandLineA();
+  const wchar_t* ownLine = GetCommandLineW();
   if (!ownLine) return false;
-  std::optional<TwinCommandLine> parts = buildTwinCommandLine(ownLine, "setupc.exe", true);
+  std::optional<TwinCommandLine> parts =
+      buildTwinCommandLine(narrow(std::wstring(ownLine)), "setupc.exe", true);
   if (!parts) return false;
-  const std::string line = joinTwinCommandLine(*parts);
-  std::vector<char> commandLine(line.begin(), line.end());
-  commandLine.push_back('\0');
+  const std::wstring line = widen(joinTwinCommandLine(*parts));
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
 
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   std::fflush(stdout);
   std::fflush(stderr);
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
                       nullptr, nullptr, &startup, &process)) {
     return false;
   }

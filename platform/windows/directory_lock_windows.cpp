@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/fs.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 namespace fs {
@@ -20,22 +21,22 @@ namespace {
 
 // The folded full path: "\" for "/", lower case, no trailing separator
 // except after a drive ("c:\"). "" when the path cannot be made full.
-std::string foldedFullPath(const std::string& directory) {
-  std::string path = directory;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
+std::wstring foldedFullPath(const std::string& directory) {
+  std::wstring path = widen(directory);
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
   }
-  std::vector<char> full(MAX_PATH);
+  std::vector<wchar_t> full(MAX_PATH);
   DWORD length =
-      GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   if (length >= full.size()) {
     full.resize(length + 1);
-    length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
   }
-  if (length == 0 || length >= full.size()) return std::string();
-  CharLowerBuffA(full.data(), length);
-  std::string folded(full.data(), length);
-  while (folded.size() > 3 && folded.back() == '\\') folded.pop_back();
+  if (length == 0 || length >= full.size()) return std::wstring();
+  CharLowerBuffW(full.data(), length);
+  std::wstring folded(full.data(), length);
+  while (folded.size() > 3 && folded.back() == L'\\') folded.pop_back();
   return folded;
 }
 
@@ -71,20 +72,20 @@ constexpr DWORD kRetryMilliseconds = 50;
 // The mutex's name, in the session's namespace: elevated or not, every
 // launcher of one session finds the same mutex there (the global one needs
 // a privilege). A name may not hold "\" beyond its namespace prefix.
-std::string lockMutexName(const std::string& folded) {
-  std::string name = "kvInstaller.extract:" + folded;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
+std::wstring lockMutexName(const std::wstring& folded) {
+  std::wstring name = L"kvInstaller.extract:" + folded;
+  for (wchar_t& c : name) {
+    if (c == L'\\') c = L'/';
   }
-  return "Local\\" + name;
+  return L"Local\\" + name;
 }
 
 }  // namespace
 
 DirectoryLock::DirectoryLock(const std::string& directory) {
-  const std::string folded = foldedFullPath(directory);
+  const std::wstring folded = foldedFullPath(directory);
   if (folded.empty()) return;
-  const std::string name = lockMutexName(folded);
+  const std::wstring name = lockMutexName(folded);
   OpenToEveryone security;
   const DWORD quiet = static_cast<DWORD>(kQuietWaitMilliseconds);
   DWORD waited = 0;
@@ -93,9 +94,9 @@ DirectoryLock::DirectoryLock(const std::string& directory) {
   // elevated) is held by another setup: it is opened for waiting only, and
   // one that cannot even be opened so is waited out until it goes.
   HANDLE mutex;
-  while (!(mutex = CreateMutexA(security.get(), FALSE, name.c_str()))) {
+  while (!(mutex = CreateMutexW(security.get(), FALSE, name.c_str()))) {
     if (GetLastError() != ERROR_ACCESS_DENIED) return;
-    if ((mutex = OpenMutexA(kLockAccess, FALSE, name.c_str()))) break;
+    if ((mutex = OpenMutexW(kLockAccess, FALSE, name.c_str()))) break;
     if (!announced && waited >= quiet) {
       announceWait(directory);
       announced = true;

@@ -1,5 +1,6 @@
 // The core's file-system seam on Windows, over the C runtime (msvcrt) and
-// the file attributes of the system. Narrow (ANSI) paths throughout.
+// the file attributes of the system. Paths are UTF-8 here and go to the
+// system's wide (UTF-16) functions.
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
@@ -14,6 +15,7 @@
 #include "base/fs.h"
 
 #include "base/errors.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -37,7 +39,7 @@ FilePtr openFile(const std::string& path, const char* mode) {
       return nullptr;
   }
   flags |= std::strchr(mode, 'b') ? _O_BINARY : _O_TEXT;
-  const int fd = _open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+  const int fd = _wopen(widen(path).c_str(), flags, _S_IREAD | _S_IWRITE);
   if (fd < 0) return nullptr;
   std::FILE* file = _fdopen(fd, mode);
   if (!file) _close(fd);
@@ -56,13 +58,13 @@ bool isLinkAttributes(DWORD attributes) {
 // folder link goes with RemoveDirectory; where the system keeps it as a
 // file (Wine's POSIX links), DeleteFile removes it.
 bool removeLink(const std::string& path, DWORD attributes) {
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryA(path.c_str())) return true;
-  return DeleteFileA(path.c_str()) != 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(widen(path).c_str())) return true;
+  return DeleteFileW(widen(path).c_str()) != 0;
 }
 
 // The attributes of `path`, or INVALID_FILE_ATTRIBUTES. Unlike the runtime's
 // _stat, this accepts folder names with a trailing separator.
-DWORD attributesOf(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+DWORD attributesOf(const std::string& path) { return GetFileAttributesW(widen(path).c_str()); }
 
 // The pattern that lists every entry of a folder.
 std::string listPattern(const std::string& path) {
@@ -73,7 +75,7 @@ std::string listPattern(const std::string& path) {
 // One open listing: the runtime's search handle and the entry it found first.
 struct Listing {
   intptr_t handle = -1;
-  _finddata_t entry;
+  _wfinddata_t entry;
   bool entryPending = false;
 };
 
@@ -93,8 +95,8 @@ bool isRegularFile(const std::string& path) {
 }
 
 bool canOpenDirectory(const std::string& path) {
-  _finddata_t entry;
-  const intptr_t handle = _findfirst(listPattern(path).c_str(), &entry);
+  _wfinddata_t entry;
+  const intptr_t handle = _wfindfirst(widen(listPattern(path)).c_str(), &entry);
   if (handle == -1) return false;
   _findclose(handle);
   return true;
@@ -109,7 +111,7 @@ bool entryExists(const std::string& path) {
 
 int makeFolders(const std::vector<std::string>& levels) {
   for (const std::string& level : levels) {
-    if (canOpenDirectory(level) || _mkdir(level.c_str()) == 0) continue;
+    if (canOpenDirectory(level) || _wmkdir(widen(level).c_str()) == 0) continue;
     const int error = errno;
     const DWORD attributes = attributesOf(level);
     const bool folder = attributes != INVALID_FILE_ATTRIBUTES &&
@@ -124,15 +126,15 @@ int makeFolders(const std::vector<std::string>& levels) {
 int appendOrCreate(const std::string& path, bool& created) {
   created = false;
   for (int attempt = 0; attempt < 8; ++attempt) {
-    int fd = _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_EXCL | _O_BINARY,
-                   _S_IREAD | _S_IWRITE);
+    int fd = _wopen(widen(path).c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_EXCL | _O_BINARY,
+                    _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       created = true;
       _close(fd);
       return 0;
     }
     if (errno != EEXIST) return errno;
-    fd = _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_BINARY);
+    fd = _wopen(widen(path).c_str(), _O_WRONLY | _O_APPEND | _O_BINARY);
     if (fd >= 0) {
       _close(fd);
       return 0;
@@ -142,12 +144,12 @@ int appendOrCreate(const std::string& path, bool& created) {
   return EAGAIN;
 }
 
-int removeFile(const std::string& path) { return errnoResult(_unlink(path.c_str())); }
+int removeFile(const std::string& path) { return errnoResult(_wunlink(widen(path).c_str())); }
 
 int createLockFile(const std::string& path) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     // CREATE_NEW fails on any entry at the name, a link included.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);
@@ -191,17 +193,17 @@ void emptyFolderBelow(const std::string& base, const std::vector<std::string>& b
         }
       }
     }
-    if (name.empty() || !DeleteFileA((path + "\\" + name).c_str())) return;
+    if (name.empty() || !DeleteFileW(widen(path + "\\" + name).c_str())) return;
   }
 }
 
 std::string currentDirectory() {
-  std::vector<char> buffer(1024);
-  while (_getcwd(buffer.data(), static_cast<int>(buffer.size())) == nullptr) {
+  std::vector<wchar_t> buffer(1024);
+  while (_wgetcwd(buffer.data(), static_cast<int>(buffer.size())) == nullptr) {
     if (errno != ERANGE || buffer.size() > (1u << 16)) return std::string();
     buffer.resize(buffer.size() * 2);
   }
-  return std::string(buffer.data());
+  return narrow(std::wstring(buffer.data()));
 }
 
 int seek(std::FILE* file, int64_t offset, int origin) {
@@ -212,7 +214,7 @@ int64_t tell(std::FILE* file) { return _ftelli64(file); }
 
 DirectoryReader::DirectoryReader(const std::string& path) {
   Listing* listing = new Listing;
-  listing->handle = _findfirst(listPattern(path).c_str(), &listing->entry);
+  listing->handle = _wfindfirst(widen(listPattern(path)).c_str(), &listing->entry);
   if (listing->handle == -1) {
     delete listing;
     return;
@@ -226,9 +228,9 @@ DirectoryReader::~DirectoryReader() { close(); }
 bool DirectoryReader::next(std::string& name) {
   Listing* listing = static_cast<Listing*>(handle_);
   if (!listing) return false;
-  if (!listing->entryPending && _findnext(listing->handle, &listing->entry) != 0) return false;
+  if (!listing->entryPending && _wfindnext(listing->handle, &listing->entry) != 0) return false;
   listing->entryPending = false;
-  name = listing->entry.name;
+  name = narrow(std::wstring(listing->entry.name));
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "core/platform.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -20,7 +21,7 @@ void hostCheck(const std::string&) {}
 void showErrorBox(const std::string& text) {
   std::string shown = text;
   while (!shown.empty() && shown.back() == '\n') shown.pop_back();
-  MessageBoxA(nullptr, shown.c_str(), "Extract Installer", MB_ICONERROR | MB_OK);
+  MessageBoxW(nullptr, widen(shown).c_str(), L"Extract Installer", MB_ICONERROR | MB_OK);
 }
 
 // The window icon is the LOGO resource: no logo file.

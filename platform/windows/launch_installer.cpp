@@ -14,6 +14,7 @@
 #include "core/windows_command_line.h"
 #include "platform/windows/console.h"
 #include "platform/windows/unique_handle.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -25,11 +26,11 @@ namespace {
 class ChildStdHandles {
  public:
   void open() {
-    input_.reset(forChild(stdin, "CONIN$", GENERIC_READ, FILE_SHARE_READ));
-    output_.reset(forChild(stdout, "CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE));
-    error_.reset(forChild(stderr, "CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE));
+    input_.reset(forChild(stdin, L"CONIN$", GENERIC_READ, FILE_SHARE_READ));
+    output_.reset(forChild(stdout, L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE));
+    error_.reset(forChild(stderr, L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE));
   }
-  void fill(STARTUPINFOA& startup) const {
+  void fill(STARTUPINFOW& startup) const {
     startup.dwFlags |= STARTF_USESTDHANDLES;
     startup.hStdInput = orNull(input_);
     startup.hStdOutput = orNull(output_);
@@ -41,7 +42,7 @@ class ChildStdHandles {
     return handle.valid() ? handle.get() : nullptr;
   }
 
-  static HANDLE forChild(std::FILE* stream, const char* device, DWORD access, DWORD share) {
+  static HANDLE forChild(std::FILE* stream, const wchar_t* device, DWORD access, DWORD share) {
     if (HANDLE own = usableStreamHandle(stream)) {
       HANDLE duplicate = nullptr;
       if (DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &duplicate, 0, TRUE,
@@ -52,7 +53,7 @@ class ChildStdHandles {
     SECURITY_ATTRIBUTES inheritable = {};
     inheritable.nLength = sizeof inheritable;
     inheritable.bInheritHandle = TRUE;
-    return CreateFileA(device, access, share, &inheritable, OPEN_EXISTING, 0, nullptr);
+    return CreateFileW(device, access, share, &inheritable, OPEN_EXISTING, 0, nullptr);
   }
 
   UniqueHandle input_;
@@ -65,11 +66,11 @@ class ChildStdHandles {
 int launchInstaller(const std::string& installDir, GrowableArgList& args, bool consoleMode,
                     bool wait) {
   const std::string program = installerProgramPath(installDir, consoleMode);
-  const std::string line = buildInstallerCommandLine(program, args.count(), args.items());
-  std::vector<char> commandLine(line.begin(), line.end());
-  commandLine.push_back('\0');
+  const std::wstring line = widen(buildInstallerCommandLine(program, args.count(), args.items()));
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
 
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   ChildStdHandles handles;
   if (consoleMode && attachConsole()) {
@@ -80,8 +81,8 @@ int launchInstaller(const std::string& installDir, GrowableArgList& args, bool c
   std::fflush(stdout);
   std::fflush(stderr);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      installDir.c_str(), &startup, &process)) {
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      widen(installDir).c_str(), &startup, &process)) {
     std::fprintf(stderr, "CreateProcess failed (%d)\n", static_cast<int>(GetLastError()));
     std::fflush(stderr);
     return 1;

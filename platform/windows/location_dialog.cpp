@@ -16,14 +16,15 @@
 #include "core/platform.h"
 #include "platform/windows/logo_icon.h"
 #include "platform/windows/resource_ids.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
 namespace {
 
 constexpr int kPathBufferSize = MAX_PATH;
-const char kInvalidInputCaption[] = "Invalid input";
-const char kBrowserTitle[] = "Select Install Directory";
+const wchar_t kInvalidInputCaption[] = L"Invalid input";
+const wchar_t kBrowserTitle[] = L"Select Install Directory";
 constexpr UINT kBrowserFlags = BIF_NEWDIALOGSTYLE | BIF_EDITBOX;  // 0x50
 
 struct LocationDialogState {
@@ -43,9 +44,9 @@ struct LocationDialogState {
 LocationDialogState* state = nullptr;
 
 std::string controlText(HWND dialog, int id) {
-  std::vector<char> buffer(kPathBufferSize, '\0');
-  GetDlgItemTextA(dialog, id, buffer.data(), kPathBufferSize);  // at most 259 characters
-  return std::string(buffer.data());
+  std::vector<wchar_t> buffer(kPathBufferSize, L'\0');
+  GetDlgItemTextW(dialog, id, buffer.data(), kPathBufferSize);  // at most 259 characters
+  return narrow(std::wstring(buffer.data()));
 }
 
 // True when the validator rejects `path`; its message has then been shown.
@@ -53,14 +54,14 @@ bool rejectWithMessage(const std::string& path) {
   std::string checked;
   std::string message;
   if (state->validator->check(path, checked, state->requireProducts, &message)) return false;
-  MessageBoxA(nullptr, message.c_str(), kInvalidInputCaption, MB_ICONERROR | MB_OK);
+  MessageBoxW(nullptr, widen(message).c_str(), kInvalidInputCaption, MB_ICONERROR | MB_OK);
   return true;
 }
 
 std::optional<std::string> pathOfItem(LPCITEMIDLIST item) {
-  std::vector<char> path(MAX_PATH, '\0');
-  if (!item || !SHGetPathFromIDListA(item, path.data())) return std::nullopt;
-  return std::string(path.data());
+  std::vector<wchar_t> path(MAX_PATH, L'\0');
+  if (!item || !SHGetPathFromIDListW(item, path.data())) return std::nullopt;
+  return narrow(std::wstring(path.data()));
 }
 
 // The browser's dialog procedure in front of its own: an OK whose selection
@@ -70,7 +71,7 @@ INT_PTR CALLBACK browserOkInterceptor(HWND window, UINT message, WPARAM wParam, 
       state->browserSelection && rejectWithMessage(*state->browserSelection)) {
     return 0;
   }
-  return CallWindowProcA(reinterpret_cast<WNDPROC>(state->previousBrowserProcedure), window,
+  return CallWindowProcW(reinterpret_cast<WNDPROC>(state->previousBrowserProcedure), window,
                          message, wParam, lParam);
 }
 
@@ -78,9 +79,9 @@ int CALLBACK browserCallback(HWND window, UINT message, LPARAM lParam, LPARAM da
   if (message == BFFM_INITIALIZED) {
     // Opens on the folder typed in the field (a text naming no folder
     // leaves the browser's own default).
-    SendMessageA(window, BFFM_SETSELECTIONA, TRUE, data);
+    SendMessageW(window, BFFM_SETSELECTIONW, TRUE, data);
     state->previousBrowserProcedure =
-        SetWindowLongPtrA(window, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(&browserOkInterceptor));
+        SetWindowLongPtrW(window, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(&browserOkInterceptor));
   } else if (message == BFFM_SELCHANGED) {
     // A virtual folder (no file-system path) counts as an empty selection,
     // which the validator rejects.
@@ -90,9 +91,9 @@ int CALLBACK browserCallback(HWND window, UINT message, LPARAM lParam, LPARAM da
 }
 
 void browseForFolder(HWND dialog) {
-  std::string initialSelection = controlText(dialog, KV_ID_PATH);
-  std::vector<char> displayName(MAX_PATH, '\0');
-  BROWSEINFOA info = {};
+  const std::wstring initialSelection = widen(controlText(dialog, KV_ID_PATH));
+  std::vector<wchar_t> displayName(MAX_PATH, L'\0');
+  BROWSEINFOW info = {};
   info.hwndOwner = IsWindow(dialog) ? dialog : nullptr;
   info.pidlRoot = nullptr;
   info.pszDisplayName = displayName.data();
@@ -101,10 +102,10 @@ void browseForFolder(HWND dialog) {
   info.lpfn = browserCallback;
   info.lParam = reinterpret_cast<LPARAM>(initialSelection.c_str());
   state->browserSelection.reset();
-  LPITEMIDLIST item = SHBrowseForFolderA(&info);
+  LPITEMIDLIST item = SHBrowseForFolderW(&info);
   if (!item) return;  // cancelled: the field keeps its text
   if (std::optional<std::string> path = pathOfItem(item)) {
-    SetDlgItemTextA(dialog, KV_ID_PATH, path->c_str());
+    SetDlgItemTextW(dialog, KV_ID_PATH, widen(*path).c_str());
   }
   CoTaskMemFree(item);
 }
@@ -112,15 +113,15 @@ void browseForFolder(HWND dialog) {
 INT_PTR CALLBACK locationDialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
-      SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->icon));
-      SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->icon));
-      SetDlgItemTextA(dialog, KV_ID_PATH, state->initial ? state->initial->c_str() : "");
-      SetDlgItemTextA(dialog, KV_ID_PROMPT, state->prompt);
+      SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->icon));
+      SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->icon));
+      SetDlgItemTextW(dialog, KV_ID_PATH, widen(state->initial.value_or("")).c_str());
+      SetDlgItemTextW(dialog, KV_ID_PROMPT, widen(state->prompt).c_str());
       state->result.reset();
       return TRUE;
     case WM_COMMAND:
       if (wParam == IDCANCEL) {
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
         return TRUE;
       }
       if (wParam == KV_ID_BROWSE) {
@@ -131,7 +132,7 @@ INT_PTR CALLBACK locationDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         const std::string typed = controlText(dialog, KV_ID_PATH);
         if (rejectWithMessage(typed)) return FALSE;
         state->result = typed;
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        PostMessageW(dialog, WM_CLOSE, 0, 0);
         return TRUE;
       }
       return FALSE;
@@ -147,7 +148,7 @@ INT_PTR CALLBACK locationDialogProcedure(HWND dialog, UINT message, WPARAM wPara
 }  // namespace
 
 HICON logoIcon() {
-  static HICON icon = LoadIconA(GetModuleHandleA(nullptr), KV_ICON_NAME);
+  static HICON icon = LoadIconW(GetModuleHandleW(nullptr), KV_ICON_NAME);
   return icon;
 }
 
@@ -165,7 +166,7 @@ std::optional<std::string> selectLocation(const std::optional<std::string>& init
   dialogState.icon = logoIcon();
   state = &dialogState;
 
-  HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(KV_DIALOG_LOCATION),
+  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(KV_DIALOG_LOCATION),
                                    nullptr, locationDialogProcedure, 0);
   if (!dialog) {
     state = nullptr;
@@ -175,10 +176,10 @@ std::optional<std::string> selectLocation(const std::optional<std::string>& init
   ShowWindow(dialog, SW_SHOW);
 
   MSG msg;
-  while (!dialogState.closed && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    if (!IsDialogMessageA(dialog, &msg)) {
+  while (!dialogState.closed && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageW(dialog, &msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   DestroyWindow(dialog);

@@ -1,5 +1,5 @@
 // The extraction's file output on Windows: the C runtime's files and
-// directories, narrow paths as the rest of the launcher uses them.
+// directories. Paths are UTF-8 here and go to the system's wide functions.
 #include <direct.h>
 #include <errno.h>
 #include <windows.h>
@@ -10,6 +10,7 @@
 
 #include "extract/output_file.h"
 #include "extract/staging_name.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 namespace output {
@@ -21,35 +22,36 @@ constexpr int kMaxDepth = 256;
 // Removes `path` and, for a real folder, everything in it. A junction or
 // symbolic link is removed itself, never entered.
 void removeEntry(const std::string& path, int depth) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const std::wstring wide = widen(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ::DeleteFileA(path.c_str());
+    ::DeleteFileW(wide.c_str());
     return;
   }
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < kMaxDepth) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW(widen(path + "\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
       do {
-        const std::string name = found.cFileName;
+        const std::string name = narrow(std::wstring(found.cFileName));
         if (name != "." && name != "..") names.push_back(name);
-      } while (::FindNextFileA(search, &found));
+      } while (::FindNextFileW(search, &found));
       ::FindClose(search);
     }
     for (const std::string& name : names) removeEntry(path + "\\" + name, depth + 1);
   }
-  ::RemoveDirectoryA(path.c_str());
+  ::RemoveDirectoryW(wide.c_str());
 }
 
 // Opens the folder `path` itself (a reparse point is not followed) for
 // `access`, sharing it as `share` allows.
 HANDLE openFolder(const std::string& path, DWORD access, DWORD share) {
-  return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+  return ::CreateFileW(widen(path).c_str(), access, share, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -79,7 +81,7 @@ bool passesReparsePoint(const std::string& path) {
     const size_t end = path.find_first_of("/\\", at);
     if (end == std::string::npos) return false;
     if (end > at) {
-      const DWORD attributes = ::GetFileAttributesA(path.substr(0, end).c_str());
+      const DWORD attributes = ::GetFileAttributesW(widen(path.substr(0, end)).c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
           (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         return true;
@@ -98,10 +100,12 @@ bool backslashIsSeparator() { return true; }
 
 bool makesSymbolicLinks() { return false; }
 
-int makeDirectory(const std::string& path) { return ::_mkdir(path.c_str()) == 0 ? 0 : errno; }
+int makeDirectory(const std::string& path) {
+  return ::_wmkdir(widen(path).c_str()) == 0 ? 0 : errno;
+}
 
 PathKind pathKind(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
   // Junctions and symbolic links alike are reparse points.
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kSymbolicLink;
@@ -111,16 +115,16 @@ PathKind pathKind(const std::string& path) {
 
 void removeStaleStagingFolders(const std::string& targetDir) {
   std::vector<std::string> stale;
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((targetDir + "\\" + kStagingPrefix + "*").c_str(), &found);
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW(widen(targetDir + "\\" + kStagingPrefix + "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    const std::string name = found.cFileName;
+    const std::string name = narrow(std::wstring(found.cFileName));
     const bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                         !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     const unsigned long owner = stagingFolderOwner(name);
     if (folder && owner != 0) stale.push_back(name);
-  } while (::FindNextFileA(search, &found));
+  } while (::FindNextFileW(search, &found));
   ::FindClose(search);
   for (const std::string& name : stale) {
     if (!isHeld(targetDir + "\\" + name)) removeEntry(targetDir + "\\" + name, 0);
@@ -132,7 +136,7 @@ int makeStagingFolder(const std::string& targetDir, std::string* path) {
       targetDir + "/" + kStagingPrefix + std::to_string(::GetCurrentProcessId()) + "-";
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
     const std::string name = base + std::to_string((::GetTickCount() + attempt * 7919u) % 1000000u);
-    if (::_mkdir(name.c_str()) != 0) {
+    if (::_wmkdir(widen(name).c_str()) != 0) {
       if (errno != EEXIST) return errno;
       continue;
     }
@@ -141,7 +145,7 @@ int makeStagingFolder(const std::string& targetDir, std::string* path) {
     if (stagingHandle == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
-      ::RemoveDirectoryA(name.c_str());
+      ::RemoveDirectoryW(widen(name).c_str());
       return EACCES;
     }
     *path = name;
@@ -169,11 +173,11 @@ OutputFile::~OutputFile() {
 int OutputFile::open(const std::string& stagedPath, const std::string& path, unsigned) {
   if (file_) close();
   discard();
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(widen(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return EISDIR;
   errno = 0;
-  file_ = std::fopen(stagedPath.c_str(), "wb");
+  file_ = ::_wfopen(widen(stagedPath).c_str(), L"wb");
   if (!file_) return errno != 0 ? errno : EIO;
   path_ = path;
   stagedPath_ = stagedPath;
@@ -188,12 +192,13 @@ int OutputFile::commit() {
     return EACCES;
   }
   // A read-only file is replaced as any other: its folder's rights decide.
-  const DWORD attributes = ::GetFileAttributesA(path_.c_str());
+  const std::wstring path = widen(path_);
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
   const bool readOnly =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-  if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (!::MoveFileExA(stagedPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    if (readOnly) ::SetFileAttributesA(path_.c_str(), attributes);
+  if (readOnly) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!::MoveFileExW(widen(stagedPath_).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (readOnly) ::SetFileAttributesW(path.c_str(), attributes);
     discard();
     return EACCES;
   }
@@ -202,7 +207,7 @@ int OutputFile::commit() {
 }
 
 void OutputFile::discard() {
-  if (!stagedPath_.empty()) std::remove(stagedPath_.c_str());
+  if (!stagedPath_.empty()) ::_wremove(widen(stagedPath_).c_str());
   stagedPath_.clear();
 }
 

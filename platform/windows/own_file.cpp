@@ -9,6 +9,7 @@
 #include "core/platform.h"
 #include "core/signed_bundle_end.h"
 #include "platform/windows/unique_handle.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -41,7 +42,7 @@ void printLine(const char* text) {
 int64_t computeBundleEndOffset(std::FILE* launcherFile) {
   const int64_t unsigned_ = -8;
   HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(launcherFile)));
-  UniqueHandle mapping(CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  UniqueHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping.valid()) {
     printLine("Couldn't open file mapping with CreateFileMapping()");
     return unsigned_;
@@ -59,13 +60,13 @@ int64_t computeBundleEndOffset(std::FILE* launcherFile) {
 }  // namespace
 
 std::string ownExecutablePath(const char* argv0) {
-  std::vector<char> buffer(MAX_PATH);
+  std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
     const DWORD length =
-        GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return argv0 ? std::string(argv0) : std::string();
     // A name that filled the buffer may have been cut: try a larger one.
-    if (length < buffer.size()) return std::string(buffer.data(), length);
+    if (length < buffer.size()) return narrow(buffer.data(), length);
     if (buffer.size() >= kMaxModulePath) return argv0 ? std::string(argv0) : std::string();
     buffer.resize(buffer.size() * 2);
   }

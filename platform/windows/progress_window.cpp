@@ -20,6 +20,7 @@
 #include "platform/windows/logo_icon.h"
 #include "platform/windows/resource_ids.h"
 #include "platform/windows/system_library.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -39,7 +40,7 @@ int barPosition(uint64_t done, uint64_t total) {
 
 class Progress : public IProgress, public IByteProgress {
  public:
-  Progress() : instance_(GetModuleHandleA(nullptr)) {}
+  Progress() : instance_(GetModuleHandleW(nullptr)) {}
 
   // Shows the window on a new thread; returns once it is on screen.
   bool show();
@@ -88,8 +89,8 @@ INT_PTR CALLBACK progressDialogProcedure(HWND dialog, UINT message, WPARAM wPara
   switch (message) {
     case WM_INITDIALOG:
       shownProgress = reinterpret_cast<Progress*>(lParam);
-      SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(logoIcon()));
-      SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(logoIcon()));
+      SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(logoIcon()));
+      SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(logoIcon()));
       SetTimer(dialog, kAnimationTimer, kAnimationInterval, nullptr);
       return TRUE;
     case WM_TIMER:
@@ -97,7 +98,7 @@ INT_PTR CALLBACK progressDialogProcedure(HWND dialog, UINT message, WPARAM wPara
       SetTimer(dialog, kAnimationTimer, kAnimationInterval, nullptr);
       return TRUE;
     case WM_COMMAND:
-      if (wParam == IDCANCEL) PostMessageA(dialog, WM_CLOSE, 0, 0);
+      if (wParam == IDCANCEL) PostMessageW(dialog, WM_CLOSE, 0, 0);
       return wParam == IDCANCEL;
     case WM_CLOSE:
       return TRUE;  // the window is not closed by the user
@@ -107,7 +108,7 @@ INT_PTR CALLBACK progressDialogProcedure(HWND dialog, UINT message, WPARAM wPara
 }
 
 bool Progress::show() {
-  ready_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (!ready_) return false;
   HANDLE thread = CreateThread(nullptr, 0, &Progress::uiThread, this, 0, nullptr);
   if (!thread) return false;
@@ -120,17 +121,17 @@ DWORD WINAPI Progress::uiThread(LPVOID self) {
   Progress* progress = static_cast<Progress*>(self);
   initCommonControls();
   HWND window =
-      CreateDialogParamA(progress->instance_, MAKEINTRESOURCEA(KV_DIALOG_PROGRESS), nullptr,
+      CreateDialogParamW(progress->instance_, MAKEINTRESOURCEW(KV_DIALOG_PROGRESS), nullptr,
                          progressDialogProcedure, reinterpret_cast<LPARAM>(progress));
   progress->window_ = window;
   if (window) ShowWindow(window, SW_SHOW);
   SetEvent(progress->ready_);
   if (!window) return 1;
   MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    if (!IsDialogMessageA(window, &msg)) {
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageW(window, &msg)) {
       TranslateMessage(&msg);
-      DispatchMessageA(&msg);
+      DispatchMessageW(&msg);
     }
   }
   return 0;
@@ -139,7 +140,7 @@ DWORD WINAPI Progress::uiThread(LPVOID self) {
 void Progress::animate() {
   int position = animationPosition_.load();
   if (position < 0) return;
-  SendDlgItemMessageA(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  SendDlgItemMessageW(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   int next = position + kAnimationStep;
   if (next > kBarMaximum) next = 0;
   // Left alone when update() has stopped the animation meanwhile.
@@ -147,7 +148,8 @@ void Progress::animate() {
 }
 
 void Progress::setText(const char* text) const {
-  SendDlgItemMessageA(window_, KV_ID_PROGRESS_TEXT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+  SendDlgItemMessageW(window_, KV_ID_PROGRESS_TEXT, WM_SETTEXT, 0,
+                      reinterpret_cast<LPARAM>(widen(text).c_str()));
 }
 
 void Progress::start(int total) {
@@ -183,13 +185,13 @@ void Progress::showPosition(int position) {
   // One sent message per step of the bar, not per piece written.
   if (position == shownPosition_) return;
   shownPosition_ = position;
-  SendDlgItemMessageA(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  SendDlgItemMessageW(window_, KV_ID_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void Progress::finish() {
   // The dialog ignores the request: the window keeps its last text and bar
   // until the launcher ends.
-  SendMessageA(window_, WM_CLOSE, 0, 0);
+  SendMessageW(window_, WM_CLOSE, 0, 0);
 }
 
 // Stands in when the window cannot be shown: the extraction goes on.

@@ -11,4 +11,4 @@
 #define KV_ID_PROGRESS_BAR 1004
 
 // The icon group of the dialogs and of the executable's file icon.
-#define KV_ICON_NAME "logo"
+#define KV_ICON_NAME L"logo"

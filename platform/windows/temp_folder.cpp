@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "platform/windows/wide_text.h"
 
 namespace kv {
 
@@ -25,21 +26,21 @@ constexpr DWORD kDeleteRetryDelay = 100;  // milliseconds
 }  // namespace
 
 bool makeTempFolderName(std::string& folder) {
-  std::vector<char> buffer(MAX_PATH + 1);
-  const DWORD length = GetTempPathA(static_cast<DWORD>(buffer.size()), buffer.data());
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
   if (length == 0 || length >= buffer.size()) return false;
-  const std::string base(buffer.data(), length);  // ends in a backslash
+  const std::wstring base(buffer.data(), length);  // ends in a backslash
   const long long seconds = static_cast<long long>(std::time(nullptr));
   const unsigned long process = GetCurrentProcessId();
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
     char name[80];
     std::snprintf(name, sizeof name, "tempfolder%lld_%lu_%d", seconds, process, attempt);
-    const std::string path = base + "\\" + name;
+    const std::wstring path = base + L"\\" + widen(name);
     if (path.size() >= MAX_PATH) return false;
     // Created here, exclusively: a folder that exists already is another
     // run's (or planted) and is never taken over.
-    if (CreateDirectoryA(path.c_str(), nullptr)) {
-      folder = path;
+    if (CreateDirectoryW(path.c_str(), nullptr)) {
+      folder = narrow(path);
       return true;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
@@ -50,19 +51,20 @@ bool makeTempFolderName(std::string& folder) {
 bool deleteFolderTree(const std::string& path) {
   if (path.empty()) return false;
   // The shell takes a list of names, each ended by a NUL, ended by a NUL.
-  std::vector<char> from(path.begin(), path.end());
-  from.push_back('\0');
-  from.push_back('\0');
-  SHFILEOPSTRUCTA operation = {};
+  const std::wstring wide = widen(path);
+  std::vector<wchar_t> from(wide.begin(), wide.end());
+  from.push_back(L'\0');
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW operation = {};
   operation.wFunc = FO_DELETE;
   operation.pFrom = from.data();
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  int result = SHFileOperationA(&operation);
+  int result = SHFileOperationW(&operation);
   for (int attempt = 1; attempt < kDeleteAttempts && result != 0; ++attempt) {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;  // gone after all
+    if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) return true;  // gone after all
     Sleep(kDeleteRetryDelay);
     operation.fAnyOperationsAborted = FALSE;
-    result = SHFileOperationA(&operation);
+    result = SHFileOperationW(&operation);
   }
   return result == 0;
 }
