@@ -197,6 +197,34 @@ def test_missing_twin_continues_in_the_launcher(wine, media, work):
     assert winekit.WindowsLaunchers.TWIN_MARK not in record["args"]
 
 
+def test_names_outside_the_code_page_survive_every_path(wine, media, work):
+    # Under an English locale (ANSI code page 1252, Unix names in UTF-8):
+    # the launcher lies in such a folder, TEMP and the profile are such
+    # folders, and so is the target.
+    folder, profile, temp = work / "Загрузки例", work / "Дмитрий", work / "Темп例"
+    for made in (folder, profile, temp):
+        made.mkdir()
+    setup = shutil.copy(media.setup, folder / "setup.exe")
+    env = {"LC_ALL": "C.UTF-8", "TEMP": winekit.windows_path(temp), "TMP": winekit.windows_path(temp),
+           "USERPROFILE": winekit.windows_path(profile)}
+    target = winekit.windows_path(work / "инст" / "Прог例")
+    done, record = install(wine, setup, work, ["-silent", "-productid", "kvuni", "-installPath",
+                                               target, "-name=Ωμέγα例"], env=env)
+    assert done.returncode == 0, done.stderr
+    assert (kvtest.installer_dir(work / "инст" / "Прог例", winekit.PLATFORM) / "jre").is_dir()
+    assert record["wcwd"].lower() == target.lower()
+    assert record["wargs"][-3:] == ["-installpath", target, "-name=Ωμέγα例"]
+    # The remembered location is read back whole by the next run...
+    done = wine.run(media.setupc, ["-productid", "kvuni", "-yum", "list"], env=env)
+    shown = f"Default install directory: {target}\n".encode("utf-8").decode("latin-1")
+    assert shown in done.stdout
+    # ...and a forbidden character is still refused, judged on the real ones.
+    (work / "record.bin").unlink()
+    done, record = install(wine, setup, work, ["-silent", "-installPath", target + "?"], env=env)
+    assert done.returncode == 1 and record is None
+    assert "invalid characters" in done.stdout + done.stderr
+
+
 def test_only_system_known_libraries_are_imported(media):
     # Every DLL the loader resolves before main() is one the system always
     # takes from its own folder; comctl32 is loaded later, by absolute path.

@@ -32,11 +32,18 @@ MINGW_CC = "i686-w64-mingw32-gcc"
 
 _STAND_IN = r"""
 #include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 static void field(FILE* f, const char* key, const char* value) {
   fputs(key, f); fputc(0, f); fputs(value ? value : "", f); fputc(0, f);
+}
+
+static void wfield(FILE* f, const char* key, const WCHAR* value) {
+  char text[4096] = "";
+  WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text, NULL, NULL);
+  field(f, key, text);
 }
 
 typedef DWORD (WINAPI *FinalPathFn)(HANDLE, LPWSTR, DWORD, DWORD);
@@ -71,6 +78,13 @@ int main(int argc, char** argv) {
       field(f, "cwd", cwd);
       field(f, "module", module);
       for (int i = 1; i < argc; ++i) field(f, "arg", argv[i]);
+      /* The same, as the wide (UTF-16) functions give them, in UTF-8. */
+      WCHAR wcwd[MAX_PATH * 2];
+      GetCurrentDirectoryW(MAX_PATH * 2, wcwd);
+      wfield(f, "wcwd", wcwd);
+      int wargc = 0;
+      LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &wargc);
+      for (int i = 1; wargv && i < wargc; ++i) wfield(f, "warg", wargv[i]);
       if (getenv("KV_HANDLES")) handles(f);
       fclose(f);
     }
@@ -200,7 +214,7 @@ def _cross_build(folder, name, source, libraries=()):
 
 def build_stand_in(folder):
     """Cross-builds the recording stand-in installer into `folder`."""
-    return _cross_build(folder, "stand_in", _STAND_IN)
+    return _cross_build(folder, "stand_in", _STAND_IN, ["-lshell32"])
 
 
 def build_probe(folder):
@@ -252,12 +266,18 @@ def make_windows_bundle(out, launcher, stand_in, work, args=(), version=kvtest.D
 
 def read_record(path):
     """The stand-in's record: dict with cmdline, cwd, module, args and
-    handles."""
+    handles as the ANSI functions give them, and wcwd and wargs as the wide
+    (UTF-16) functions do."""
     fields = Path(path).read_bytes().decode("latin-1").split("\0")
-    result = {"cmdline": None, "cwd": None, "module": None, "args": [], "handles": []}
+    result = {"cmdline": None, "cwd": None, "module": None, "args": [], "handles": [],
+              "wcwd": None, "wargs": []}
     for key, value in zip(fields[0::2], fields[1::2]):
         if key == "arg":
             result["args"].append(value)
+        elif key == "warg":
+            result["wargs"].append(value.encode("latin-1").decode("utf-8"))
+        elif key == "wcwd":
+            result["wcwd"] = value.encode("latin-1").decode("utf-8")
         elif key == "handle":
             result["handles"].append(value)
         elif key in result:
