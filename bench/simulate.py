@@ -301,10 +301,14 @@ def analyse(log_text, write_rate, measured, ns=DEFAULT_NS):
         # No schedule beats: all the work spread over the processors, the
         # longest unit, or the writing thread.
         ideal = max((decode + write_s) / n, longest, write_s)
+        # The same without the single writer: what writing on several
+        # threads could reach.
+        ideal_parallel_writing = max(decode / n, longest)
         workers = min(n, max(1, len(units)))
         predicted_rss = None if base is None else base + peak + (workers - 1) * WORKER_OVERHEAD
         rows.append({"n": n, "wall": wall, "ideal": ideal, "ratio": wall / ideal,
                      "largest_folder_first": before,
+                     "ideal_parallel_writing": ideal_parallel_writing,
                      "peak": predicted_rss, "accounted": peak,
                      "target_peak": n * (dictionary + 2 * MIB) + 16 * MIB})
     validation = []
@@ -326,16 +330,20 @@ def render(result, name=""):
                                               result["write_s"], result["write_rate"] / 1e6),
              "",
              "| N | predicted wall s | ideal s | predicted / ideal | predicted peak MiB |"
-             " memory target MiB | largest folder first s |",
-             "|---|---|---|---|---|---|---|"]
+             " memory target MiB | largest folder first s | decode-only ideal s |"
+             " predicted / decode-only ideal |",
+             "|---|---|---|---|---|---|---|---|---|"]
     for r in result["rows"]:
-        lines.append("| %d | %.2f | %.2f | %.2f | %s | %s | %.2f |" % (
+        lines.append("| %d | %.2f | %.2f | %.2f | %s | %s | %.2f | %.2f | %.2f |" % (
             r["n"], r["wall"], r["ideal"], r["ratio"], mb(r["peak"]), mb(r["target_peak"]),
-            r["largest_folder_first"]))
+            r["largest_folder_first"], r["ideal_parallel_writing"],
+            r["wall"] / r["ideal_parallel_writing"]))
     lines += ["", "ideal = max((decode + writing) / N, longest unit, writing); memory target ="
               " N x (dictionary + 2 MiB) + 16 MiB. Units go out by packed bytes, the largest"
               " first; the last column replays the former order (the folder with the most"
-              " bytes first, then archive order) on the same log.", ""]
+              " bytes first, then archive order) on the same log. decode-only ideal ="
+              " max(decode / N, longest unit): the floor once writing is spread over threads"
+              " too (files are written by one thread).", ""]
     if result["validation"]:
         lines.append("Load average at the end of the runs: %.1f on %d processors (the"
                      " validation holds on a quiet machine only)." % (
