@@ -2,9 +2,9 @@
 // shrinks (already compressed: zip-based .jmod and .jar files, .gz, images)
 // decode at a fraction of the speed of ordinary data, so in the common 8 MB
 // blocks one of them would keep a processor for several times as long as
-// any other block. They go into solid blocks of their own, cut into 1 MiB
-// independent LZMA2 blocks, where every block decodes in less time than a
-// compressible 8 MiB one.
+// any other block. They go into solid blocks of their own, cut into 2 MiB
+// independent LZMA2 blocks, each of which decodes in about the time of an
+// 8 MiB block of ordinary data.
 //
 // Which files: every regular file of at least kProbeMinSize bytes is
 // probed; a fast LZMA pass over kProbePieces pieces of kProbePiece bytes,
