@@ -8,8 +8,9 @@ not have, from measurements on this one.
    every unit (folder, or run of independent LZMA2 blocks).
 2. Measures the write rate: the extracted tree stored in a copy-method
    archive, extracted by kvextract on one processor.
-3. Replays the extractor's scheduling policy and memory rule (the same as
-   extract/decode_schedule.cpp) for N processors: N decoding workers and one
+3. Replays the extractor's scheduling policy (units by packed bytes, the
+   largest first) and memory rule (the same as extract/decode_schedule.cpp)
+   for N processors: N decoding workers and one
    writing thread share the processors; a unit in its folder's turn streams
    to the writer through the 4 MiB hand-over queue, a later unit decodes
    ahead into its buffer and is sent after the one before it.
@@ -56,6 +57,35 @@ def parse_log(text):
     for u in units:
         u["cpu"] = cpu.get(u["id"], 0.0)
     return plan, units, peak
+
+
+def cost_order(units):
+    """extract/decode_schedule.cpp costOrder: by packed bytes, largest
+    first (ties in planning order), each folder's units in part order."""
+    planned = sorted(units, key=lambda u: u["id"])
+    places = sorted(planned, key=lambda u: -u["pack"])
+    parts = {}
+    for u in sorted(planned, key=lambda u: (u["folder"], u["part"])):
+        parts.setdefault(u["folder"], []).append(u)
+    given = {}
+    order = []
+    for u in places:
+        f = u["folder"]
+        order.append(parts[f][given.get(f, 0)])
+        given[f] = given.get(f, 0) + 1
+    return order
+
+
+def largest_folder_order(units):
+    """The order before costOrder: the folder with the most unpacked bytes
+    first, then the others in archive order."""
+    planned = sorted(units, key=lambda u: u["id"])
+    sizes = {}
+    for u in planned:
+        sizes[u["folder"]] = sizes.get(u["folder"], 0) + u["unpack"]
+    longest = max(sizes, key=lambda f: (sizes[f], -f)) if sizes else None
+    return [u for u in planned if u["folder"] == longest] + \
+        [u for u in planned if u["folder"] != longest]
 
 
 def memory_rule(processors, unit_need, ceiling):
@@ -249,7 +279,11 @@ def measure(kvextract, archive, work, runs, settle=os.sync):
 
 
 def analyse(log_text, write_rate, measured, ns=DEFAULT_NS):
-    plan, units, _ = parse_log(log_text)
+    plan, logged, _ = parse_log(log_text)
+    units = cost_order(logged)
+    if [u["id"] for u in units] != [u["id"] for u in logged]:
+        raise RuntimeError("the decode log's order is not the cost order this model replays")
+    previous = largest_folder_order(logged)
     ceiling = plan["ceiling"]
     decode = sum(u["cpu"] for u in units)
     longest = max([u["cpu"] for u in units] or [0])
@@ -263,12 +297,18 @@ def analyse(log_text, write_rate, measured, ns=DEFAULT_NS):
     rows = []
     for n in ns:
         wall, peak = simulate(units, n, ceiling, write_rate)
+        before = simulate(previous, n, ceiling, write_rate)[0]
         # No schedule beats: all the work spread over the processors, the
         # longest unit, or the writing thread.
         ideal = max((decode + write_s) / n, longest, write_s)
+        # The same without the single writer: what writing on several
+        # threads could reach.
+        ideal_parallel_writing = max(decode / n, longest)
         workers = min(n, max(1, len(units)))
         predicted_rss = None if base is None else base + peak + (workers - 1) * WORKER_OVERHEAD
         rows.append({"n": n, "wall": wall, "ideal": ideal, "ratio": wall / ideal,
+                     "largest_folder_first": before,
+                     "ideal_parallel_writing": ideal_parallel_writing,
                      "peak": predicted_rss, "accounted": peak,
                      "target_peak": n * (dictionary + 2 * MIB) + 16 * MIB})
     validation = []
@@ -290,13 +330,20 @@ def render(result, name=""):
                                               result["write_s"], result["write_rate"] / 1e6),
              "",
              "| N | predicted wall s | ideal s | predicted / ideal | predicted peak MiB |"
-             " memory target MiB |",
-             "|---|---|---|---|---|---|"]
+             " memory target MiB | largest folder first s | decode-only ideal s |"
+             " predicted / decode-only ideal |",
+             "|---|---|---|---|---|---|---|---|---|"]
     for r in result["rows"]:
-        lines.append("| %d | %.2f | %.2f | %.2f | %s | %s |" % (
-            r["n"], r["wall"], r["ideal"], r["ratio"], mb(r["peak"]), mb(r["target_peak"])))
+        lines.append("| %d | %.2f | %.2f | %.2f | %s | %s | %.2f | %.2f | %.2f |" % (
+            r["n"], r["wall"], r["ideal"], r["ratio"], mb(r["peak"]), mb(r["target_peak"]),
+            r["largest_folder_first"], r["ideal_parallel_writing"],
+            r["wall"] / r["ideal_parallel_writing"]))
     lines += ["", "ideal = max((decode + writing) / N, longest unit, writing); memory target ="
-              " N x (dictionary + 2 MiB) + 16 MiB.", ""]
+              " N x (dictionary + 2 MiB) + 16 MiB. Units go out by packed bytes, the largest"
+              " first; the last column replays the former order (the folder with the most"
+              " bytes first, then archive order) on the same log. decode-only ideal ="
+              " max(decode / N, longest unit): the floor once writing is spread over threads"
+              " too (files are written by one thread).", ""]
     if result["validation"]:
         lines.append("Load average at the end of the runs: %.1f on %d processors (the"
                      " validation holds on a quiet machine only)." % (

@@ -1,5 +1,8 @@
 #include "extract/decode_schedule.h"
 
+#include <algorithm>
+#include <map>
+
 namespace kv {
 
 UInt64 memoryCeiling(UInt64 physical, bool narrow) {
@@ -18,29 +21,41 @@ MemoryRule memoryRule(unsigned processors, UInt64 unitNeed, UInt64 ceiling) {
   return {static_cast<unsigned>(parallel), parallel * unitNeed + kSlack};
 }
 
-DecodeSchedule::DecodeSchedule(std::vector<DecodeUnit> units,
-                               const std::vector<UInt64>& folderBytes, unsigned processors,
+std::vector<size_t> costOrder(const std::vector<DecodeUnit>& units) {
+  std::vector<size_t> order(units.size());
+  for (size_t u = 0; u < order.size(); ++u) order[u] = u;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return units[a].packSize > units[b].packSize; });
+  // Every folder's places, in hand-out order, go to its units in part order.
+  std::map<size_t, std::vector<size_t>> parts;  // folder -> unit positions by part
+  for (size_t u = 0; u < units.size(); ++u) parts[units[u].folder].push_back(u);
+  for (auto& folder : parts) {
+    std::stable_sort(folder.second.begin(), folder.second.end(),
+                     [&](size_t a, size_t b) { return units[a].part < units[b].part; });
+  }
+  std::map<size_t, size_t> given;  // folder -> units placed so far
+  for (size_t& place : order) {
+    const size_t folder = units[place].folder;
+    place = parts[folder][given[folder]++];
+  }
+  return order;
+}
+
+DecodeSchedule::DecodeSchedule(std::vector<DecodeUnit> units, size_t folders, unsigned processors,
                                UInt64 ceiling)
     : units_(std::move(units)),
-      sentParts_(folderBytes.size(), 0),
-      dropped_(folderBytes.size(), false),
+      sentParts_(folders, 0),
+      dropped_(folders, false),
       held_(units_.size(), 0),
       ahead_(processors > 1) {
-  size_t longest = 0;
-  for (size_t f = 1; f < folderBytes.size(); ++f) {
-    if (folderBytes[f] > folderBytes[longest]) longest = f;
-  }
   UInt64 unitNeed = 0;
   for (size_t u = 0; u < units_.size(); ++u) {
     const DecodeUnit& unit = units_[u];
-    if (unit.folder == longest) order_.push_back(u);
     UInt64 need = unit.streamNeed;
     if (ahead_ && unit.bufferNeed > need) need = unit.bufferNeed;
     if (need > unitNeed) unitNeed = need;
   }
-  for (size_t u = 0; u < units_.size(); ++u) {
-    if (units_[u].folder != longest) order_.push_back(u);
-  }
+  order_ = costOrder(units_);
   rule_ = memoryRule(processors, unitNeed, ceiling);
 }
 

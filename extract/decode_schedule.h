@@ -5,9 +5,12 @@
 //
 // A unit is a folder, or a run of independent LZMA2 blocks of one folder
 // (a block starts with a dictionary reset, so it decodes without what came
-// before it). Units are handed out in order: the folder with the most
-// bytes first, so that it does not end the run alone on one processor,
-// then the others in archive order, each folder's units in stream order.
+// before it). Units are handed out by their estimated decode time, the
+// slowest first, so that no long unit ends the run alone on one
+// processor: the estimate is the packed bytes the unit reads (decoding
+// time follows the compressed bytes far more than the unpacked ones).
+// Each folder's units keep their stream order: they take the places in
+// the hand-out order that their costs earned, in turn (costOrder).
 //
 // A unit whose folder's earlier bytes have all gone to the writer streams
 // straight to it, holding only its dictionary (`streamNeed`). A later unit
@@ -38,7 +41,7 @@ struct DecodeUnit {
   UInt64 unpackOffset = 0;  // in the folder's main coder output
   UInt64 unpackSize = 0;
   UInt64 packOffset = 0;  // in the folder's first packed stream
-  UInt64 packSize = 0;
+  UInt64 packSize = 0;    // packed bytes read; all of the folder's for a whole folder
   UInt64 streamNeed = 0;
   UInt64 bufferNeed = 0;  // 0: never decoded ahead
 };
@@ -55,12 +58,16 @@ constexpr UInt64 kNarrowCeiling = 256u << 20;
 UInt64 memoryCeiling(UInt64 physical, bool narrow);
 MemoryRule memoryRule(unsigned processors, UInt64 unitNeed, UInt64 ceiling);
 
+// Unit positions in hand-out order: by packSize, largest first (ties in
+// the given order), each folder's units in part order.
+std::vector<size_t> costOrder(const std::vector<DecodeUnit>& units);
+
 class DecodeSchedule {
  public:
-  // `units` in stream order per folder, folders in any order; `folderBytes`
-  // gives the unpacked size of every folder position.
-  DecodeSchedule(std::vector<DecodeUnit> units, const std::vector<UInt64>& folderBytes,
-                 unsigned processors, UInt64 ceiling);
+  // `units` in stream order per folder, folders in any order, with folder
+  // positions below `folders`.
+  DecodeSchedule(std::vector<DecodeUnit> units, size_t folders, unsigned processors,
+                 UInt64 ceiling);
 
   enum class Take { kUnit, kWait, kDone };
   // kUnit: *unit (its position in units()) may start now; *streaming tells

@@ -33,18 +33,21 @@ TEST(DecodeScheduleTest, MemoryRuleScalesWithProcessorsUpToTheCeiling) {
 }
 
 // Folder 0: 8 MiB; folder 1: 32 MiB in eight independent blocks; folders
-// 2..9: 16 MiB each. Every dictionary and block is 4 MiB.
-std::vector<DecodeUnit> syntheticUnits(std::vector<UInt64>* folderBytes) {
+// 2..9: 16 MiB each. Every dictionary and block is 4 MiB. Packed: half of
+// the bytes, a quarter for folders 2..9, but the blocks of folder 1 pack
+// to 3 MiB (barely compressible data, slowest to decode).
+std::vector<DecodeUnit> syntheticUnits() {
   std::vector<DecodeUnit> units;
   for (size_t f = 0; f < 10; ++f) {
     const unsigned parts = f == 1 ? 8 : 1;
-    folderBytes->push_back(f == 0 ? 8 * kMiB : f == 1 ? 32 * kMiB : 16 * kMiB);
+    const UInt64 bytes = f == 0 ? 8 * kMiB : f == 1 ? 32 * kMiB : 16 * kMiB;
     for (unsigned p = 0; p < parts; ++p) {
       DecodeUnit unit;
       unit.folder = f;
       unit.part = p;
       unit.parts = parts;
-      unit.unpackSize = parts > 1 ? 4 * kMiB : folderBytes->back();
+      unit.unpackSize = parts > 1 ? 4 * kMiB : bytes;
+      unit.packSize = f == 0 ? 4 * kMiB : f == 1 ? 3 * kMiB : 4 * kMiB;
       unit.streamNeed = 4 * kMiB;
       unit.bufferNeed = parts > 1 ? 4 * kMiB : 0;
       units.push_back(unit);
@@ -103,16 +106,16 @@ Replay replay(DecodeSchedule& schedule, unsigned processors) {
 TEST(DecodeScheduleTest, UnitsGoToEveryProcessorWithinTheBudget) {
   for (unsigned processors : {1u, 2u, 16u}) {
     SCOPED_TRACE(processors);
-    std::vector<UInt64> folderBytes;
-    DecodeSchedule schedule(syntheticUnits(&folderBytes), folderBytes, processors, 2048 * kMiB);
+    DecodeSchedule schedule(syntheticUnits(), 10, processors, 2048 * kMiB);
     EXPECT_EQ(schedule.rule().parallel, processors);
     EXPECT_EQ(schedule.rule().budget, processors * 4 * kMiB + kSlack);
     const Replay r = replay(schedule, processors);
     ASSERT_EQ(r.handedOut.size(), 17u);
-    // The largest folder first, its blocks in order, then archive order.
-    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(schedule.units()[r.handedOut[i]].folder, 1u);
-    EXPECT_EQ(schedule.units()[r.handedOut[8]].folder, 0u);
-    EXPECT_EQ(schedule.units()[r.handedOut[16]].folder, 9u);
+    // By packed bytes: folders 0 and 2..9 (4 MiB each) in archive order,
+    // then the blocks of folder 1 in order.
+    EXPECT_EQ(schedule.units()[r.handedOut[0]].folder, 0u);
+    EXPECT_EQ(schedule.units()[r.handedOut[8]].folder, 9u);
+    for (size_t i = 9; i < 17; ++i) EXPECT_EQ(schedule.units()[r.handedOut[i]].part, i - 9);
     if (processors == 1) {
       EXPECT_EQ(r.ahead, 0u);  // memory as with one folder at a time
       EXPECT_EQ(schedule.peak(), 4 * kMiB);
@@ -127,18 +130,48 @@ TEST(DecodeScheduleTest, UnitsGoToEveryProcessorWithinTheBudget) {
 }
 
 TEST(DecodeScheduleTest, NarrowCeilingBoundsTheUnitsDecodedAhead) {
-  std::vector<UInt64> folderBytes;
-  std::vector<DecodeUnit> units = syntheticUnits(&folderBytes);
+  std::vector<DecodeUnit> units = syntheticUnits();
   for (DecodeUnit& unit : units) {
     unit.streamNeed = 64 * kMiB;
     if (unit.parts > 1) unit.bufferNeed = 64 * kMiB;
   }
-  DecodeSchedule schedule(units, folderBytes, 16, kNarrowCeiling);
+  DecodeSchedule schedule(units, 10, 16, kNarrowCeiling);
   EXPECT_EQ(schedule.rule().parallel, 3u);
   const Replay r = replay(schedule, 16);
   EXPECT_EQ(r.handedOut.size(), 17u);
   EXPECT_LE(r.mostRunning, 3u);
   EXPECT_LE(schedule.peak(), 3 * 64 * kMiB + kSlack);
+}
+
+DecodeUnit costed(size_t folder, unsigned part, unsigned parts, UInt64 packSize) {
+  DecodeUnit unit;
+  unit.folder = folder;
+  unit.part = part;
+  unit.parts = parts;
+  unit.packSize = packSize;
+  return unit;
+}
+
+TEST(DecodeScheduleTest, CostOrderTakesTheSlowestFirstAndKeepsEveryFolderInOrder) {
+  const struct {
+    const char* what;
+    std::vector<DecodeUnit> units;
+    std::vector<size_t> order;
+  } cases[] = {
+      {"whole folders, largest packed first, ties in the given order",
+       {costed(0, 0, 1, 5), costed(1, 0, 1, 9), costed(2, 0, 1, 5), costed(3, 0, 1, 0)},
+       {1, 0, 2, 3}},
+      {"a folder's blocks take the places their costs earn, in part order",
+       {costed(0, 0, 3, 2), costed(0, 1, 3, 8), costed(0, 2, 3, 6), costed(1, 0, 1, 7)},
+       {0, 3, 1, 2}},
+      {"folders given out of archive order",
+       {costed(2, 0, 2, 4), costed(2, 1, 2, 4), costed(0, 0, 1, 1), costed(1, 0, 1, 4)},
+       {0, 1, 3, 2}},
+      {"nothing to order", {}, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(costOrder(c.units), c.order) << c.what;
+  }
 }
 
 }  // namespace

@@ -124,15 +124,13 @@ unsigned DecodeWorkers::start(unsigned processors) {
   processors_ = processors < 1 ? 1 : (processors > kMaxWorkers ? kMaxWorkers : processors);
   if (!mutex_.ok() || !released_.ok()) return 0;
   std::vector<DecodeUnit> units;
-  std::vector<UInt64> folderBytes;
   for (size_t i = 0; i < folders_.size(); ++i) {
     planFolder(db_, folders_[i].index, i, input_, &units);
-    folderBytes.push_back(SzAr_GetFolderUnpackSize(&db_.db, folders_[i].index));
   }
   const UInt64 physical = physicalMemory();
   const UInt64 ceiling =
       physical == 0 ? kNarrowCeiling : memoryCeiling(physical, sizeof(void*) == 4);
-  schedule_.reset(new DecodeSchedule(std::move(units), folderBytes, processors_, ceiling));
+  schedule_.reset(new DecodeSchedule(std::move(units), folders_.size(), processors_, ceiling));
   if (std::FILE* log = decodeLog.load()) {
     const MemoryRule& rule = schedule_->rule();
     std::fprintf(log, "plan processors %u parallel %u budget %llu ceiling %llu\n", processors_,

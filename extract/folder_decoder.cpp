@@ -240,6 +240,8 @@ void planFolder(const CSzArEx& db, UInt32 index, size_t position, ArchiveInput& 
   whole.folder = position;
   whole.unpackSize = SzAr_GetFolderUnpackSize(&ar, index);
   whole.streamNeed = folderMemoryNeed(db, index);
+  whole.packSize = ar.PackPositions[ar.FoStartPackStreamIndex[index + 1]] -
+                   ar.PackPositions[ar.FoStartPackStreamIndex[index]];
   CSzFolder folder;
   const Byte* coderData = nullptr;
   std::vector<BlockStart> blocks;
