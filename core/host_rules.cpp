@@ -17,4 +17,11 @@ bool isAbsolutePath(const HostRules& rules, const std::string& path) {
   return path.size() >= 2 && path[1] == ':';
 }
 
+bool isWholePath(const HostRules& rules, const std::string& path) {
+  if (!rules.windowsPaths) return isAbsolutePath(rules, path);
+  auto separator = [&](size_t i) { return path.size() > i && (path[i] == '\\' || path[i] == '/'); };
+  if (separator(0) && separator(1)) return true;
+  return path.size() >= 3 && path[1] == ':' && separator(2);
+}
+
 }  // namespace kv

@@ -29,4 +29,9 @@ extern const HostRules kWindowsHost;
 // its second character.
 bool isAbsolutePath(const HostRules& rules, const std::string& path);
 
+// A path that names the same place from any current folder and drive:
+// Linux, an absolute path; Windows, "X:\" or "X:/" then anything, or two
+// separators (UNC). "relinst", "Z:relinst" and "\relinst" are not.
+bool isWholePath(const HostRules& rules, const std::string& path);
+
 }  // namespace kv

@@ -6,6 +6,7 @@
 #include "core/install_check.h"
 #include "core/install_dir.h"
 #include "core/install_layout.h"
+#include "core/platform.h"
 #include "core/text.h"
 
 namespace kv {
@@ -58,6 +59,12 @@ bool LocationValidator::canRunInstaller(const std::string& path) const {
 bool LocationValidator::check(const std::string& original, std::string& out, bool requireProducts,
                               std::string* message) const {
   std::string path = original;
+  // A relative or drive-relative Windows location is made whole first, so
+  // that what is checked, remembered and passed on names one place.
+  if (rules_.windowsPaths && !path.empty() && !isWholePath(rules_, path)) {
+    const std::string whole = wholePath(path);
+    if (!whole.empty()) path = whole;
+  }
   if (!rules_.windowsPaths) {
     if (path.compare(0, 2, "~/") == 0) path = home_ + path.substr(1);
     if (path.empty() || path[0] != '/') {

@@ -112,6 +112,15 @@ TEST(LocationValidatorTest, WindowsCharacterAndLengthRules) {
   EXPECT_EQ(rejection(validator, "~/x", out, true), kProductsMessage);
 }
 
+TEST(HostRulesTest, WholePathsNameOnePlaceFromAnyFolderAndDrive) {
+  for (const char* whole : {"C:\\x", "c:/x", "\\\\server\\share", "//server/share", "C:\\"})
+    EXPECT_TRUE(isWholePath(kWindowsHost, whole)) << whole;
+  for (const char* partial : {"relinst", "Z:relinst", "\\relinst", "/relinst", "C:", ""})
+    EXPECT_FALSE(isWholePath(kWindowsHost, partial)) << partial;
+  EXPECT_TRUE(isWholePath(kLinuxHost, "/opt/x"));
+  EXPECT_FALSE(isWholePath(kLinuxHost, "opt/x"));
+}
+
 TEST(LocationValidatorTest, ProductRequirement) {
   ScratchDir dir;
   Launcher noBundle(dir, false);

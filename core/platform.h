@@ -23,6 +23,11 @@ const HostRules& hostRules();
 // name on Windows (argv[0] when that query fails).
 std::string ownExecutablePath(const char* argv0);
 
+// `path` made whole against the current folder (and drive) the way the
+// system resolves it: GetFullPathName on Windows. Linux refuses relative
+// locations instead, and returns `path` unchanged. Empty when it fails.
+std::string wholePath(const std::string& path);
+
 // Offset from the end of the launcher file at which the last footer is read:
 // -8 on Linux; -8 - S on Windows with a certificate table of S bytes.
 // Computed once per process.

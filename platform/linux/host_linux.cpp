@@ -25,6 +25,8 @@ bool isConsoleTwinProgram() { return false; }
 
 // HOME when it is set and not empty; otherwise the home folder that the
 // password database gives for the real user; "" when neither exists.
+std::string wholePath(const std::string& path) { return path; }
+
 std::string homeDirectory() {
   const char* home = std::getenv("HOME");
   if (home && *home) return home;

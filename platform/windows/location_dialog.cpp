@@ -50,10 +50,14 @@ std::string controlText(HWND dialog, int id) {
 }
 
 // True when the validator rejects `path`; its message has then been shown.
-bool rejectWithMessage(const std::string& path) {
-  std::string checked;
+// Otherwise `checked` (when given) is the location as checked: made whole.
+bool rejectWithMessage(const std::string& path, std::string* checked = nullptr) {
+  std::string accepted;
   std::string message;
-  if (state->validator->check(path, checked, state->requireProducts, &message)) return false;
+  if (state->validator->check(path, accepted, state->requireProducts, &message)) {
+    if (checked) *checked = accepted;
+    return false;
+  }
   MessageBoxW(nullptr, widen(message).c_str(), kInvalidInputCaption, MB_ICONERROR | MB_OK);
   return true;
 }
@@ -129,9 +133,9 @@ INT_PTR CALLBACK locationDialogProcedure(HWND dialog, UINT message, WPARAM wPara
         return TRUE;
       }
       if (wParam == IDOK) {
-        const std::string typed = controlText(dialog, KV_ID_PATH);
-        if (rejectWithMessage(typed)) return FALSE;
-        state->result = typed;
+        std::string checked;
+        if (rejectWithMessage(controlText(dialog, KV_ID_PATH), &checked)) return FALSE;
+        state->result = checked;
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         return TRUE;
       }

@@ -25,12 +25,12 @@ REGISTRY_KEY = r"HKCU\SOFTWARE\Korvane"
 from winekit import media, wine, work  # noqa: F401,E402  (pytest fixtures)
 
 
-def install(wine, program, work, args, exit_code=0, env=None):
+def install(wine, program, work, args, exit_code=0, env=None, cwd=None):
     """A console run that records what the installer received."""
     record = work / "record.bin"
     full_env = {"KV_RECORD": winekit.windows_path(record), "KV_EXIT": str(exit_code)}
     full_env.update(env or {})
-    done = wine.run(program, args, env=full_env)
+    done = wine.run(program, args, env=full_env, cwd=cwd)
     return done, (winekit.read_record(record) if record.exists() else None)
 
 
@@ -223,6 +223,18 @@ def test_names_outside_the_code_page_survive_every_path(wine, media, work):
     done, record = install(wine, setup, work, ["-silent", "-installPath", target + "?"], env=env)
     assert done.returncode == 1 and record is None
     assert "invalid characters" in done.stdout + done.stderr
+
+
+def test_relative_locations_are_made_whole(wine, media, work):
+    # Checked, remembered and passed on as the whole path they name.
+    for typed in ("relinst", "Z:relinst2"):
+        whole = winekit.windows_path(work / typed.split(":")[-1])
+        done, record = install(wine, media.setupc, work,
+                               ["-silent", "-productid", "kvrel", "-installPath", typed], cwd=work)
+        assert done.returncode == 0, done.stderr
+        assert record["cwd"].lower() == whole.lower()
+        assert record["args"][-2:] == ["-installpath", whole]
+        assert wine.reg_query(REGISTRY_KEY, "kvrel") == whole
 
 
 def test_only_system_known_libraries_are_imported(media):

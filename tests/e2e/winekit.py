@@ -319,14 +319,15 @@ class WinePrefix:
     def shutdown(self):
         subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
 
-    def run(self, program, args=(), env=None, input="", timeout=120, display=None):
-        """Runs a Windows program under Wine; returns the CompletedProcess
-        (text output). Standard input is `input`, output goes through pipes."""
+    def run(self, program, args=(), env=None, input="", timeout=120, display=None, cwd=None):
+        """Runs a Windows program under Wine (in the Linux folder `cwd`);
+        returns the CompletedProcess (text output). Standard input is
+        `input`, output goes through pipes."""
         full_env = dict(self.env)
         if display:
             full_env.update(display)
         full_env.update(env or {})
-        proc = subprocess.Popen(["wine", str(program), *map(str, args)], env=full_env,
+        proc = subprocess.Popen(["wine", str(program), *map(str, args)], env=full_env, cwd=cwd,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, encoding="latin-1",
                                 start_new_session=True)
