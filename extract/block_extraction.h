@@ -32,6 +32,7 @@ int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::strin
 bool measureArchive(std::FILE* file, uint32_t start, uint32_t end, int& files, uint64_t& bytes);
 
 // The decoder's results by name (the SDK's SZ_ERROR_* numbers).
+constexpr int kErrorData = 1;
 constexpr int kErrorMem = 2;
 constexpr int kErrorCrc = 3;
 constexpr int kErrorUnsupported = 4;
