@@ -17,6 +17,7 @@
 
 #include "base/fs.h"
 #include "core/bundle.h"
+#include "extract/block_extraction.h"
 #include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/archive_maker.h"
 #include "tools/mkbundle/archive_times.h"
@@ -237,7 +238,8 @@ int buildBundle(const Options& options) {
   }
   if (!isDecodableMethod(options.method))
     findings.push_back({true, "--method " + quoted(options.method) +
-                                  ": the launcher decodes only Copy, LZMA, LZMA2 and PPMd"});
+                                  ": the launcher cannot decode it; it decodes " +
+                                  kv::kDecodedMethods + " (give one, such as LZMA2:d=64m)"});
 
   std::vector<BlockSource> blocks;
   auto addFile = [&](char tag, const std::string& path) {
