@@ -73,6 +73,11 @@ bool walkBundleFrom(std::FILE* file, TagHandler& handler, int64_t endOffset);
 // walkBundleFrom() at the platform's bundleEndOffset().
 bool walkBundle(std::FILE* file, TagHandler& handler);
 
+// True when bytes follow the program image (the platform's programImageEnd())
+// but no valid last footer ends them: a setup file cut short or damaged.
+// False for a launcher with nothing after its image.
+bool bundleDamaged(std::FILE* file);
+
 // Reads up to `limit` bytes of a block's data (fewer when the file ends;
 // none when it cannot be positioned).
 std::string readBlock(std::FILE* file, const BlockDescriptor& block, uint32_t limit);

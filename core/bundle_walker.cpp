@@ -63,6 +63,16 @@ bool walkBundle(std::FILE* file, TagHandler& handler) {
   return walkBundleFrom(file, handler, bundleEndOffset(file));
 }
 
+bool bundleDamaged(std::FILE* file) {
+  const uint64_t image = programImageEnd(file);
+  const int64_t size = fileSize(file);
+  if (image == 0 || size < 0) return false;
+  const int64_t bundleEnd = size + bundleEndOffset(file) + kFooterSize;
+  if (bundleEnd <= static_cast<int64_t>(image)) return false;
+  BlockDescriptor block;
+  return !readFooter(file, bundleEnd - kFooterSize, block) || block.start > block.end;
+}
+
 std::string readBlock(std::FILE* file, const BlockDescriptor& block, uint32_t limit) {
   uint32_t length = block.length();
   if (length > limit) length = limit;

@@ -44,6 +44,11 @@ void printError(const std::string& text) {
   std::fflush(stderr);
 }
 
+std::string damagedSetupMessage(const std::string& setupFile) {
+  return "ERROR: The setup file " + setupFile +
+         " is damaged or incomplete. Please download it again.\n";
+}
+
 void appendEmbeddedArguments(std::FILE* file, GrowableArgList& args, GrowableArgList& vm) {
   ArgCounter counter;
   walkBundle(file, counter);
@@ -128,7 +133,8 @@ bool settleLocations(std::FILE* file, LaunchOptions& opts, GrowableArgList& args
 
 }  // namespace
 
-Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode) {
+Extraction extractBundle(std::FILE* launcherFile, const std::string& setupFile,
+                         const std::string& installDir, bool consoleMode) {
   // Another launcher extracting into the same directory finishes first; this
   // one then sees what it installed as current.
   fs::DirectoryLock extractionLock(installDir);
@@ -150,7 +156,13 @@ Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir,
   if (window) window->finish();
   if (!found) return Extraction::kNoBundle;
   if (!payload.failed()) return Extraction::kDone;
-  if (!consoleMode) showErrorBox(payload.failure());
+  std::string failure = payload.failure();
+  if (payload.dataDamaged()) {
+    const std::string damaged = damagedSetupMessage(setupFile);
+    printError(damaged);
+    failure += damaged;
+  }
+  if (!consoleMode) showErrorBox(failure);
   return Extraction::kFailed;
 }
 
@@ -218,6 +230,12 @@ int runLauncher(int argc, char** argv) {
     }
     if (!attachConsole()) return 1;
   }
+  if (bundleDamaged(file)) {
+    const std::string text = damagedSetupMessage(exePath);
+    printError(text);
+    if (!opts.consoleMode) showErrorBox(text);
+    return 1;
+  }
 
   // Informational runs.
   if (opts.help || opts.version) {
@@ -254,7 +272,7 @@ int runLauncher(int argc, char** argv) {
 
   // Extraction. A failed one leaves its lock file for the next run and
   // never starts the installer from a half-written tree.
-  const Extraction extraction = extractBundle(file, installDir, opts.consoleMode);
+  const Extraction extraction = extractBundle(file, exePath, installDir, opts.consoleMode);
   if (extraction == Extraction::kFailed) return 1;
   if (extraction == Extraction::kNoBundle) {
     if (canRunInstaller(file, installDir, rules)) {

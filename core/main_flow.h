@@ -12,8 +12,11 @@ int runLauncher(int argc, char** argv);
 
 // The extraction step: version check, then the payload walk (with a progress
 // window unless consoleMode). kFailed when an archive failed to extract: its
-// error line has been printed and, in dialog mode, shown in an error box.
+// error line has been printed and, in dialog mode, shown in an error box;
+// when the archive's data was damaged, a line naming `setupFile` as damaged
+// follows it in both.
 enum class Extraction { kDone, kNoBundle, kFailed };
-Extraction extractBundle(std::FILE* launcherFile, const std::string& installDir, bool consoleMode);
+Extraction extractBundle(std::FILE* launcherFile, const std::string& setupFile,
+                         const std::string& installDir, bool consoleMode);
 
 }  // namespace kv

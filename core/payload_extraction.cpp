@@ -80,6 +80,7 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
     emptyInstallerProfile(check_.installDir, check_.rules);
   }
   int result = extractBlock(file, block);
+  result_ = result;
   if (result != 0) {
     char line[64];
     std::snprintf(line, sizeof line, failure, result);
@@ -90,6 +91,11 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
   }
   if (!lock.empty()) fs::removeFile(lock);
   return true;
+}
+
+bool PayloadHandler::dataDamaged() const {
+  return failed() && (result_ == kErrorData || result_ == kErrorCrc || result_ == kErrorInputEof ||
+                      result_ == kErrorArchive || result_ == kErrorNoArchive);
 }
 
 PayloadFileCounter::PayloadFileCounter(const VersionCheckHandler& versionCheck)

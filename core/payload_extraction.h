@@ -36,12 +36,16 @@ class PayloadHandler : public TagHandler {
   bool visit(std::FILE* file, const BlockDescriptor& block) override;
   bool failed() const { return !failure_.empty(); }
   const std::string& failure() const { return failure_; }
+  // Whether the failure was the archive's own bytes (data, CRC or structure
+  // errors), not the disk or the permissions.
+  bool dataDamaged() const;
 
  private:
   int extractBlock(std::FILE* file, const BlockDescriptor& block);
   const VersionCheckHandler& check_;
   IProgress* progress_;
   std::string failure_;
+  int result_ = 0;
 };
 
 // Adds up the files of the blocks a PayloadHandler walk will extract, and

@@ -33,6 +33,10 @@ std::string wholePath(const std::string& path);
 // Computed once per process.
 int64_t bundleEndOffset(std::FILE* launcherFile);
 
+// Where the program image ends in the launcher file (the ELF's or PE's own
+// end); a bundle starts there. 0 when the image is not recognised.
+uint64_t programImageEnd(std::FILE* launcherFile);
+
 // Whether standard output is a terminal (Windows: a console, not a pipe or
 // a file).
 bool standardOutputIsTerminal();

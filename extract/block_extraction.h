@@ -36,6 +36,7 @@ int extractBlock(std::FILE* file, uint32_t start, uint32_t end, const std::strin
 bool measureArchive(std::FILE* file, uint32_t start, uint32_t end, int& files, uint64_t& bytes);
 
 // The decoder's results by name (the SDK's SZ_ERROR_* numbers).
+constexpr int kErrorData = 1;
 constexpr int kErrorMem = 2;
 constexpr int kErrorCrc = 3;
 constexpr int kErrorUnsupported = 4;
@@ -50,6 +51,10 @@ constexpr uint32_t kMethodAes = 0x6F10701;
 std::string methodName(uint32_t id);
 // Whether the launcher decodes the method: a main coder (copy, LZMA,
 // LZMA2, PPMd), a filter (branch converters, Delta), or BCJ2.
+// What decodesMethod() accepts, in words for every message that lists it.
+constexpr char kDecodedMethods[] =
+    "Copy, LZMA, LZMA2 and PPMd, with the filters BCJ, BCJ2, ARM, ARMT, ARM64, PPC, IA64, "
+    "SPARC, RISCV and Delta";
 bool decodesMethod(uint32_t id);
 
 // One entry of an archive as its header gives it.

@@ -127,7 +127,10 @@ std::optional<std::string> selectLocation(const std::optional<std::string>& init
   connectSignal(dialog, "delete_event", signalHandler(quitOnDelete), nullptr);
   connectSignal(dialog, "destroy", signalHandler(quitOnDestroy), &state);
 
-  GtkWidget* contentArea = dialogContentArea(dialog);
+  // The prompt and the entry sit together in the middle of the space above
+  // the buttons, not at its top above an empty band.
+  GtkWidget* contentArea = gtk.gtk_vbox_new(false, 10);
+  gtk.gtk_box_pack_start(asBox(dialogContentArea(dialog)), contentArea, true, false, 0);
   GtkWidget* promptRow = newRow(contentArea);
   GtkWidget* label = gtk.gtk_label_new(prompt);
   gtk.gtk_label_set_justify(asLabel(label), GTK_JUSTIFY_LEFT);

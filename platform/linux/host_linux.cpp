@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "core/program_image.h"
 
 namespace kv {
 
@@ -16,6 +17,8 @@ std::string ownExecutablePath(const char* argv0) {
 }
 
 int64_t bundleEndOffset(std::FILE*) { return -8; }
+
+uint64_t programImageEnd(std::FILE* launcherFile) { return elfImageEnd(launcherFile); }
 
 bool attachConsole() { return true; }
 

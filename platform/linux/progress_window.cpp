@@ -50,8 +50,12 @@ Progress::Progress() {
   connectSignal(window, "delete_event", signalHandler(keepOpen), nullptr);
   connectSignal(window, "destroy", signalHandler(destroyAndQuit), nullptr);
 
+  // The text and the bar sit together in the middle of the window, not at
+  // its top above an empty lower half.
+  GtkWidget* frame = gtk.gtk_vbox_new(false, 0);
+  gtk.gtk_container_add(asContainer(window), frame);
   GtkWidget* column = gtk.gtk_vbox_new(false, 10);
-  gtk.gtk_container_add(asContainer(window), column);
+  gtk.gtk_box_pack_start(asBox(frame), column, true, false, 0);
   GtkWidget* row = gtk.gtk_hbox_new(false, 10);
   gtk.gtk_box_pack_start(asBox(column), row, false, true, 0);
   label_ = gtk.gtk_label_new("Preparing installer");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "core/program_image.h"
 #include "core/signed_bundle_end.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
@@ -82,5 +83,7 @@ int64_t bundleEndOffset(std::FILE* launcherFile) {
   }
   return offset;
 }
+
+uint64_t programImageEnd(std::FILE* launcherFile) { return peImageEnd(launcherFile); }
 
 }  // namespace kv

@@ -33,6 +33,11 @@ FOOTER_MAGIC = b"kvi"
 NO_PRODUCTS = "Error: KV installer can't run; this location contains no Korvane products.\n"
 
 
+def damaged_setup(path):
+    """The line naming a setup file as damaged or cut short."""
+    return f"ERROR: The setup file {path} is damaged or incomplete. Please download it again.\n"
+
+
 def dist_dir():
     """The folder holding the built programs: $KV_DIST or <repo>/dist."""
     return Path(os.environ.get("KV_DIST") or REPO_ROOT / "dist")

@@ -27,19 +27,6 @@ def no_crash(done):
     assert "Sanitizer" not in done.stderr
 
 
-def assert_no_bundle(program, tmp_path):
-    """No bundle: -version prints no release line; an install into an empty
-    folder is refused by the location check."""
-    done = kvtest.run_launcher(program, ["-version"], home=tmp_path)
-    no_crash(done)
-    assert done.returncode == 0 and done.stdout == ""
-    target = tmp_path / "kv"
-    done = kvtest.run_launcher(program, fs.install_args(target), home=tmp_path)
-    no_crash(done)
-    assert done.returncode == 1
-    assert kvtest.NO_PRODUCTS in done.stderr
-
-
 # ---- footers ---------------------------------------------------------------
 
 def test_footer_with_start_0_is_one_block_covering_the_image(launcher, tmp_path):
@@ -53,13 +40,25 @@ def test_footer_with_start_0_is_one_block_covering_the_image(launcher, tmp_path)
     assert done.stdout.count("Korvane Installer version") == 1
 
 
+def assert_damaged(program, tmp_path):
+    """Bytes after the image but no bundle end: every run names the file as
+    damaged, ends with 1 and extracts nothing."""
+    target = tmp_path / "kv"
+    for args in (["-version"], fs.install_args(target)):
+        done = kvtest.run_launcher(program, args, home=tmp_path)
+        no_crash(done)
+        assert (done.returncode, done.stdout) == (1, "")
+        assert done.stderr == kvtest.damaged_setup(program)
+    assert not target.exists()
+
+
 @pytest.mark.parametrize("start", ["beyond", 0xFFFFFFF8, 0xFFFFFFFF],
                          ids=["beyond-the-file", "near-2^32", "2^32-1"])
-def test_last_footer_pointing_outside_means_no_bundle(launcher, tmp_path, start):
-    # Expected: a last footer whose start lies after it is no bundle at all.
+def test_last_footer_pointing_outside_means_a_damaged_file(launcher, tmp_path, start):
+    # Expected: a last footer whose start lies after it is no bundle end.
     size = launcher.stat().st_size
     start = size + 4096 if start == "beyond" else start
-    assert_no_bundle(launcher_plus(launcher, tmp_path, footer(start, "r")), tmp_path)
+    assert_damaged(launcher_plus(launcher, tmp_path, footer(start, "r")), tmp_path)
 
 
 def test_footer_pointing_forward_ends_the_chain(launcher, tmp_path):
@@ -113,25 +112,27 @@ def test_thousands_of_argument_blocks_arrive_in_order(launcher, tmp_path):
 
 # ---- damaged launcher files ------------------------------------------------
 
-def test_launcher_truncated_in_the_middle_of_its_bundle(launcher, tmp_path):
-    # Expected: the cut leaves no footer at the end: no bundle, a clear
-    # refusal, nothing extracted.
+@pytest.mark.parametrize("cut", ["middle", "last-5"])
+def test_truncated_launcher_says_it_is_damaged(launcher, tmp_path, cut):
+    # Expected: the cut leaves no footer at the end: the file is named as
+    # damaged, nothing is extracted.
     bundle = fs.small_bundle(tmp_path / "full", launcher, tmp_path)
     blob = bundle.read_bytes()
     image = launcher.stat().st_size
-    cut = tmp_path / "setup"
-    cut.write_bytes(blob[:image + (len(blob) - image) // 2 + 3])
-    cut.chmod(0o755)
-    assert_no_bundle(cut, tmp_path)
+    keep = image + (len(blob) - image) // 2 + 3 if cut == "middle" else len(blob) - 5
+    program = tmp_path / "setup"
+    program.write_bytes(blob[:keep])
+    program.chmod(0o755)
+    assert_damaged(program, tmp_path)
 
 
 def test_stray_bytes_after_the_last_footer(launcher, tmp_path):
-    # Expected: the end of the file is no footer: no bundle, a clear refusal.
+    # Expected: the end of the file is no footer: named as damaged.
     bundle = fs.small_bundle(tmp_path / "full", launcher, tmp_path)
     stray = tmp_path / "setup"
     stray.write_bytes(bundle.read_bytes() + b"stray bytes after the bundle\n" * 3)
     stray.chmod(0o755)
-    assert_no_bundle(stray, tmp_path)
+    assert_damaged(stray, tmp_path)
 
 
 # ---- v blocks ----------------------------------------------------------------

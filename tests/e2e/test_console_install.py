@@ -231,13 +231,14 @@ def test_damaged_archives_report_the_error_and_start_no_installer(launcher, payl
     target = tmp_path / "older"
     prepare(target, installed=cs.OLDER_VERSION)
     record = tmp_path / "record-older"
+    damaged_line = kvtest.damaged_setup(bundles["i"])
     for more in ([], ["-showargsandexit"]):
         done = cs.run(bundles["i"], ["-silent", "-installpath", target, *more], home=home,
                       record=record)
         # (-showargsandexit still lists the arguments at exit.)
         assert done.stdout.startswith(cs.EXTRACTING_INSTALLER)
         assert cs.LAUNCHING not in done.stdout and "Launching" not in done.stdout
-        assert done.stderr == "ERROR: Extracting install failed: 3\n"
+        assert done.stderr == "ERROR: Extracting install failed: 3\n" + damaged_line
         assert done.returncode == 1
         assert not record.exists()
         assert (target / ".installerLock").exists()
@@ -248,7 +249,7 @@ def test_damaged_archives_report_the_error_and_start_no_installer(launcher, payl
     done = cs.run(bundles["j"], ["-silent", "-installpath", target], home=home,
                   record=tmp_path / "record-jre")
     assert done.stdout == cs.EXTRACTING_JRE
-    assert done.stderr == "ERROR: Extracting jre failed: 3\n"
+    assert done.stderr == "ERROR: Extracting jre failed: 3\n" + kvtest.damaged_setup(bundles["j"])
     assert done.returncode == 1
     assert (target / ".jreLock").exists()
     assert not (target / ".installerLock").exists()
@@ -260,7 +261,8 @@ def test_damaged_archives_report_the_error_and_start_no_installer(launcher, payl
     done = cs.run(bundles["junk"], ["-silent", "-installpath", target], home=home,
                   record=tmp_path / "record-fresh")
     assert done.stdout == cs.EXTRACTING_INSTALLER
-    assert done.stderr == "ERROR: Extracting install failed: 17\n"
+    assert done.stderr == ("ERROR: Extracting install failed: 17\n"
+                           + kvtest.damaged_setup(bundles["junk"]))
     assert done.returncode == 1
     assert cs.listing(target) == [".installerLock"]
     assert not (tmp_path / "record-fresh").exists()
@@ -273,7 +275,8 @@ def test_a_damaged_file_does_not_replace_the_installed_one(launcher, payloads, t
     prepare(target, installed=cs.OLDER_VERSION)
     before = kvtest.snapshot(target)
     done = cs.run(bundles["i"], ["-silent", "-installpath", target], home=home)
-    assert (done.returncode, done.stderr) == (1, "ERROR: Extracting install failed: 3\n")
+    assert (done.returncode, done.stderr) == (
+        1, "ERROR: Extracting install failed: 3\n" + kvtest.damaged_setup(bundles["i"]))
     # The damaged file is the archive's first: nothing of the new installer
     # is written, the older one stays whole.
     before[".installerLock"] = ("file", b"", (target / ".installerLock").stat().st_mode & 0o7777)

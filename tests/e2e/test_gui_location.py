@@ -253,13 +253,16 @@ def test_failed_extraction_shows_the_error_in_a_box_and_starts_nothing(
         desktop.screenshot(boxes[0], shot_name(request, "error"))
         desktop.activate(boxes[0])
         desktop.key("Tab")  # the message label takes the focus and selects its text
-        assert desktop.primary_selection() == "ERROR: Extracting payload failed: 3"
+        # The damaged data names the setup file in the same box.
+        assert desktop.primary_selection() == (
+            "ERROR: Extracting payload failed: 3\n" + kvtest.damaged_setup(bundle).rstrip("\n"))
         assert run.proc.poll() is None, "the run ended before the box was closed"
         desktop.key("Escape")
         assert run.wait() == 1, run.stderr
     finally:
         run.stop()
-    assert run.stderr.endswith("ERROR: Extracting payload failed: 3\n")
+    assert run.stderr.endswith("ERROR: Extracting payload failed: 3\n"
+                               + kvtest.damaged_setup(bundle))
     assert "Launching installer" not in run.stdout
     assert not (tmp_path / "record").exists()
 

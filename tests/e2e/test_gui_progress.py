@@ -18,9 +18,10 @@ pytestmark = [pytest.mark.gui, pytest.mark.slow]
 JRE_EXTRA_FILES = 3000
 INSTALLER_EXTRA_FILES = 24000
 COUNT = re.compile(r"Preparing installer: extracted (\d+) of (\d+) files")
-# The progress bar's middle row in a window picture (border 10, label row,
-# spacing 10): x from 12 to 388, y 46.
-BAR_ROW = (12, 46, 376)
+# The progress bar's middle row in a window picture (border 10, the label
+# row and the bar, spacing 10, centred in the window's height): x from 12 to
+# 388, y 112.
+BAR_ROW = (12, 112, 376)
 
 
 def add_files(folder, count):

@@ -138,6 +138,13 @@ def test_bundle_from_directories_lists_back_exactly(work):
                  "--arg", "-silent", "--arg", 'say "hi"\there', "--block", "x:" + str(logo))
     assert result.returncode == 0, result.stderr
     data = out.read_bytes()
+    # The closing line says what was written, on what, and that both
+    # archives were test-decoded; a log gets no terminal control bytes.
+    machine = {"x86_64": "x86-64", "i386": "i386", "i686": "i386"}[os.uname().machine]
+    assert result.stderr.splitlines()[-1] == (
+        f"mkbundle: wrote {out} ({len(data) / 1e6:.1f} MB): Linux {machine} launcher 1.0.0, "
+        "2 archives checked")
+    assert "\b" not in result.stderr and "\r" not in result.stderr
     image = launcher.read_bytes()
     assert data.startswith(image)
     assert len(data) % 8 == 0
@@ -553,6 +560,51 @@ def test_archives_the_launcher_cannot_decode_are_refused(work, case):
         assert "archiving" not in result.stderr
 
 
+DECODED = ("Copy, LZMA, LZMA2 and PPMd, with the filters BCJ, BCJ2, ARM, ARMT, ARM64, PPC, "
+           "IA64, SPARC, RISCV and Delta")
+FIXES = {
+    # case: (version file bytes or --method value, exit status, phrases)
+    "BOM": (b"\xef\xbb\xbfversion=2.7.3.271REL03\nname=K\nid=I\n", 1,
+            ["no 'version=' line (the file starts with a UTF-8 byte-order mark",
+             "save the file without it"]),
+    "spaces around =": (b"version = 2.7.3.271REL03\nname=K\nid = I\n", 1,
+                        ["no 'version=' line (the line has spaces around '='",
+                         "no 'id=' line (the line has spaces around '='"]),
+    "space after =": (b"version= 2.7.3.271REL03\nname=K\nid=I\n", 1,
+                      ["remove the spaces after '='"]),
+    "method with a switch": ("Deflate -p123", 2,
+                             ["bad --method 'Deflate -p123': a method is one word without "
+                              "spaces, such as LZMA2"]),
+    "method not decoded": ("Deflate", 1,
+                           [f"--method 'Deflate': the launcher cannot decode it; it decodes "
+                            f"{DECODED} (give one"]),
+    "archive not decoded": ("-m0=Deflate", 1, [f"which the launcher cannot decode (it decodes "
+                                               f"{DECODED})"]),
+}
+
+
+@pytest.mark.parametrize("case", list(FIXES))
+def test_refusals_say_how_to_fix(work, case):
+    tmp, launcher, inst, jre, _ = work
+    given, status, phrases = FIXES[case]
+    out = tmp / "out"
+    if isinstance(given, bytes):
+        version = tmp / "version.txt"
+        version.write_bytes(given)
+        result = run("-o", out, "--launcher", launcher, "--version-file", version,
+                     "--installer", inst, "--jre", jre)
+    elif given.startswith("-m0="):
+        archive = tmp / "given.7z"
+        subprocess.run(["7zz", "a", "-bd", "-bso0", given, archive, "."], cwd=jre, check=True)
+        out, result = build(tmp, launcher, inst, archive)
+    else:
+        out, result = build(tmp, launcher, inst, jre, "--method", given)
+    assert result.returncode == status, result.stderr
+    for phrase in phrases:
+        assert phrase in result.stderr, (phrase, result.stderr)
+    assert not out.exists()
+
+
 def test_warnings_say_what_they_cost_and_build(work):
     tmp, launcher, inst, _, _ = work
     jre = tmp / "plain-jre"
@@ -564,6 +616,9 @@ def test_warnings_say_what_they_cost_and_build(work):
     assert ("no runtime marker 'maintenance/kvInstaller/x86-linux2/jre/1.8.0_40/COPYRIGHT'"
             in result.stderr and "every installer upgrade extracts the runtime again"
             in result.stderr)
+    # It says what to do, and what the marker means for later bundles.
+    assert "To extract it once, put the runtime's COPYRIGHT file at that path" in result.stderr
+    assert "never replaced by a later bundle" in result.stderr
     assert f"runtime '{jre}': 1 empty folder(s)" in result.stderr
     assert out.exists()
 

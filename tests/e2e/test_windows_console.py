@@ -163,6 +163,23 @@ def test_signed_launchers_find_their_bundle(wine, media, work):
     assert record["cwd"].lower() == target.lower()
 
 
+def test_a_truncated_setup_says_it_is_damaged(wine, media, work):
+    cut = work / "setup.exe"
+    cut.write_bytes(media.setup.read_bytes()[:-5])
+    target = work / "inst"
+    done = wine.run(cut, ["-silent", "-installPath", winekit.windows_path(target)])
+    assert done.returncode == 1
+    named = kvtest.damaged_setup(winekit.windows_path(cut)).rstrip("\n")
+    assert named.lower() in done.stderr.lower()
+    assert "no Korvane products" not in done.stderr and not target.exists()
+    # A launcher with nothing after its image still just finds no products.
+    bare = work / "bare.exe"
+    shutil.copyfile(kvtest.dist_dir() / "setup.exe", bare)
+    done = wine.run(bare, ["-silent", "-installPath", winekit.windows_path(target)])
+    assert done.returncode == 1
+    assert kvtest.NO_PRODUCTS.rstrip("\n") in done.stderr and "damaged" not in done.stderr
+
+
 def test_console_twin_runs_yum_commands(wine, media, work):
     target = winekit.windows_path(work / "inst")
     done, record = install(wine, media.setup, work,

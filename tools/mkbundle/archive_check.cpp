@@ -73,8 +73,8 @@ bool readHeader(std::FILE* file, uint32_t start, uint32_t end, ArchiveInfo& info
         info.problems.push_back("it is encrypted (7zAES); the launcher has no password to give");
       } else if (!kv::decodesMethod(id)) {
         info.problems.push_back("it uses " + kv::methodName(id) +
-                                ", which the launcher cannot decode (it decodes Copy, LZMA, "
-                                "LZMA2, PPMd, BCJ, BCJ2 and the other branch filters, Delta)");
+                                ", which the launcher cannot decode (it decodes " +
+                                kv::kDecodedMethods + ")");
       }
     }
   }

@@ -17,12 +17,14 @@
 
 #include "base/fs.h"
 #include "core/bundle.h"
+#include "extract/block_extraction.h"
 #include "tools/mkbundle/archive_check.h"
 #include "tools/mkbundle/archive_maker.h"
 #include "tools/mkbundle/archive_times.h"
 #include "tools/mkbundle/atomic_output_file.h"
 #include "tools/mkbundle/bundle_sources.h"
 #include "tools/mkbundle/bundle_writer.h"
+#include "tools/mkbundle/launcher_description.h"
 #include "tools/mkbundle/launcher_file.h"
 #include "tools/mkbundle/launcher_mark.h"
 #include "tools/mkbundle/tree_walk.h"
@@ -136,6 +138,28 @@ struct ArchiveSource {
   std::string label() const { return role + " " + quoted(path); }
 };
 
+// Test-decodes the source's archive block. On a terminal a status line
+// names the archive while it is decoded and is wiped afterwards; a log
+// gets nothing.
+void testDecode(ArchiveSource& source) {
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  std::string status;
+  if (terminal) {
+    status = "mkbundle: test-decoding the " + source.label() + "...";
+    std::fputs(status.c_str(), stderr);
+    std::fflush(stderr);
+  }
+  checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size), source.info);
+  if (terminal) std::fprintf(stderr, "\r%*s\r", static_cast<int>(status.size()), "");
+}
+
+// The closing line of a successful build.
+std::string summary(const std::string& output, uint64_t size, const std::string& launcher,
+                    size_t archives) {
+  return "mkbundle: wrote " + output + " (" + megabytes(size) + "): " + launcher + ", " +
+         std::to_string(archives) + (archives == 1 ? " archive" : " archives") + " checked\n";
+}
+
 std::string readSource(ArchiveSource& source, const std::string& output,
                        std::vector<Finding>& findings) {
   if (kv::fs::isDirectory(source.path)) {
@@ -159,7 +183,7 @@ std::string readSource(ArchiveSource& source, const std::string& output,
   if (!isSevenZipFile(source.path))
     return "'" + source.path + "' is neither a directory nor a 7z archive";
   if (source.block.size > kMaxOutputSize) return "'" + source.path + "' is 4 GiB or more";
-  checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size), source.info);
+  testDecode(source);
   return "";
 }
 
@@ -225,7 +249,8 @@ int buildBundle(const Options& options) {
   }
   if (!isDecodableMethod(options.method))
     findings.push_back({true, "--method " + quoted(options.method) +
-                                  ": the launcher decodes only Copy, LZMA, LZMA2 and PPMd"});
+                                  ": the launcher cannot decode it; it decodes " +
+                                  kv::kDecodedMethods + " (give one, such as LZMA2:d=64m)"});
 
   std::vector<BlockSource> blocks;
   auto addFile = [&](char tag, const std::string& path) {
@@ -290,7 +315,7 @@ int buildBundle(const Options& options) {
     source.block.label = source.path;
     if (source.block.size > kMaxOutputSize)
       return fail("the archive of " + source.label() + " is 4 GiB or more");
-    checkArchive(source.block.file.get(), 0, static_cast<uint32_t>(source.block.size), source.info);
+    testDecode(source);
   }
   // The archives as made: checked again, as the launcher will read them.
   refusals = reportFindings(checkBundle(contentOf(options, version, hasVersion, logoHead, sources)),
@@ -322,7 +347,8 @@ int buildBundle(const Options& options) {
       return fail("cannot read '" + options.launcher + "'");
   }
   const uint64_t padding = imagePadding(launcher.size, tail);
-  if (outputSize(launcher.size, padding, blocks) == 0)
+  const uint64_t size = outputSize(launcher.size, padding, blocks);
+  if (size == 0)
     return fail("'" + options.output +
                 "' would reach 4 GiB; bundle offsets are 32-bit, so the output must stay below");
 
@@ -335,6 +361,9 @@ int buildBundle(const Options& options) {
     return fail("refused: " + error + "\nmkbundle: " + quoted(options.output) +
                 " not written: the launcher would not install it");
   if ((error = output.commit(launcherStat.st_mode & 0777)).size()) return fail(error);
+  const std::string line =
+      summary(options.output, size, describeLauncher(launcher.file.get()), sources.size());
+  std::fputs(line.c_str(), stderr);
   return 0;
 }
 

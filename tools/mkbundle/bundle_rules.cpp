@@ -122,6 +122,30 @@ std::string hintFor(const BundleArchive& archive, const kv::HostRules& host) {
   return "";
 }
 
+// Why `key=` was not found in `text` although the file seems to give it:
+// a UTF-8 byte-order mark before the first key, or spaces around '='.
+// "" when neither.
+std::string missingKeyCause(const std::string& text, const std::string& key) {
+  static const char kBom[] = "\xEF\xBB\xBF";
+  if (text.compare(0, 3, kBom) == 0 && kv::getProperty(text.substr(3), key))
+    return " (the file starts with a UTF-8 byte-order mark, which the launcher reads as part "
+           "of the first key; save the file without it)";
+  size_t line = 0;
+  while (line < text.size()) {
+    size_t end = text.find('\n', line);
+    if (end == std::string::npos) end = text.size();
+    size_t pos = text.find_first_not_of(" \t", line);
+    if (pos < end && text.compare(pos, key.size(), key) == 0) {
+      const size_t after = text.find_first_not_of(" \t", pos + key.size());
+      if (after < end && text[after] == '=' && (after != pos + key.size() || pos != line))
+        return " (the line has spaces around '='; the launcher reads '" + key +
+               "=' only at the start of a line, with no space before '=')";
+    }
+    line = end + 1;
+  }
+  return "";
+}
+
 void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
                        kv::InstallerVersion& version, bool& hasVersion) {
   hasVersion = false;
@@ -137,17 +161,18 @@ void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
   for (const char* key : {"version", "name", "id"}) {
     const std::optional<std::string> value = kv::getProperty(text, key);
     if (!value)
-      out.push_back({true, label + "no '" + key +
-                               "=' line; the version block needs version=, "
-                               "name= and id="});
+      out.push_back({true, label + "no '" + key + "=' line" + missingKeyCause(text, key) +
+                               "; the version block needs version=, name= and id="});
     else if (value->find_first_not_of(" \t\r") == std::string::npos)
       out.push_back({true, label + "'" + key + "=' is empty"});
   }
   const std::optional<std::string> value = kv::getProperty(text, "version");
   if (!value) return;
   if (!isVersionFormat(*value)) {
+    const bool spaced = !value->empty() && (value->front() == ' ' || value->front() == '\t');
     out.push_back({true, label + "version " + quoted(*value) +
-                             " is not MAJOR.MINOR.MICRO.QUALIFIER (such as 2.7.3.271REL03)"});
+                             " is not MAJOR.MINOR.MICRO.QUALIFIER (such as 2.7.3.271REL03)" +
+                             (spaced ? "; remove the spaces after '='" : "")});
     return;
   }
   hasVersion = kv::parseVersion(text, version);
@@ -210,7 +235,7 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
   if (!kv::parseVersion(head, installed)) {
     out.push_back({true, label + quoted(productPath) + " has no 'version=' line in its first " +
                              std::to_string(kVersionFileLimit) + " bytes (before any NUL byte)" +
-                             cost});
+                             missingKeyCause(head, "version") + cost});
     return;
   }
   if (version && (kv::isNewer(*version, installed) || kv::isNewer(installed, *version))) {
@@ -309,7 +334,12 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
     out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
                               " in any archive: every installer upgrade extracts the runtime "
                               "again (" +
-                              megabytes(runtime->info->unpackedBytes) + ")"});
+                              megabytes(runtime->info->unpackedBytes) +
+                              "). To extract it once, put the runtime's COPYRIGHT file at that "
+                              "path. A runtime installed with the marker is never replaced by a "
+                              "later bundle: ship a newer runtime in a folder of its own "
+                              "(extracted with every installer upgrade), or let the installer "
+                              "update it"});
   }
   return out;
 }

@@ -179,7 +179,9 @@ std::string parseOptions(int argc, char** argv, Options& options) {
   if (options.windows && !options.logo.empty())
     return "--logo is for the Linux launcher; the Windows launcher has no logo block";
   if (options.method.find_first_of(" \t\r\n") != std::string::npos)
-    return "bad --method '" + options.method + "'";
+    return "bad --method '" + options.method +
+           "': a method is one word without spaces, such as LZMA2 or LZMA2:d=64m (7-Zip's "
+           "-m0= value; other 7-Zip switches cannot be given)";
   return "";
 }
 
