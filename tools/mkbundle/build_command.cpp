@@ -24,7 +24,6 @@
 #include "tools/mkbundle/atomic_output_file.h"
 #include "tools/mkbundle/bundle_sources.h"
 #include "tools/mkbundle/bundle_writer.h"
-#include "tools/mkbundle/launcher_description.h"
 #include "tools/mkbundle/launcher_file.h"
 #include "tools/mkbundle/launcher_mark.h"
 #include "tools/mkbundle/tree_walk.h"
@@ -361,8 +360,7 @@ int buildBundle(const Options& options) {
     return fail("refused: " + error + "\nmkbundle: " + quoted(options.output) +
                 " not written: the launcher would not install it");
   if ((error = output.commit(launcherStat.st_mode & 0777)).size()) return fail(error);
-  const std::string line =
-      summary(options.output, size, describeLauncher(launcher.file.get()), sources.size());
+  const std::string line = summary(options.output, size, mark->text(), sources.size());
   std::fputs(line.c_str(), stderr);
   return 0;
 }
