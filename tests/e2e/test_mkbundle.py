@@ -799,3 +799,28 @@ def test_command_line_names_the_offending_argument(tmp_path):
                           (["--files"], "--files goes with --list")):
         result = run(*args)
         assert result.returncode == 2 and message in result.stderr, (args, result.stderr)
+
+
+@pytest.mark.parametrize("names, phrase", [
+    (["docs/AUX.txt"], "entry 'maintenance/kvInstaller/x86-win32/docs/AUX.txt': 'AUX.txt' is a "
+                       "device name on Windows"),
+    (["lpt1"], "'lpt1' is a device name on Windows"),
+    (["notes."], "'notes.' ends in a dot, which Windows drops"),
+    (["trail "], "'trail ' ends in a space, which Windows drops"),
+    (["Read.me", "read.ME"], "are one file on Windows"),
+    (["a.txt", "a.txt.."], "'a.txt..' ends in a dot"),
+])
+def test_windows_bundles_refuse_names_windows_cannot_hold(work, names, phrase):
+    tmp, _, inst, jre, _ = work
+    win = tmp / "win"
+    (win / "maintenance" / "kvInstaller").mkdir(parents=True)
+    (inst / PLATFORM_DIR).rename(win / "maintenance" / "kvInstaller" / "x86-win32")
+    folder = win / "maintenance" / "kvInstaller" / "x86-win32"
+    for name in ("kvInstaller.exe", "kvInstallerc.exe", *names):
+        (folder / name).parent.mkdir(parents=True, exist_ok=True)
+        (folder / name).write_bytes(b"MZ stand-in")
+    (jre / PLATFORM_DIR).rename(jre / "maintenance" / "kvInstaller" / "x86-win32")
+    launcher = tmp / "setup.exe"
+    launcher.write_bytes(pe_image())
+    out, result = build(tmp, launcher, win, jre, "--windows")
+    refused(result, out, phrase)

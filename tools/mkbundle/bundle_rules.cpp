@@ -10,6 +10,7 @@
 
 #include "core/bundle.h"
 #include "core/installer_version.h"
+#include "tools/mkbundle/windows_names.h"
 
 namespace mkbundle {
 namespace {
@@ -95,6 +96,31 @@ void checkPayloadOverlap(const BundleContent& bundle, std::vector<Finding>& out)
                                 " file(s) also in another archive, such as " + example +
                                 "; the payload is extracted first and on every run, so the "
                                 "other archive's copy is in place only after an install"});
+  }
+}
+
+// Names the Windows launcher could not create, and names that Windows takes
+// for one file (in one archive or across the archives extracted into the
+// same folder). `names` carries the spellings met so far.
+void checkWindowsNames(const BundleArchive& archive, std::map<std::string, std::string>& names,
+                       std::vector<Finding>& out) {
+  for (const ArchiveItem& item : archive.info->items) {
+    const std::string problem = windowsNameProblem(item.path);
+    if (!problem.empty()) {
+      out.push_back({true, archive.label + ": entry " + quoted(item.path) + ": " + problem});
+      continue;
+    }
+    // Folders whose names differ only in case are one folder there, which
+    // holds; a file is another matter.
+    const std::string spelling = (item.isDirectory ? "/" : "") + item.path;
+    const auto met = names.emplace(windowsNameKey(item.path), spelling).first;
+    const bool bothFolders = item.isDirectory && met->second[0] == '/';
+    if (met->second != spelling && !bothFolders)
+      out.push_back({true, archive.label + ": entries " +
+                               quoted(met->second.substr(met->second[0] == '/')) + " and " +
+                               quoted(item.path) +
+                               " are one file on Windows (names differ only in case or "
+                               "trailing dots)"});
   }
 }
 
@@ -290,6 +316,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   const BundleArchive* installer = nullptr;
   const BundleArchive* runtime = nullptr;
   bool marker = false;
+  std::map<std::string, std::string> names;  // Windows name key -> first spelling
   for (const BundleArchive& archive : bundle.archives) {
     if (archive.tag == kv::kTagInstaller && !installer) installer = &archive;
     if (archive.tag == kv::kTagJre && !runtime) runtime = &archive;
@@ -310,6 +337,7 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
                                "': the Windows launcher makes no links and refuses such entries"});
       break;
     }
+    if (host.windowsPaths) checkWindowsNames(archive, names, out);
     if (archive.info->emptyFolders > 0)
       out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
                                 " empty folder(s); the launcher creates folders only as parents "
