@@ -264,6 +264,12 @@ def test_only_system_known_libraries_are_imported(media):
                  for line in dump.splitlines() if "DLL Name:" in line}
         assert names <= {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll",
                          "ole32.dll", "msvcrt.dll"}, names
+        # Windows 7 SP1 is the oldest system the launchers are built for.
+        fields = dict(line.split(None, 1) for line in dump.splitlines()
+                      if line.startswith(("MajorSubsystemVersion", "MinorSubsystemVersion",
+                                          "MajorOSystemVersion", "MinorOSystemVersion")))
+        assert fields == {"MajorSubsystemVersion": "6", "MinorSubsystemVersion": "1",
+                          "MajorOSystemVersion": "6", "MinorOSystemVersion": "1"}, fields
 
 
 def test_planted_links_in_the_install_folder_are_never_followed(wine, media, work):
