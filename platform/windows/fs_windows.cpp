@@ -15,6 +15,7 @@
 #include "base/fs.h"
 
 #include "base/errors.h"
+#include "platform/windows/checked_entry.h"
 #include "platform/windows/wide_text.h"
 
 namespace kv {
@@ -144,7 +145,15 @@ int appendOrCreate(const std::string& path, bool& created) {
   return EAGAIN;
 }
 
-int removeFile(const std::string& path) { return errnoResult(_wunlink(widen(path).c_str())); }
+int removeFile(const std::string& path) {
+  // A file that is not plain (Wine shows a POSIX link to a file as one)
+  // would take its target with it.
+  const DWORD attributes = attributesOf(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && !isLinkAttributes(attributes) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY) && !isPlainFileHere(path))
+    return EACCES;
+  return errnoResult(_wunlink(widen(path).c_str()));
+}
 
 int createLockFile(const std::string& path) {
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -159,7 +168,8 @@ int createLockFile(const std::string& path) {
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return EACCES;
     const DWORD attributes = attributesOf(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) continue;  // gone again
-    if (!isLinkAttributes(attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (!isLinkAttributes(attributes) && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return isPlainFileHere(path) ? 0 : EACCES;  // never a lock that is a file elsewhere
     if (!isLinkAttributes(attributes)) return EISDIR;
     if (!removeLink(path, attributes)) return EACCES;
   }
@@ -193,7 +203,8 @@ void emptyFolderBelow(const std::string& base, const std::vector<std::string>& b
         }
       }
     }
-    if (name.empty() || !DeleteFileW(widen(path + "\\" + name).c_str())) return;
+    const std::string entry = path + "\\" + name;
+    if (name.empty() || !isPlainFileHere(entry) || !DeleteFileW(widen(entry).c_str())) return;
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "extract/output_file.h"
 #include "extract/staging_name.h"
+#include "platform/windows/checked_entry.h"
 #include "platform/windows/wide_text.h"
 
 namespace kv {
@@ -25,14 +26,19 @@ void removeEntry(const std::string& path, int depth) {
   const std::wstring wide = widen(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_READONLY) {
+  const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  const bool folder = attributes & FILE_ATTRIBUTE_DIRECTORY;
+  // A file that only looks plain (a POSIX link under Wine, a hard link) is
+  // left alone, so that nothing elsewhere is changed or goes.
+  if (!link && !folder && !isPlainFileHere(path)) return;
+  if (!link && (attributes & FILE_ATTRIBUTE_READONLY)) {
     ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ::DeleteFileW(wide.c_str());
+  if (!folder) {
+    ::DeleteFileW(wide.c_str());  // a link goes itself
     return;
   }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < kMaxDepth) {
+  if (!link && depth < kMaxDepth) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW(widen(path + "\\*").c_str(), &found);
@@ -194,8 +200,9 @@ int OutputFile::commit() {
   // A read-only file is replaced as any other: its folder's rights decide.
   const std::wstring path = widen(path_);
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  const bool readOnly =
-      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  // Only a plain file's own attribute is changed, never a linked target's.
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                        (attributes & FILE_ATTRIBUTE_READONLY) && isPlainFileHere(path_);
   if (readOnly) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   if (!::MoveFileExW(widen(stagedPath_).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     if (readOnly) ::SetFileAttributesW(path.c_str(), attributes);

@@ -292,6 +292,31 @@ def test_planted_links_in_the_install_folder_are_never_followed(wine, media, wor
     # (Wine 8 removes neither way a POSIX link that stands for a folder, so
     # the link in place of the profile folder itself stays here.)
 
+    # Links to existing files, which Wine shows as plain files: at a lock,
+    # inside the profile folder being emptied, inside a leftover staging
+    # folder, and in place of an installer file over a read-only target.
+    victims = {name: outside / name for name in ("lock", "profile", "stage", "read-only")}
+    for victim in victims.values():
+        victim.write_text("outside")
+    target = work / "linked2"
+    (target / ".installerLock").parent.mkdir(parents=True)
+    (target / ".installerLock").symlink_to(victims["lock"])
+    profile = target / "maintenance/kvInstaller/kvProfiles/Installer.x86-win32.profile"
+    profile.mkdir(parents=True)
+    (profile / "state.xml").symlink_to(victims["profile"])
+    (target / ".kvstage-4000000-1").mkdir()
+    (target / ".kvstage-4000000-1" / "part").symlink_to(victims["stage"])
+    product = kvtest.installer_dir(target, winekit.PLATFORM) / ".eclipseproduct"
+    product.parent.mkdir(parents=True)
+    product.symlink_to(victims["read-only"])
+    victims["read-only"].chmod(0o444)
+    done, record = install(wine, media.setup, work,
+                           ["-silent", "-installPath", winekit.windows_path(target)])
+    assert done.returncode == 0, done.stderr
+    for name, victim in victims.items():
+        assert victim.read_text() == "outside", name
+    assert victims["read-only"].stat().st_mode & 0o777 == 0o444
+
 
 def test_two_products_waiting_at_once_keep_both_locations(wine, media, work):
     # A waits at the prompt while B stores its location; A, storing last,
