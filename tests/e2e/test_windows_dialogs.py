@@ -190,3 +190,30 @@ def test_progress_bar_moves_by_bytes_while_one_large_file_is_written(wine, media
     assert max(len(seen) for seen in positions.values()) >= 5, readings
     assert [p for p, _ in counted] == sorted(p for p, _ in counted), readings
     assert counted[-1][0] == 100, readings
+
+
+def test_the_dialog_shows_and_hands_on_a_name_outside_the_code_page(wine, media, work,
+                                                                   x_display):
+    # The remembered location (written as UTF-16) fills the path field; OK
+    # takes the field's text back and installs exactly there.
+    target = winekit.windows_path(work / "Дмитрий" / "Прог例")
+    env = {"LC_ALL": "C.UTF-8", "KV_RECORD": winekit.windows_path(work / "record.bin")}
+    subprocess.run(["wine", "reg", "add", r"HKCU\SOFTWARE\Korvane", "/v", "kvunidialog", "/d",
+                    target, "/f"], env={**wine.env, **env}, capture_output=True, check=True,
+                   timeout=60)
+    proc = wine.start(media.setup, ["-productid", "kvunidialog"], display=x_display, env=env)
+    try:
+        dialog = wait_for_window(x_display, TITLE)
+        screenshot(x_display, "location-dialog-unicode.png")
+        activate(x_display, dialog)
+        xdo(x_display, "key", "Return")
+        out, err = proc.communicate(timeout=120)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert proc.returncode == 0, err
+    deadline = time.monotonic() + 30
+    while not (work / "record.bin").exists() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    assert winekit.read_record(work / "record.bin")["wcwd"].lower() == target.lower()
+    assert (kvtest.installer_dir(work / "Дмитрий" / "Прог例", winekit.PLATFORM) / "jre").is_dir()
