@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "base/fs.h"
@@ -15,7 +16,31 @@
 
 namespace kv {
 
+namespace {
+
+// A file opened for reading that is not a regular file (a FIFO another
+// user planted at the installed version file, a device) would block the
+// run or feed it endless bytes: it is refused with ENXIO, without waiting
+// for a writer.
+FilePtr openRegularForReading(const std::string& path, const char* mode) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = ENXIO;
+    return nullptr;
+  }
+  // O_NONBLOCK stays: it changes nothing for a regular file.
+  std::FILE* file = ::fdopen(fd, mode);
+  if (!file) ::close(fd);
+  return FilePtr(file);
+}
+
+}  // namespace
+
 FilePtr openFile(const std::string& path, const char* mode) {
+  if (mode[0] == 'r' && !std::strchr(mode, '+')) return openRegularForReading(path, mode);
   // "e": close-on-exec, so that no started program inherits the stream.
   const std::string withCloseOnExec = std::string(mode) + "e";
   return FilePtr(std::fopen(path.c_str(), withCloseOnExec.c_str()));

@@ -373,6 +373,9 @@ def test_planted_links_are_never_followed_and_nothing_is_inherited(launcher, pay
     (target / PROFILE).symlink_to(outside)
     (target / ".installerLock").symlink_to(tmp_path / "made-through-installer-lock")
     (target / ".jreLock").symlink_to(tmp_path / "made-through-jre-lock")
+    # A FIFO at the installed version file is no version (and no wait).
+    kvtest.installer_dir(target).mkdir(parents=True)
+    os.mkfifo(kvtest.installer_dir(target) / ".eclipseproduct")
     fds = tmp_path / "fds"
     # The installer lists what its descriptors lead to; its standard input
     # is closed, so the launcher's own file would have been descriptor 0.
