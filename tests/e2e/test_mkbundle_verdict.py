@@ -25,6 +25,8 @@ CASES = {
                                             sz.Entry("d/g", b"g")], [], None),
     "entry under a staging-named folder": (False, [sz.Entry(".kvstage-1-abc/x", b"x")], [], None),
     "link to .": (False, [sz.link("here", ".")], [], None),
+    "links that lead to each other": (True, [sz.link("x", "y"), sz.link("y", "x"),
+                                             sz.link("me", "me")], [], None),
     "link to the install root": (False, [sz.link("a/root", "..")], [], None),
     "link where a folder was made": (False, [sz.Entry("m/f", b"f"), sz.Entry("n/g", b"g"),
                                              sz.link("m", "n")], [], None),

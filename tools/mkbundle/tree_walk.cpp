@@ -190,7 +190,13 @@ std::optional<std::string> resolveInside(const std::string& linkPath, const std:
   for (size_t slash; (slash = linkPath.find('/', begin)) != std::string::npos; begin = slash + 1)
     stack.push_back(linkPath.substr(begin, slash - begin));
   int hops = 0;
-  if (!resolveInto(stack, target, links, hops)) return std::nullopt;
+  if (!resolveInto(stack, target, links, hops)) {
+    // A loop (links that lead to each other) reaches nothing at all, inside
+    // or out: the system refuses to follow it, so nothing is written
+    // through it. It names only itself.
+    if (hops > kMaxLinkHops) return linkPath;
+    return std::nullopt;
+  }
   if (stack.empty()) return std::string(".");
   // Nothing but empty names is left of a link path that starts with "/".
   std::string resolved = joined(stack);

@@ -35,8 +35,9 @@ std::string walkTree(const std::string& folder, TreeListing& listing);
 
 // Where a link at `linkPath` (relative, "/" separated) pointing to `target`
 // ends up, resolved inside a tree whose links are `links` (path -> target):
-// nothing when it leaves the tree (an absolute target, ".." above the top,
-// or a loop), else the resolved relative path ("." for the top itself).
+// nothing when it leaves the tree (an absolute target, ".." above the top),
+// the link's own path for a loop (which reaches nothing), else the resolved
+// relative path ("." for the top itself).
 std::optional<std::string> resolveInside(const std::string& linkPath, const std::string& target,
                                          const std::map<std::string, std::string>& links);
 
