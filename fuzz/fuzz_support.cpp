@@ -83,7 +83,9 @@ void Scratch::checkAndClear() {
 }
 
 kv::FilePtr openBytes(const uint8_t* data, size_t size) {
-  if (size == 0) return kv::openFile("/dev/null", "rb");
+  // fmemopen refuses an empty buffer; /dev/null reads as one (kv::openFile
+  // opens regular files only, so the C library's fopen is used here).
+  if (size == 0) return kv::FilePtr(std::fopen("/dev/null", "rb"));
   return kv::FilePtr(fmemopen(const_cast<uint8_t*>(data), size, "rb"));
 }
 
