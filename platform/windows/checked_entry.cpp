@@ -5,24 +5,12 @@
 #include <vector>
 
 #include "platform/windows/unique_handle.h"
+#include "platform/windows/whole_path.h"
 #include "platform/windows/wide_text.h"
 
 namespace kv {
 
 namespace {
-
-// The whole path the system makes of `path`, or "".
-std::wstring fullPathOf(const std::wstring& path) {
-  std::vector<wchar_t> full(MAX_PATH);
-  DWORD length =
-      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length >= full.size()) {
-    full.resize(length + 1);
-    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  if (length == 0 || length >= full.size()) return std::wstring();
-  return std::wstring(full.data(), length);
-}
 
 // The path of the file an open handle reaches, without the "\\?\" prefix.
 std::wstring finalPathOf(HANDLE file) {
@@ -55,7 +43,7 @@ bool isPlainFileHere(const std::string& path) {
   if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
     return false;
   if (info.nNumberOfLinks != 1) return false;
-  const std::wstring expected = fullPathOf(wide);
+  const std::wstring expected = wholeWidePath(wide);
   const std::wstring reached = finalPathOf(file.get());
   return !expected.empty() &&
          CompareStringOrdinal(expected.c_str(), -1, reached.c_str(), -1, TRUE) == CSTR_EQUAL;

@@ -9,9 +9,8 @@
 
 #include <sddl.h>
 
-#include <vector>
-
 #include "base/fs.h"
+#include "platform/windows/whole_path.h"
 #include "platform/windows/wide_text.h"
 
 namespace kv {
@@ -26,16 +25,9 @@ std::wstring foldedFullPath(const std::string& directory) {
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
-  std::vector<wchar_t> full(MAX_PATH);
-  DWORD length =
-      GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (length >= full.size()) {
-    full.resize(length + 1);
-    length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  if (length == 0 || length >= full.size()) return std::wstring();
-  CharLowerBuffW(full.data(), length);
-  std::wstring folded(full.data(), length);
+  std::wstring folded = wholeWidePath(path);
+  if (folded.empty()) return folded;
+  CharLowerBuffW(&folded[0], static_cast<DWORD>(folded.size()));
   while (folded.size() > 3 && folded.back() == L'\\') folded.pop_back();
   return folded;
 }

@@ -3,24 +3,14 @@
 #include <windows.h>
 
 #include "core/platform.h"
+#include "platform/windows/whole_path.h"
 #include "platform/windows/wide_text.h"
 
 namespace kv {
 
 const HostRules& hostRules() { return kWindowsHost; }
 
-std::string wholePath(const std::string& path) {
-  const std::wstring wide = widen(path);
-  std::wstring full(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const DWORD length =
-        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (length == 0) return std::string();
-    if (length < full.size()) return narrow(full.data(), length);
-    full.assign(length + 1, L'\0');
-  }
-  return std::string();
-}
+std::string wholePath(const std::string& path) { return narrow(wholeWidePath(widen(path))); }
 
 // The core has no use for a home folder on Windows: locations are
 // remembered in the registry and "~/" is not expanded.

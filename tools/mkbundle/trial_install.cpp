@@ -16,23 +16,11 @@
 namespace mkbundle {
 namespace {
 
-std::string roleOf(char tag) {
-  switch (tag) {
-    case kv::kTagInstaller:
-      return "installer";
-    case kv::kTagJre:
-      return "runtime";
-    case kv::kTagPayload:
-      return "payload";
-  }
-  return "";
-}
-
 class TrialHandler : public kv::TagHandler {
  public:
   explicit TrialHandler(const std::string& installDir) : installDir_(installDir) {}
   bool visit(std::FILE* file, const kv::BlockDescriptor& block) override {
-    const std::string role = roleOf(block.tag());
+    const std::string role = archiveRole(block.tag());
     if (role.empty()) return true;
     std::string failure;
     const int result =
@@ -84,6 +72,18 @@ std::string trialInstall(std::FILE* file, int64_t endOffset) {
   TrialHandler trial(folder.path() + "/install");
   if (!kv::walkBundleFrom(file, trial, endOffset)) return "the launcher would find no bundle";
   return trial.problem;
+}
+
+std::string archiveRole(char tag) {
+  switch (tag) {
+    case kv::kTagInstaller:
+      return "installer";
+    case kv::kTagJre:
+      return "runtime";
+    case kv::kTagPayload:
+      return "payload";
+  }
+  return "";
 }
 
 }  // namespace mkbundle

@@ -15,4 +15,7 @@ namespace mkbundle {
 // the problem: the archive and the launcher's failure line.
 std::string trialInstall(std::FILE* file, int64_t endOffset);
 
+// "installer", "runtime" or "payload" for an archive block's tag; "" else.
+std::string archiveRole(char tag);
+
 }  // namespace mkbundle

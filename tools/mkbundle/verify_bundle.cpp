@@ -37,18 +37,6 @@ std::string megabytes(uint64_t bytes) {
   return text;
 }
 
-std::string roleOf(char tag) {
-  switch (tag) {
-    case kv::kTagInstaller:
-      return "installer";
-    case kv::kTagJre:
-      return "runtime";
-    case kv::kTagPayload:
-      return "payload";
-  }
-  return "";
-}
-
 }  // namespace
 
 int verifyBundle(const std::string& path, std::FILE* out) {
@@ -83,8 +71,8 @@ int verifyBundle(const std::string& path, std::FILE* out) {
       infos.push_back(std::make_unique<ArchiveInfo>());
       ArchiveInfo& info = *infos.back();
       checkArchive(file.get(), block.start, block.end, info);
-      content.archives.push_back({tag, roleOf(tag) + " " + where, &info});
-      line += " " + roleOf(tag) + ": ";
+      content.archives.push_back({tag, archiveRole(tag) + " " + where, &info});
+      line += " " + archiveRole(tag) + ": ";
       if (info.items.empty() && !info.problems.empty()) {
         line += "cannot be opened";
       } else {
