@@ -9,6 +9,7 @@
 #include <set>
 
 #include "core/bundle.h"
+#include "core/install_layout.h"
 #include "core/installer_version.h"
 #include "tools/mkbundle/windows_names.h"
 
@@ -18,7 +19,6 @@ namespace {
 // The launcher reads this much of the version block and of .eclipseproduct.
 constexpr size_t kVersionBlockLimit = 16384;
 constexpr size_t kVersionFileLimit = 1024;
-const char kJreRelease[] = "1.8.0_40";
 const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
@@ -71,10 +71,9 @@ void checkPayloadOverlap(const BundleContent& bundle, std::vector<Finding>& out)
     if (archive.tag != kv::kTagPayload)
       for (const ArchiveItem& item : archive.info->items)
         if (!item.isDirectory) owners.emplace(pathKey(item.path, host), archive.label);
-  const std::string folder = pathKey(installerFolder(host), host) + "/";
-  const std::set<std::string> vital = {folder + ".eclipseproduct",
-                                       pathKey(folder + host.installerFileName, host),
-                                       pathKey(folder + "kvInstallerc.exe", host)};
+  std::set<std::string> vital = {pathKey(kv::layout::versionFile(host), host),
+                                 pathKey(kv::layout::installerProgram(host), host)};
+  if (host.hasConsoleTwin) vital.insert(pathKey(kv::layout::installerProgram(host, true), host));
   for (const BundleArchive& archive : bundle.archives) {
     if (archive.tag != kv::kTagPayload) continue;
     size_t shared = 0;
@@ -132,16 +131,17 @@ bool endsWith(const std::string& text, const std::string& tail) {
 // Says where a misplaced installer is, to tell which folder to give.
 std::string hintFor(const BundleArchive& archive, const kv::HostRules& host) {
   const kv::HostRules& other = &host == &kv::kLinuxHost ? kv::kWindowsHost : kv::kLinuxHost;
-  const std::string otherFolder = installerFolder(other) + "/";
+  const std::string otherFolder = kv::layout::installerFolder(other) + "/";
   for (const ArchiveItem& item : archive.info->items) {
     if (item.path.compare(0, otherFolder.size(), otherFolder) == 0)
       return "; it holds " + quoted(item.path) + ", a tree for the " +
              (&other == &kv::kWindowsHost ? "Windows launcher (--windows)" : "Linux launcher");
   }
+  const std::string layoutProgram = kv::layout::installerProgram(host);
+  const std::string program = layoutProgram.substr(layoutProgram.rfind('/') + 1);
   for (const ArchiveItem& item : archive.info->items) {
     if (item.isDirectory) continue;
-    if (item.path == host.installerFileName ||
-        endsWith(item.path, std::string("/") + host.installerFileName))
+    if (item.path == program || endsWith(item.path, "/" + program))
       return "; it has " + quoted(item.path) +
              ": give the folder that holds 'maintenance', laid out as the install directory";
   }
@@ -208,12 +208,10 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
                     const kv::InstallerVersion* version, const std::string& blockVersion,
                     std::vector<Finding>& out) {
   const kv::HostRules& host = *bundle.host;
-  const std::string folder = installerFolder(host);
   const std::string label = archive.label + ": ";
-  std::vector<std::string> programs = {host.installerFileName};
-  if (host.hasConsoleTwin) programs.push_back("kvInstallerc.exe");  // started in console mode
-  for (const std::string& name : programs) {
-    const std::string path = folder + "/" + name;
+  std::vector<std::string> programs = {kv::layout::installerProgram(host)};
+  if (host.hasConsoleTwin) programs.push_back(kv::layout::installerProgram(host, true));
+  for (const std::string& path : programs) {
     const ArchiveItem* program = findItem(archive, path, host);
     if (!program) {
       out.push_back({true, label + "no " + quoted(path) + ", the program the launcher starts" +
@@ -247,7 +245,7 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
             {true, label + quoted(path) + " " + problem + "; the system cannot start it"});
     }
   }
-  const std::string productPath = folder + "/.eclipseproduct";
+  const std::string productPath = kv::layout::versionFile(host);
   const ArchiveItem* product = findItem(archive, productPath, host);
   const std::string cost = ": the launcher would extract the installer again on every run";
   if (!product || product->isDirectory) {
@@ -275,14 +273,6 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
 }
 
 }  // namespace
-
-std::string installerFolder(const kv::HostRules& host) {
-  return std::string("maintenance/kvInstaller/") + host.platformName;
-}
-
-std::string runtimeMarker(const kv::HostRules& host) {
-  return installerFolder(host) + "/jre/" + kJreRelease + "/COPYRIGHT";
-}
 
 bool isVersionFormat(const std::string& version) {
   size_t pos = 0;
@@ -322,9 +312,9 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
     if (archive.tag == kv::kTagJre && !runtime) runtime = &archive;
     for (const std::string& problem : archive.info->problems)
       out.push_back({true, archive.label + ": " + problem});
-    if (findItem(archive, runtimeMarker(host), host)) marker = true;
+    if (findItem(archive, kv::layout::jreMarker(host), host)) marker = true;
     // A lock file in an archive would be left in place by every extraction.
-    for (const char* lock : {".installerLock", ".jreLock"}) {
+    for (const char* lock : {kv::layout::kInstallerLock, kv::layout::kJreLock}) {
       if (findItem(archive, lock, host))
         out.push_back({true, archive.label + ": holds the lock file '" + lock +
                                  "'; every run would extract again"});
@@ -359,7 +349,8 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
                    "no Java runtime archive (--jre): the launcher cannot start the "
                    "installer where no runtime is installed"});
   } else if (!marker && !runtime->info->items.empty()) {
-    out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
+    out.push_back({false, runtime->label + ": no runtime marker " +
+                              quoted(kv::layout::jreMarker(host)) +
                               " in any archive: every installer upgrade extracts the runtime "
                               "again (" +
                               megabytes(runtime->info->unpackedBytes) +
