@@ -204,10 +204,27 @@ void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
   hasVersion = kv::parseVersion(text, version);
 }
 
-void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
-                    const kv::InstallerVersion* version, const std::string& blockVersion,
-                    std::vector<Finding>& out) {
-  const kv::HostRules& host = *bundle.host;
+// Why the system could not start the program whose head is `head` ("" when
+// it can): a PE image on Windows; an ELF image or a script whose "#!" line
+// names its interpreter on Linux.
+std::string startProblem(const std::string& head, const kv::HostRules& host) {
+  if (host.windowsPaths)
+    return head.compare(0, 2, "MZ") != 0 ? "is not a Windows program (no \"MZ\" header)" : "";
+  const bool script = head.compare(0, 2, "#!") == 0;
+  if (head.compare(0, 4,
+                   "\x7f"
+                   "ELF") != 0 &&
+      !script)
+    return "is neither an ELF program nor a script starting with \"#!\"";
+  const std::string firstLine = head.substr(0, head.find('\n'));
+  if (script && !firstLine.empty() && firstLine.back() == '\r')
+    return "starts with a \"#!\" line ending in a carriage return (CRLF)";
+  return "";
+}
+
+// The programs the launcher starts: there, files, executable, startable.
+void checkPrograms(const kv::HostRules& host, const BundleArchive& archive,
+                   std::vector<Finding>& out) {
   const std::string label = archive.label + ": ";
   std::vector<std::string> programs = {kv::layout::installerProgram(host)};
   if (host.hasConsoleTwin) programs.push_back(kv::layout::installerProgram(host, true));
@@ -225,26 +242,20 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
       out.push_back({true, label + quoted(path) + " has mode " + mode +
                                "; it must be executable (chmod +x)"});
     } else if (!program->isLink()) {
-      // What the system can start: a PE image on Windows; an ELF image or a
-      // script whose "#!" line names its interpreter on Linux.
-      const std::string& head = program->content;
-      const std::string firstLine = head.substr(0, head.find('\n'));
-      std::string problem;
-      if (host.windowsPaths) {
-        if (head.compare(0, 2, "MZ") != 0) problem = "is not a Windows program (no \"MZ\" header)";
-      } else if (head.compare(0, 4,
-                              "\x7f"
-                              "ELF") != 0 &&
-                 head.compare(0, 2, "#!") != 0) {
-        problem = "is neither an ELF program nor a script starting with \"#!\"";
-      } else if (head.compare(0, 2, "#!") == 0 && !firstLine.empty() && firstLine.back() == '\r') {
-        problem = "starts with a \"#!\" line ending in a carriage return (CRLF)";
-      }
+      const std::string problem = startProblem(program->content, host);
       if (!problem.empty())
         out.push_back(
             {true, label + quoted(path) + " " + problem + "; the system cannot start it"});
     }
   }
+}
+
+// The installed-version file: there, readable as the launcher reads it, and
+// of the version block's version.
+void checkVersionFile(const kv::HostRules& host, const BundleArchive& archive,
+                      const kv::InstallerVersion* version, const std::string& blockVersion,
+                      std::vector<Finding>& out) {
+  const std::string label = archive.label + ": ";
   const std::string productPath = kv::layout::versionFile(host);
   const ArchiveItem* product = findItem(archive, productPath, host);
   const std::string cost = ": the launcher would extract the installer again on every run";
@@ -269,6 +280,54 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
                              (kv::isNewer(*version, installed)
                                   ? cost
                                   : ": the launcher would never install this bundle over it")});
+  }
+}
+
+// What one archive holds that the launcher refuses or cannot reproduce.
+// `names` carries the Windows spellings met in the archives so far.
+void checkOneArchive(const BundleArchive& archive, const kv::HostRules& host,
+                     std::map<std::string, std::string>& names, std::vector<Finding>& out) {
+  for (const std::string& problem : archive.info->problems)
+    out.push_back({true, archive.label + ": " + problem});
+  // A lock file in an archive would be left in place by every extraction.
+  for (const char* lock : {kv::layout::kInstallerLock, kv::layout::kJreLock}) {
+    if (findItem(archive, lock, host))
+      out.push_back({true, archive.label + ": holds the lock file '" + lock +
+                               "'; every run would extract again"});
+  }
+  // The trial install runs here, where links are made; the Windows
+  // launcher makes none and refuses a link entry.
+  for (const ArchiveItem& item : archive.info->items) {
+    if (!host.windowsPaths || !item.isLink()) continue;
+    out.push_back({true, archive.label + ": link '" + item.path +
+                             "': the Windows launcher makes no links and refuses such entries"});
+    break;
+  }
+  if (host.windowsPaths) checkWindowsNames(archive, names, out);
+  if (archive.info->emptyFolders > 0)
+    out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
+                              " empty folder(s); the launcher creates folders only as parents "
+                              "of files, so they will not appear"});
+}
+
+// A runtime archive, and the marker that saves extracting it again.
+void checkRuntime(const BundleArchive* runtime, bool marker, const kv::HostRules& host,
+                  std::vector<Finding>& out) {
+  if (!runtime) {
+    out.push_back({true,
+                   "no Java runtime archive (--jre): the launcher cannot start the "
+                   "installer where no runtime is installed"});
+  } else if (!marker && !runtime->info->items.empty()) {
+    out.push_back({false, runtime->label + ": no runtime marker " +
+                              quoted(kv::layout::jreMarker(host)) +
+                              " in any archive: every installer upgrade extracts the runtime "
+                              "again (" +
+                              megabytes(runtime->info->unpackedBytes) +
+                              "). To extract it once, put the runtime's COPYRIGHT file at that "
+                              "path. A runtime installed with the marker is never replaced by a "
+                              "later bundle: ship a newer runtime in a folder of its own "
+                              "(extracted with every installer upgrade), or let the installer "
+                              "update it"});
   }
 }
 
@@ -310,28 +369,8 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   for (const BundleArchive& archive : bundle.archives) {
     if (archive.tag == kv::kTagInstaller && !installer) installer = &archive;
     if (archive.tag == kv::kTagJre && !runtime) runtime = &archive;
-    for (const std::string& problem : archive.info->problems)
-      out.push_back({true, archive.label + ": " + problem});
+    checkOneArchive(archive, host, names, out);
     if (findItem(archive, kv::layout::jreMarker(host), host)) marker = true;
-    // A lock file in an archive would be left in place by every extraction.
-    for (const char* lock : {kv::layout::kInstallerLock, kv::layout::kJreLock}) {
-      if (findItem(archive, lock, host))
-        out.push_back({true, archive.label + ": holds the lock file '" + lock +
-                                 "'; every run would extract again"});
-    }
-    // The trial install runs here, where links are made; the Windows
-    // launcher makes none and refuses a link entry.
-    for (const ArchiveItem& item : archive.info->items) {
-      if (!host.windowsPaths || !item.isLink()) continue;
-      out.push_back({true, archive.label + ": link '" + item.path +
-                               "': the Windows launcher makes no links and refuses such entries"});
-      break;
-    }
-    if (host.windowsPaths) checkWindowsNames(archive, names, out);
-    if (archive.info->emptyFolders > 0)
-      out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
-                                " empty folder(s); the launcher creates folders only as parents "
-                                "of files, so they will not appear"});
   }
   if (!installer) {
     out.push_back({true,
@@ -341,25 +380,11 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
     std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
     const std::string blockVersion =
         kv::getProperty(text.substr(0, text.find('\0')), "version").value_or("");
-    checkInstaller(bundle, *installer, hasVersion ? &version : nullptr, blockVersion, out);
+    checkPrograms(host, *installer, out);
+    checkVersionFile(host, *installer, hasVersion ? &version : nullptr, blockVersion, out);
   }
   checkPayloadOverlap(bundle, out);
-  if (!runtime) {
-    out.push_back({true,
-                   "no Java runtime archive (--jre): the launcher cannot start the "
-                   "installer where no runtime is installed"});
-  } else if (!marker && !runtime->info->items.empty()) {
-    out.push_back({false, runtime->label + ": no runtime marker " +
-                              quoted(kv::layout::jreMarker(host)) +
-                              " in any archive: every installer upgrade extracts the runtime "
-                              "again (" +
-                              megabytes(runtime->info->unpackedBytes) +
-                              "). To extract it once, put the runtime's COPYRIGHT file at that "
-                              "path. A runtime installed with the marker is never replaced by a "
-                              "later bundle: ship a newer runtime in a folder of its own "
-                              "(extracted with every installer upgrade), or let the installer "
-                              "update it"});
-  }
+  checkRuntime(runtime, marker, host, out);
   return out;
 }
 

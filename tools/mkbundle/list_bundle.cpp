@@ -116,7 +116,7 @@ bool listBundle(const std::string& path, bool files, std::FILE* out, std::string
   if (!(*message = openBundleFile(path, file)).empty()) return false;
   const std::optional<LauncherMark> mark = readLauncherMark(file.get());
   std::fprintf(stderr, "mkbundle: '%s' is built on the %s\n", path.c_str(),
-               mark ? mark->text().c_str() : "unknown launcher (no launcher mark)");
+               launcherDescription(mark).c_str());
   Collector collector;
   if (!kv::walkBundleFrom(file.get(), collector, bundleEndOffsetOf(file.get()))) {
     std::fprintf(out, "no bundle\n");

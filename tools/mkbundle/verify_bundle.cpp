@@ -119,8 +119,7 @@ bool verifyBundle(const std::string& path, std::FILE* out, std::string* message)
                 : launcherKindOf(file.get());
   v.content.host = v.kind == LauncherKind::kWindows ? &kv::kWindowsHost : &kv::kLinuxHost;
   if (!mark) v.findings.push_back({true, notALauncher(path)});
-  std::fprintf(out, "%s: built on the %s\n", path.c_str(),
-               mark ? mark->text().c_str() : "unknown launcher (no launcher mark)");
+  std::fprintf(out, "%s: built on the %s\n", path.c_str(), launcherDescription(mark).c_str());
 
   AllBlocks all;
   if (!kv::walkBundleFrom(file.get(), all, bundleEndOffsetOf(file.get()))) {
