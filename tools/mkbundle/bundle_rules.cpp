@@ -139,11 +139,12 @@ std::string hintFor(const BundleArchive& archive, const kv::HostRules& host) {
   }
   const std::string layoutProgram = kv::layout::installerProgram(host);
   const std::string program = layoutProgram.substr(layoutProgram.rfind('/') + 1);
+  const std::string topFolder = layoutProgram.substr(0, layoutProgram.find('/'));
   for (const ArchiveItem& item : archive.info->items) {
     if (item.isDirectory) continue;
     if (item.path == program || endsWith(item.path, "/" + program))
-      return "; it has " + quoted(item.path) +
-             ": give the folder that holds 'maintenance', laid out as the install directory";
+      return "; it has " + quoted(item.path) + ": give the folder that holds '" + topFolder +
+             "', laid out as the install directory";
   }
   return "";
 }

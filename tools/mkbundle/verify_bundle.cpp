@@ -1,9 +1,6 @@
 // Collects the blocks with the launcher's walker, then checks them.
 #include "tools/mkbundle/verify_bundle.h"
 
-#include <errno.h>
-
-#include <cstring>
 #include <memory>
 #include <vector>
 
