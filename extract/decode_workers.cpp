@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "extract/block_extraction.h"
+#include "extract/decode_log.h"
 #include "extract/folder_decoder.h"
 
 namespace kv {
@@ -10,10 +10,6 @@ namespace kv {
 namespace {
 
 constexpr unsigned kMaxWorkers = 64;
-
-std::atomic<std::FILE*> decodeLog{nullptr};
-
-unsigned long long ull(UInt64 value) { return static_cast<unsigned long long>(value); }
 
 // Hands a folder's bytes to the output in pieces, until the output wants
 // no more of them; with the decode log on, counts the CPU time the output
@@ -27,7 +23,7 @@ class OutputSink final : public ByteSink {
       : output_(output), db_(db), folder_(folder), stopIndex_(stopIndex) {}
 
   SRes write(const Byte* data, size_t size) override {
-    const double start = decodeLog.load() ? threadCpuSeconds() : 0;
+    const double start = decodeLog() ? threadCpuSeconds() : 0;
     SRes result = SZ_OK;
     while (size > 0) {
       if (stopped()) {
@@ -40,7 +36,7 @@ class OutputSink final : public ByteSink {
       size -= piece;
       sent_ += piece;
     }
-    if (decodeLog.load()) writeCpu_ += threadCpuSeconds() - start;
+    if (decodeLog()) writeCpu_ += threadCpuSeconds() - start;
     return result;
   }
 
@@ -69,8 +65,7 @@ class OutputSink final : public ByteSink {
 };
 
 void logWritten(size_t position, double writeCpu) {
-  if (std::FILE* log = decodeLog.load())
-    std::fprintf(log, "write %zu cpu %.6f\n", position, writeCpu);
+  if (DecodeLog* log = decodeLog()) log->written(position, writeCpu);
 }
 
 }  // namespace
@@ -78,23 +73,20 @@ void logWritten(size_t position, double writeCpu) {
 // The decode log's clock of one unit, on the thread that decodes it.
 class DecodeWorkers::UnitClock {
  public:
-  UnitClock() : start_(decodeLog.load() ? threadCpuSeconds() : 0) {}
+  UnitClock() : start_(decodeLog() ? threadCpuSeconds() : 0) {}
   // Logs the unit's decoding time: the thread's CPU time since the clock
   // started, less `writeCpu` spent meanwhile writing the unit's bytes
   // (logged too, unless the unit was decoded ahead: then it is sent later).
   void decoded(size_t position, bool ahead, double writeCpu) const {
-    std::FILE* log = decodeLog.load();
+    DecodeLog* log = decodeLog();
     if (!log) return;
-    std::fprintf(log, "time %zu ahead %d cpu %.6f\n", position, ahead ? 1 : 0,
-                 threadCpuSeconds() - start_ - writeCpu);
+    log->decoded(position, ahead, threadCpuSeconds() - start_ - writeCpu);
     if (!ahead) logWritten(position, writeCpu);
   }
 
  private:
   double start_;
 };
-
-void setDecodeLog(std::FILE* log) { decodeLog.store(log); }
 
 struct DecodeWorkers::Worker {
   DecodeWorkers* owner;
@@ -131,8 +123,8 @@ DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, FolderOutpu
 
 DecodeWorkers::~DecodeWorkers() {
   for (auto& worker : workers_) worker->thread.join();
-  std::FILE* log = decodeLog.load();
-  if (log && schedule_) std::fprintf(log, "peak %llu\n", ull(schedule_->peak()));
+  DecodeLog* log = decodeLog();
+  if (log && schedule_) log->peak(schedule_->peak());
 }
 
 unsigned DecodeWorkers::start(unsigned processors) {
@@ -146,19 +138,7 @@ unsigned DecodeWorkers::start(unsigned processors) {
   const UInt64 ceiling =
       physical == 0 ? kNarrowCeiling : memoryCeiling(physical, sizeof(void*) == 4);
   schedule_.reset(new DecodeSchedule(std::move(units), folders_.size(), processors_, ceiling));
-  if (std::FILE* log = decodeLog.load()) {
-    const MemoryRule& rule = schedule_->rule();
-    std::fprintf(log, "plan processors %u parallel %u budget %llu ceiling %llu\n", processors_,
-                 rule.parallel, ull(rule.budget), ull(ceiling));
-    for (size_t position : schedule_->order()) {
-      const DecodeUnit& u = schedule_->units()[position];
-      std::fprintf(log,
-                   "unit %zu folder %zu part %u parts %u unpack %llu pack %llu stream_need %llu "
-                   "buffer_need %llu\n",
-                   position, u.folder, u.part, u.parts, ull(u.unpackSize), ull(u.packSize),
-                   ull(u.streamNeed), ull(u.bufferNeed));
-    }
-  }
+  if (DecodeLog* log = decodeLog()) logPlan(*log, ceiling);
   size_t wanted = schedule_->units().size() < processors_ ? schedule_->units().size() : processors_;
   if (wanted == 0) wanted = 1;  // one worker still reports its end
   {
@@ -173,6 +153,24 @@ unsigned DecodeWorkers::start(unsigned processors) {
     }
   }
   return workerCount_;
+}
+
+void DecodeWorkers::logPlan(DecodeLog& log, UInt64 ceiling) const {
+  const MemoryRule& rule = schedule_->rule();
+  log.plan(processors_, rule.parallel, rule.budget, ceiling);
+  for (size_t position : schedule_->order()) {
+    const DecodeUnit& u = schedule_->units()[position];
+    LoggedUnit logged;
+    logged.position = position;
+    logged.folder = u.folder;
+    logged.part = u.part;
+    logged.parts = u.parts;
+    logged.unpackSize = u.unpackSize;
+    logged.packSize = u.packSize;
+    logged.streamNeed = u.streamNeed;
+    logged.bufferNeed = u.bufferNeed;
+    log.unit(logged);
+  }
 }
 
 bool DecodeWorkers::nextUnit(size_t* unit, bool* streaming) {

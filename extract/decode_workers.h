@@ -21,7 +21,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <vector>
@@ -34,6 +33,8 @@
 #include "extract/threads.h"
 
 namespace kv {
+
+class DecodeLog;
 
 class DecodeWorkers {
  public:
@@ -61,6 +62,7 @@ class DecodeWorkers {
   struct FolderRun;
   class UnitClock;
   static void run(void* worker);
+  void logPlan(DecodeLog& log, UInt64 ceiling) const;
   bool nextUnit(size_t* unit, bool* streaming);
   void work(Worker& worker, size_t unit, bool streaming);
   bool skipUnit(size_t unit);

@@ -6,9 +6,11 @@
 
 #include "base/byte_progress.h"
 #include "extract/archive.h"
+#include "extract/decode_log.h"
 #include "extract/decode_workers.h"
 #include "extract/entry_path.h"
 #include "extract/entry_writer.h"
+#include "extract/host.h"
 #include "extract/output_file.h"
 #include "extract/pack_reader.h"
 #include "extract/safe_path.h"
@@ -122,8 +124,11 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
       break;
     }
   }
+  DecodeLog* log = decodeLog();
+  const double placingStart = log ? threadCpuSeconds() : 0;
   extractFolders(db, stream, folderFiles, writer, stopIndex);
   writer.finishCommits();
+  if (log) log->placed(threadCpuSeconds() - placingStart);
   if (failure) {
     *failure = writer.failureMessage();
   } else {
