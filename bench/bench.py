@@ -376,10 +376,12 @@ def main():
         wait_for_deleted_inodes(work, args.inode_age)
         print("simulating...", flush=True)
         mkbundle_archive = archives["mkbundle"][0]
-        log_text, rate, _, measured = simulate.measure(
+        log_text, measured = simulate.measure(
             kvextract, mkbundle_archive, work / "simulate", max(1, args.runs),
             lambda: settle(work, ballast, [mkbundle_archive]))
-        simulation = simulate.analyse(log_text, rate, measured)
+        tar = results.get(PEER_KIND, {}).get("rows", {}).get("tar -I zstd -xf")
+        simulation = simulate.analyse(log_text, measured,
+                                      tar_s=statistics.median(r[0] for r in tar) if tar else None)
         shutil.rmtree(work / "simulate", ignore_errors=True)
         (work / DELETED_STAMP).write_text("%f" % time.time())
 
