@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "extract/output_file.h"
-#include "extract/staging_name.h"
 #include "platform/linux/held_folders.h"
 #include "platform/linux/interrupt_cleanup.h"
 
@@ -104,8 +103,6 @@ int makeLockedFolder(const std::string& name, UniqueFd* folder) {
 }
 
 }  // namespace
-
-const char kStagingPrefix[] = ".kvstage-";
 
 Place placeOf(const std::string& path) {
   Place place;
