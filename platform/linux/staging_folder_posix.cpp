@@ -192,6 +192,16 @@ bool releaseFolders() {
   return had;
 }
 
+bool removeStagingBeforeExit() {
+  if (stagingFd < 0) return false;
+  // A file a writer made after the folder was listed keeps it: list again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    removeContents(stagingFd, 1);
+    if (::unlinkat(targetFd, stagingName.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY) break;
+  }
+  return true;
+}
+
 void removeStaleStagingFolders(const std::string& targetDir) {
   UniqueFd target(::open(targetDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (target.get() < 0) return;
