@@ -164,8 +164,11 @@ def main():
                          " first on the same archives, as 'ours (launcher, compared)'")
     ap.add_argument("--no-peers", action="store_true",
                     help="leave out makeself and tar -I zstd")
+    ap.add_argument("--peers", default="",
+                    help="only these peers, by name, comma-separated (e.g. 'tar -I zstd')")
     args = ap.parse_args()
-    peers = [] if args.no_peers else PEERS
+    peers = [] if args.no_peers else [
+        p for p in PEERS if not args.peers or p[0] in args.peers.split(",")]
     missing = [tool for tool in ("makeself", "zstd", "gnuplot", "taskset")
                if peers and shutil.which(tool) is None]
     if missing:
