@@ -1,7 +1,5 @@
 #include "extract/decode_workers.h"
 
-#include <cstring>
-
 #include "extract/decode_log.h"
 #include "extract/folder_decoder.h"
 
