@@ -110,8 +110,4 @@ bool isSafeEntryName(const std::string& name);
 // The CRC-32 of 7z archives (and zip, PNG, ...).
 uint32_t crc32(const void* data, size_t size);
 
-// When set, every extraction writes its plan and the decoding CPU time of
-// each unit there (for the benchmark's simulation); null stops it.
-void setDecodeLog(std::FILE* log);
-
 }  // namespace kv

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "extract/output_file.h"
-#include "extract/staging_name.h"
 #include "platform/windows/checked_entry.h"
 #include "platform/windows/wide_text.h"
 
@@ -99,8 +98,6 @@ bool passesReparsePoint(const std::string& path) {
 }
 
 }  // namespace
-
-const char kStagingPrefix[] = ".kvstage-";
 
 bool backslashIsSeparator() { return true; }
 
