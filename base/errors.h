@@ -22,8 +22,8 @@
 //    false with the message empty when the report says why.
 //    A std::optional is never an error: it holds a value that may be absent
 //    (a property, a chosen location). A step with more outcomes than two
-//    names them in an enum (Extraction, core/main_flow.h). The caller prints the message; the
-//    launcher then ends with exit code 1.
+//    names them in an enum (Extraction, core/main_flow.h). The caller
+//    prints the message; the launcher then ends with exit code 1.
 #pragma once
 
 #include <cerrno>
