@@ -47,7 +47,9 @@ void removeEntry(int parent, const char* name, int depth) {
 }
 
 void removeContents(int fd, int depth) {
-  DIR* dir = ::fdopendir(::dup(fd));
+  // A descriptor of its own, read from the start: a dup() would share the
+  // position an earlier listing left at the end.
+  DIR* dir = ::fdopendir(::openat(fd, ".", kFolderFlags));
   if (!dir) return;
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(dir)) {
