@@ -6,9 +6,16 @@
 #include <cstdio>
 #include <string>
 
+#include "core/run_host.h"
+
 namespace kv {
 
+// The run on this build's host (platformHost()).
 int runLauncher(int argc, char** argv);
+// The run on `host`. The installer's argument lists are the process's own
+// (they are listed at exit for -showargsandexit); each run starts them
+// afresh.
+int runLauncher(int argc, char** argv, RunHost& host);
 
 // The extraction step: version check, then the payload walk (with a progress
 // window unless consoleMode). kFailed when an archive failed to extract: its
@@ -17,6 +24,6 @@ int runLauncher(int argc, char** argv);
 // follows it in both.
 enum class Extraction { kDone, kNoBundle, kFailed };
 Extraction extractBundle(std::FILE* launcherFile, const std::string& setupFile,
-                         const std::string& installDir, bool consoleMode);
+                         const std::string& installDir, bool consoleMode, RunHost& host);
 
 }  // namespace kv
