@@ -13,8 +13,10 @@
 //  - Core, the host operations (core/platform.h) and tools: a bool when
 //    the caller only needs to know; when the user must also be told why, a
 //    bool with the message for the user set through a `std::string* message`
-//    (false: failed, message set). mkbundle, which prints one error and
-//    stops, returns that message itself as a std::string, empty on success.
+//    (false: failed, message set). mkbundle's build, which prints one error
+//    and stops, returns that message itself as a std::string, empty on
+//    success; its --list and --verify, whose report is the answer, return
+//    false with the message empty when the report says why.
 //    A std::optional is never an error: it holds a value that may be absent
 //    (a property, a chosen location). The caller prints the message; the
 //    launcher then ends with exit code 1.

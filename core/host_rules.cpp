@@ -3,11 +3,11 @@
 namespace kv {
 
 const HostRules kLinuxHost = {
-    "x86-linux2", "kvInstaller", '/', ":%#<>\"!?", 0, false, false, 4096, false, true,
+    "x86-linux2", "", '/', ":%#<>\"!?", 0, false, false, 4096, false, true,
 };
 
 const HostRules kWindowsHost = {
-    "x86-win32", "kvInstaller.exe", '\\', "%#<>\"!?", 100, true, true, 260, true, false,
+    "x86-win32", ".exe", '\\', "%#<>\"!?", 100, true, true, 260, true, false,
 };
 
 bool isAbsolutePath(const HostRules& rules, const std::string& path) {

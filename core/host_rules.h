@@ -11,7 +11,7 @@ namespace kv {
 
 struct HostRules {
   const char* platformName;         // names the installer's folder: "x86-linux2", "x86-win32"
-  const char* installerFileName;    // "kvInstaller" or "kvInstaller.exe"
+  const char* programSuffix;        // what the system adds to a program's name: "" or ".exe"
   char separator;                   // '/' on Linux, '\\' on Windows
   const char* forbiddenCharacters;  // in the order the rejection message lists them
   int maxLocationLength;            // 0: no limit of its own; Windows: 100

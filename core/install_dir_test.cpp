@@ -13,7 +13,6 @@
 
 #include "base/fs.h"
 #include "core/host_rules.h"
-#include "core/install_layout.h"
 #include "test_support.h"
 
 namespace kv {
@@ -24,6 +23,9 @@ using kvtest::readFile;
 using kvtest::writeFile;
 
 using Prefixes = std::vector<std::string>;
+
+// The Linux installer's profile folder, below an install directory.
+constexpr char kProfile[] = "/maintenance/kvInstaller/kvProfiles/Installer.x86-linux2.profile";
 
 // checkInstallDir()'s message for `path`, or "" when the check passes.
 std::string rejection(const std::string& path, const HostRules& rules) {
@@ -157,15 +159,8 @@ TEST_F(InstallDirTest, CheckReportsAReadOnlyDirectory) {
   ::chmod(target.c_str(), 0755);
 }
 
-TEST_F(InstallDirTest, ProfileDirectoryPerHost) {
-  EXPECT_EQ(installerProfileDirectory("/opt/kv", kLinuxHost),
-            "/opt/kv/maintenance/kvInstaller/kvProfiles/Installer.x86-linux2.profile");
-  EXPECT_EQ(installerProfileDirectory("C:\\kv", kWindowsHost),
-            "C:\\kv\\maintenance\\kvInstaller\\kvProfiles\\Installer.x86-win32.profile");
-}
-
 TEST_F(InstallDirTest, EmptyDirectoryRemovesPlainFilesButNotHiddenOnes) {
-  std::string profile = installerProfileDirectory(root_.string(), kLinuxHost);
+  std::string profile = root_.string() + kProfile;
   stdfs::create_directories(profile);
   for (const char* name : {"a.txt", "b.bin", "c", ".hidden"}) writeFile(profile + "/" + name, "x");
   emptyDirectory(profile, kLinuxHost);
@@ -181,7 +176,7 @@ TEST_F(InstallDirTest, EmptyingNeverFollowsALink) {
   stdfs::create_directories(outside);
   writeFile(outside + "/keep", "x");
   const std::string install = path("inst");
-  const std::string profile = installerProfileDirectory(install, kLinuxHost);
+  const std::string profile = install + kProfile;
   stdfs::create_directories(stdfs::path(profile).parent_path());
 
   // A link in place of the profile folder goes, as a link.

@@ -65,7 +65,7 @@ class ChildStdHandles {
 
 int launchInstaller(const std::string& installDir, GrowableArgList& args, bool consoleMode,
                     bool wait) {
-  const std::string program = installerProgramPath(installDir, consoleMode);
+  const std::string program = installerProgramPath(installDir, hostRules(), consoleMode);
   const std::wstring line = widen(buildInstallerCommandLine(program, args.count(), args.items()));
   std::vector<wchar_t> commandLine(line.begin(), line.end());
   commandLine.push_back(L'\0');

@@ -82,9 +82,9 @@ TEST(WindowsCommandLineTest, EveryArgumentSurvivesTheRoundTrip) {
 }
 
 TEST(WindowsCommandLineTest, InstallerCommandLine) {
-  EXPECT_EQ(installerProgramPath("C:\\Korvane", true),
+  EXPECT_EQ(installerProgramPath("C:\\Korvane", kWindowsHost, true),
             "C:\\Korvane\\maintenance\\kvInstaller\\x86-win32\\kvInstallerc");
-  EXPECT_EQ(installerProgramPath("D:\\x y", false),
+  EXPECT_EQ(installerProgramPath("D:\\x y", kWindowsHost, false),
             "D:\\x y\\maintenance\\kvInstaller\\x86-win32\\kvInstaller");
 
   const char* args[] = {"C:\\setup.exe", "-silent", "",          "a b",

@@ -811,16 +811,29 @@ def test_command_line_names_the_offending_argument(tmp_path):
     (["a.txt", "a.txt.."], "'a.txt..' ends in a dot"),
 ])
 def test_windows_bundles_refuse_names_windows_cannot_hold(work, names, phrase):
+    out, result = build_for_windows(work, ["kvInstaller.exe", "kvInstallerc.exe", *names])
+    refused(result, out, phrase)
+
+
+def test_windows_programs_are_found_in_any_case(work):
+    """Windows starts "kvInstaller.exe" whatever the case of the name in the
+    archive, and the check reads the program found so."""
+    out, result = build_for_windows(work, ["KVINSTALLER.EXE", "kvinstallerC.Exe"])
+    assert result.returncode == 0 and out.exists(), result.stderr
+
+
+def build_for_windows(work, programs):
+    """Builds a Windows bundle of the installer tree moved to the Windows
+    platform folder, with `programs` (and any other names) in it."""
     tmp, _, inst, jre, _ = work
     win = tmp / "win"
     (win / "maintenance" / "kvInstaller").mkdir(parents=True)
     (inst / PLATFORM_DIR).rename(win / "maintenance" / "kvInstaller" / "x86-win32")
     folder = win / "maintenance" / "kvInstaller" / "x86-win32"
-    for name in ("kvInstaller.exe", "kvInstallerc.exe", *names):
+    for name in programs:
         (folder / name).parent.mkdir(parents=True, exist_ok=True)
         (folder / name).write_bytes(b"MZ stand-in")
     (jre / PLATFORM_DIR).rename(jre / "maintenance" / "kvInstaller" / "x86-win32")
     launcher = tmp / "setup.exe"
     launcher.write_bytes(pe_image())
-    out, result = build(tmp, launcher, win, jre, "--windows")
-    refused(result, out, phrase)
+    return build(tmp, launcher, win, jre, "--windows")

@@ -33,9 +33,17 @@ def test_launcher_starts_on_glibc_2_17(launcher):
     assert host_built.returncode == 1 and "FAIL /bin/ls: needs GLIBC_2.3" in host_built.stdout
 
 
-def test_mkbundle_is_built(dist_dir):
-    mkbundle = dist_dir / "mkbundle"
-    assert mkbundle.is_file() and mkbundle.stat().st_mode & 0o111
+def test_mkbundle_knows_the_launchers_it_ships_with(dist_dir, launcher):
+    """dist/mkbundle runs and tells each launcher of dist/ by its mark, which
+    names mkbundle's own version."""
+    mkbundle = str(dist_dir / "mkbundle")
+    version = subprocess.run([mkbundle, "--version"], capture_output=True, text=True)
+    assert version.returncode == 0 and version.stdout.startswith("mkbundle "), version
+    own = version.stdout.split()[1]
+    listed = subprocess.run([mkbundle, "--list", str(launcher)], capture_output=True, text=True)
+    assert listed.returncode == 1 and listed.stdout == "no bundle\n"
+    kind = "x86-64" if launcher.name == "setup_linux64" else "i386"
+    assert listed.stderr == f"mkbundle: '{launcher}' is built on the Linux {kind} launcher {own}\n"
 
 
 def test_appended_blocks_are_listed_in_file_order(tmp_path):

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 
+#include "core/install_layout.h"
 #include "extract/block_extraction.h"
 #include "tools/mkbundle/tree_walk.h"
 
@@ -34,9 +36,11 @@ std::string openProblem(int result) {
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
-std::string baseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// The last name of a path, in lower case.
+std::string foldedBaseName(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name;
 }
 
 // Collects the entries and the methods; problems for what cannot be decoded.
@@ -114,8 +118,7 @@ void decodeAll(std::FILE* file, uint32_t start, uint32_t end, ArchiveInfo& info)
   std::vector<bool> keep(info.items.size(), false);
   for (size_t i = 0; i < info.items.size(); ++i) {
     const ArchiveItem& item = info.items[i];
-    const std::string base = baseName(item.path);
-    keep[i] = item.isLink() || base == ".eclipseproduct" || base.rfind("kvInstaller", 0) == 0;
+    keep[i] = item.isLink() || isCheckedFile(item.path);
   }
   std::vector<std::string> contents;
   const std::vector<kv::BlockTest> tests = kv::testArchive(file, start, end, keep, &contents);
@@ -169,6 +172,17 @@ void checkArchive(std::FILE* file, uint32_t start, uint32_t end, ArchiveInfo& in
     info.contentsKnown = true;
   }
   checkEntries(info);
+}
+
+bool isCheckedFile(const std::string& path) {
+  const std::string name = foldedBaseName(path);
+  for (const kv::HostRules* host : {&kv::kLinuxHost, &kv::kWindowsHost}) {
+    for (const std::string& file :
+         {kv::layout::installerProgram(*host), kv::layout::installerProgram(*host, true),
+          kv::layout::versionFile(*host)})
+      if (name == foldedBaseName(file)) return true;
+  }
+  return false;
 }
 
 std::string modeText(const ArchiveItem& item) {

@@ -20,7 +20,7 @@ struct ArchiveItem {
   uint32_t mode = 0;     // st_mode when hasMode
   uint64_t size = 0;
   bool isLink() const;
-  std::string content;  // links, ".eclipseproduct" and "kvInstaller*" files (head)
+  std::string content;  // links, and the head of the files isCheckedFile() names
 };
 
 struct ArchiveInfo {
@@ -39,6 +39,11 @@ void readArchive(std::FILE* file, uint32_t start, uint32_t end, ArchiveInfo& inf
 // Reads the header, checks every method and entry, and test-decodes every
 // block on all processors.
 void checkArchive(std::FILE* file, uint32_t start, uint32_t end, ArchiveInfo& info);
+
+// Whether the bundle checks read the head of the entry at `path`: the
+// installer's programs and version file (core/install_layout.h) for either
+// host, known by their last name in any case.
+bool isCheckedFile(const std::string& path);
 
 // The entry's mode the way the launcher will create it: "-rwxr-xr-x",
 // "lrwxrwxrwx", "drwxr-xr-x"; files without a Unix mode show as

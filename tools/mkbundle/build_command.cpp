@@ -32,11 +32,6 @@
 namespace mkbundle {
 namespace {
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "mkbundle: %s\n", message.c_str());
-  return 1;
-}
-
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 std::string megabytes(uint64_t bytes) {
@@ -210,34 +205,47 @@ std::string trialInstallOf(AtomicOutputFile& output) {
   return trialInstall(written.get(), bundleEndOffsetOf(written.get()));
 }
 
-}  // namespace
+// The launcher image the bundle goes after.
+struct Launcher {
+  BlockSource image;
+  mode_t mode = 0;  // the output gets its permissions
+  LauncherMark mark;
+};
 
-int buildBundle(const Options& options) {
-  std::string error = checkOutput(options);
-  if (!error.empty()) return fail(error);
-  std::optional<uint64_t> epoch;
-  error = sourceDateEpoch(&epoch);
-  if (!error.empty()) return fail(error);
-  BlockSource launcher;
-  error = fileBlock(0, options.launcher, launcher);
-  if (!error.empty()) return fail(error);
-  struct stat launcherStat;
-  if (::fstat(::fileno(launcher.file.get()), &launcherStat) != 0)
-    return fail("cannot read '" + options.launcher + "': " + std::strerror(errno));
-  error = checkLauncher(launcher.file.get(), options.launcher, launcher.size);
-  if (!error.empty()) return fail(error);
-
-  // Only this project's launchers, of the platform asked for: any other
-  // program would take the bundle's arguments for its own.
-  const std::optional<LauncherMark> mark = readLauncherMark(launcher.file.get());
-  if (!mark) return fail(notALauncher(options.launcher));
-  if (mark->windows != options.windows)
-    return fail(
-        "launcher " + quoted(options.launcher) + " is a " +
-        (mark->windows ? "Windows program: add --windows" : "Linux program: drop --windows") +
-        " (" + mark->text() + ")");
+// What is read before anything is written.
+struct Inputs {
+  std::vector<BlockSource> blocks;  // in shipped order, archives and extras still to come
+  std::string logoHead;
+  bool hasVersion = false;
+  std::string version;  // the version block's bytes
+  std::vector<ArchiveSource> sources;
   std::vector<Finding> findings;
+};
 
+// Opens the launcher and makes sure it is one of this project's, of the
+// platform asked for, unsigned and without a bundle: any other program
+// would take the bundle's arguments for its own.
+std::string openLauncher(const Options& options, Launcher& launcher) {
+  std::string error = fileBlock(0, options.launcher, launcher.image);
+  if (!error.empty()) return error;
+  struct stat st;
+  if (::fstat(::fileno(launcher.image.file.get()), &st) != 0)
+    return "cannot read '" + options.launcher + "': " + std::strerror(errno);
+  launcher.mode = st.st_mode & 0777;
+  error = checkLauncher(launcher.image.file.get(), options.launcher, launcher.image.size);
+  if (!error.empty()) return error;
+  const std::optional<LauncherMark> mark = readLauncherMark(launcher.image.file.get());
+  if (!mark) return notALauncher(options.launcher);
+  if (mark->windows != options.windows)
+    return "launcher " + quoted(options.launcher) + " is a " +
+           (mark->windows ? "Windows program: add --windows" : "Linux program: drop --windows") +
+           " (" + mark->text() + ")";
+  launcher.mark = *mark;
+  return "";
+}
+
+// Refusals of the command line that only the build's checks make.
+void checkBlockOptions(const Options& options, std::vector<Finding>& findings) {
   // Raw blocks of a kind the launcher reads would escape the checks: a later
   // 'v' block, for one, is the version the launcher compares.
   for (const ExtraBlock& extra : options.extras) {
@@ -250,119 +258,167 @@ int buildBundle(const Options& options) {
     findings.push_back({true, "--method " + quoted(options.method) +
                                   ": the launcher cannot decode it; it decodes " +
                                   kv::kDecodedMethods + " (give one, such as LZMA2:d=64m)"});
+}
 
-  std::vector<BlockSource> blocks;
-  auto addFile = [&](char tag, const std::string& path) {
-    blocks.emplace_back();
-    return fileBlock(tag, path, blocks.back());
-  };
+std::string addFile(std::vector<BlockSource>& blocks, char tag, const std::string& path) {
+  blocks.emplace_back();
+  return fileBlock(tag, path, blocks.back());
+}
 
-  std::string logoHead;
+// The logo and version blocks, which come first.
+std::string readTextInputs(const Options& options, Inputs& in) {
+  std::string error;
   if (!options.logo.empty()) {
-    if ((error = addFile(kv::kTagLogo, options.logo)).size()) return fail(error);
-    logoHead = readAll(blocks.back().file.get(), 8);
+    if ((error = addFile(in.blocks, kv::kTagLogo, options.logo)).size()) return error;
+    in.logoHead = readAll(in.blocks.back().file.get(), 8);
   }
-  std::string version;
-  bool hasVersion = true;
+  in.hasVersion = true;
   if (!options.versionFile.empty()) {
-    if ((error = addFile(kv::kTagVersion, options.versionFile)).size()) return fail(error);
-    version = readAll(blocks.back().file.get(), 1 << 16);
+    if ((error = addFile(in.blocks, kv::kTagVersion, options.versionFile)).size()) return error;
+    in.version = readAll(in.blocks.back().file.get(), 1 << 16);
   } else if (options.hasVersion) {
-    version = versionText(options);
-    blocks.push_back(textBlock(kv::kTagVersion, "--version", version));
+    in.version = versionText(options);
+    in.blocks.push_back(textBlock(kv::kTagVersion, "--version", in.version));
   } else {
-    hasVersion = false;
+    in.hasVersion = false;
   }
+  return "";
+}
 
-  // Every folder is walked and every ready archive test-decoded before the
-  // first folder is compressed, so that a mistake costs seconds, not minutes.
-  std::vector<ArchiveSource> sources;
+// Every folder is walked and every ready archive test-decoded before the
+// first folder is compressed, so that a mistake costs seconds, not minutes.
+std::string readArchiveInputs(const Options& options, Inputs& in) {
   const std::pair<char, const std::string*> archived[] = {{kv::kTagInstaller, &options.installer},
                                                           {kv::kTagJre, &options.jre},
                                                           {kv::kTagPayload, &options.payload}};
   for (const auto& archive : archived) {
     if (archive.second->empty()) continue;
-    sources.emplace_back();
-    ArchiveSource& source = sources.back();
+    in.sources.emplace_back();
+    ArchiveSource& source = in.sources.back();
     source.tag = archive.first;
     source.path = *archive.second;
-    source.role = archive.first == kv::kTagInstaller ? "installer"
-                  : archive.first == kv::kTagJre     ? "runtime"
-                                                     : "payload";
-    if ((error = readSource(source, options.output, findings)).size()) return fail(error);
+    source.role = archiveRole(archive.first);
+    const std::string error = readSource(source, options.output, in.findings);
+    if (!error.empty()) return error;
   }
-  const std::vector<Finding> early =
-      checkBundle(contentOf(options, version, hasVersion, logoHead, sources));
-  findings.insert(findings.end(), early.begin(), early.end());
-  int refusals = reportFindings(findings, options.unchecked);
-  if (refusals > 0)
-    return fail(quoted(options.output) + " not written: " + std::to_string(refusals) +
-                " problem(s) above");
+  return "";
+}
 
+// Reads every input and checks the bundle they make; "" when nothing is
+// refused.
+std::string readInputs(const Options& options, Inputs& in) {
+  checkBlockOptions(options, in.findings);
+  std::string error = readTextInputs(options, in);
+  if (error.empty()) error = readArchiveInputs(options, in);
+  if (!error.empty()) return error;
+  const std::vector<Finding> early =
+      checkBundle(contentOf(options, in.version, in.hasVersion, in.logoHead, in.sources));
+  in.findings.insert(in.findings.end(), early.begin(), early.end());
+  const int refusals = reportFindings(in.findings, options.unchecked);
+  if (refusals > 0)
+    return quoted(options.output) + " not written: " + std::to_string(refusals) +
+           " problem(s) above";
+  return "";
+}
+
+// Archives the folders with 7zz, test-decodes what it made and checks the
+// bundle again, as the launcher will read it.
+std::string archiveFolders(const Options& options, Inputs& in) {
   ArchiveFolder folder;
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  for (ArchiveSource& source : sources) {
+  for (ArchiveSource& source : in.sources) {
     if (!source.isFolder) continue;
     std::fprintf(stderr, "mkbundle: archiving %s: %zu files, %s\n", source.label().c_str(),
                  source.listing.entries.size(), megabytes(source.listing.bytes).c_str());
     std::string archive;
-    error = folder.archiveDirectory(source.path, source.listing, options.method,
-                                    std::string(1, source.tag) + ".7z", options.output, terminal,
-                                    archive);
-    if (!error.empty()) return fail(error);
-    if ((error = fileBlock(source.tag, archive, source.block)).size()) return fail(error);
+    std::string error = folder.archiveDirectory(source.path, source.listing, options.method,
+                                                std::string(1, source.tag) + ".7z", options.output,
+                                                terminal, archive);
+    if (error.empty()) error = fileBlock(source.tag, archive, source.block);
+    if (!error.empty()) return error;
     source.block.label = source.path;
     if (source.block.size > kMaxOutputSize)
-      return fail("the archive of " + source.label() + " is 4 GiB or more");
+      return "the archive of " + source.label() + " is 4 GiB or more";
     testDecode(source);
   }
-  // The archives as made: checked again, as the launcher will read them.
-  refusals = reportFindings(checkBundle(contentOf(options, version, hasVersion, logoHead, sources)),
-                            options.unchecked, false);
+  const int refusals = reportFindings(
+      checkBundle(contentOf(options, in.version, in.hasVersion, in.logoHead, in.sources)),
+      options.unchecked, false);
   if (refusals > 0)
-    return fail(quoted(options.output) + " not written: " + std::to_string(refusals) +
-                " problem(s) in the archives as made");
+    return quoted(options.output) + " not written: " + std::to_string(refusals) +
+           " problem(s) in the archives as made";
+  return "";
+}
 
-  for (ArchiveSource& source : sources) {
-    if (source.tag == kv::kTagPayload) continue;
-    blocks.push_back(std::move(source.block));
-  }
+// Puts the remaining blocks in shipped order: installer and runtime,
+// releases, arguments, payload, then the --block extras.
+std::string placeBlocks(const Options& options, Inputs& in) {
+  for (ArchiveSource& source : in.sources)
+    if (source.tag != kv::kTagPayload) in.blocks.push_back(std::move(source.block));
   for (const std::string& release : options.releases)
-    blocks.push_back(textBlock(kv::kTagRelease, "--release", release + std::string(1, '\0')));
+    in.blocks.push_back(textBlock(kv::kTagRelease, "--release", release + std::string(1, '\0')));
   for (const std::string& argument : options.arguments)
-    blocks.push_back(textBlock(kv::kTagArgument, "--arg", argument));
-  for (ArchiveSource& source : sources)
-    if (source.tag == kv::kTagPayload) blocks.push_back(std::move(source.block));
-  for (const ExtraBlock& extra : options.extras)
-    if ((error = addFile(extra.tag, extra.path)).size()) return fail(error);
-
-  std::string tail;
-  {
-    const uint64_t tailSize = launcher.size < 8 ? launcher.size : 8;
-    tail.resize(static_cast<size_t>(tailSize));
-    if (kv::fs::seek(launcher.file.get(), static_cast<int64_t>(launcher.size - tailSize),
-                     SEEK_SET) != 0 ||
-        std::fread(&tail[0], 1, tail.size(), launcher.file.get()) != tail.size())
-      return fail("cannot read '" + options.launcher + "'");
+    in.blocks.push_back(textBlock(kv::kTagArgument, "--arg", argument));
+  for (ArchiveSource& source : in.sources)
+    if (source.tag == kv::kTagPayload) in.blocks.push_back(std::move(source.block));
+  for (const ExtraBlock& extra : options.extras) {
+    const std::string error = addFile(in.blocks, extra.tag, extra.path);
+    if (!error.empty()) return error;
   }
-  const uint64_t padding = imagePadding(launcher.size, tail);
-  const uint64_t size = outputSize(launcher.size, padding, blocks);
-  if (size == 0)
-    return fail("'" + options.output +
-                "' would reach 4 GiB; bundle offsets are 32-bit, so the output must stay below");
+  return "";
+}
 
+// The zero bytes that go between the image and the first block.
+std::string imagePaddingOf(const Options& options, const BlockSource& image, uint64_t* padding) {
+  const uint64_t tailSize = image.size < 8 ? image.size : 8;
+  std::string tail(static_cast<size_t>(tailSize), '\0');
+  if (kv::fs::seek(image.file.get(), static_cast<int64_t>(image.size - tailSize), SEEK_SET) != 0 ||
+      std::fread(&tail[0], 1, tail.size(), image.file.get()) != tail.size())
+    return "cannot read '" + options.launcher + "'";
+  *padding = imagePadding(image.size, tail);
+  return "";
+}
+
+// Writes the output beside its final name, installs it on trial and gives
+// it its name.
+std::string writeOutput(const Options& options, Launcher& launcher, Inputs& in) {
+  uint64_t padding = 0;
+  std::string error = imagePaddingOf(options, launcher.image, &padding);
+  if (!error.empty()) return error;
+  const uint64_t size = outputSize(launcher.image.size, padding, in.blocks);
+  if (size == 0)
+    return "'" + options.output +
+           "' would reach 4 GiB; bundle offsets are 32-bit, so the output must stay below";
   AtomicOutputFile output;
-  if ((error = output.open(options.output)).size()) return fail(error);
-  error = writeBundle(launcher.file.get(), options.launcher, launcher.size, padding, blocks,
-                      output.stream(), options.output);
-  if (!error.empty()) return fail(error);
+  if ((error = output.open(options.output)).size()) return error;
+  error = writeBundle(launcher.image.file.get(), options.launcher, launcher.image.size, padding,
+                      in.blocks, output.stream(), options.output);
+  if (!error.empty()) return error;
   if (!options.unchecked && (error = trialInstallOf(output)).size())
-    return fail("refused: " + error + "\nmkbundle: " + quoted(options.output) +
-                " not written: the launcher would not install it");
-  if ((error = output.commit(launcherStat.st_mode & 0777)).size()) return fail(error);
-  const std::string line = summary(options.output, size, mark->text(), sources.size());
+    return "refused: " + error + "\nmkbundle: " + quoted(options.output) +
+           " not written: the launcher would not install it";
+  if ((error = output.commit(launcher.mode)).size()) return error;
+  const std::string line = summary(options.output, size, launcher.mark.text(), in.sources.size());
   std::fputs(line.c_str(), stderr);
-  return 0;
+  return "";
+}
+
+}  // namespace
+
+std::string buildBundle(const Options& options) {
+  std::string error = checkOutput(options);
+  // SOURCE_DATE_EPOCH is read again when a folder is archived; a bad one
+  // ends the build before anything is read.
+  std::optional<uint64_t> epoch;
+  if (error.empty()) error = sourceDateEpoch(&epoch);
+  Launcher launcher;
+  if (error.empty()) error = openLauncher(options, launcher);
+  Inputs in;
+  if (error.empty()) error = readInputs(options, in);
+  if (error.empty()) error = archiveFolders(options, in);
+  if (error.empty()) error = placeBlocks(options, in);
+  if (error.empty()) error = writeOutput(options, launcher, in);
+  return error;
 }
 
 }  // namespace mkbundle

@@ -3,12 +3,15 @@
 // file in one piece.
 #pragma once
 
+#include <string>
+
 #include "tools/mkbundle/options.h"
 
 namespace mkbundle {
 
-// Builds options.output. Returns the exit status (0, or 1 after printing
-// "mkbundle: ..." on stderr); no output file is left behind on failure.
-int buildBundle(const Options& options);
+// Builds options.output. Returns "" or the message for standard error
+// (without the "mkbundle: " prefix); findings and progress are printed on
+// the way. No output file is left behind on failure.
+std::string buildBundle(const Options& options);
 
 }  // namespace mkbundle

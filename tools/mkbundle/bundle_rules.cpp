@@ -9,6 +9,7 @@
 #include <set>
 
 #include "core/bundle.h"
+#include "core/install_layout.h"
 #include "core/installer_version.h"
 #include "tools/mkbundle/windows_names.h"
 
@@ -18,7 +19,6 @@ namespace {
 // The launcher reads this much of the version block and of .eclipseproduct.
 constexpr size_t kVersionBlockLimit = 16384;
 constexpr size_t kVersionFileLimit = 1024;
-const char kJreRelease[] = "1.8.0_40";
 const unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
@@ -71,10 +71,9 @@ void checkPayloadOverlap(const BundleContent& bundle, std::vector<Finding>& out)
     if (archive.tag != kv::kTagPayload)
       for (const ArchiveItem& item : archive.info->items)
         if (!item.isDirectory) owners.emplace(pathKey(item.path, host), archive.label);
-  const std::string folder = pathKey(installerFolder(host), host) + "/";
-  const std::set<std::string> vital = {folder + ".eclipseproduct",
-                                       pathKey(folder + host.installerFileName, host),
-                                       pathKey(folder + "kvInstallerc.exe", host)};
+  std::set<std::string> vital = {pathKey(kv::layout::versionFile(host), host),
+                                 pathKey(kv::layout::installerProgram(host), host)};
+  if (host.hasConsoleTwin) vital.insert(pathKey(kv::layout::installerProgram(host, true), host));
   for (const BundleArchive& archive : bundle.archives) {
     if (archive.tag != kv::kTagPayload) continue;
     size_t shared = 0;
@@ -132,18 +131,20 @@ bool endsWith(const std::string& text, const std::string& tail) {
 // Says where a misplaced installer is, to tell which folder to give.
 std::string hintFor(const BundleArchive& archive, const kv::HostRules& host) {
   const kv::HostRules& other = &host == &kv::kLinuxHost ? kv::kWindowsHost : kv::kLinuxHost;
-  const std::string otherFolder = installerFolder(other) + "/";
+  const std::string otherFolder = kv::layout::installerFolder(other) + "/";
   for (const ArchiveItem& item : archive.info->items) {
     if (item.path.compare(0, otherFolder.size(), otherFolder) == 0)
       return "; it holds " + quoted(item.path) + ", a tree for the " +
              (&other == &kv::kWindowsHost ? "Windows launcher (--windows)" : "Linux launcher");
   }
+  const std::string layoutProgram = kv::layout::installerProgram(host);
+  const std::string program = layoutProgram.substr(layoutProgram.rfind('/') + 1);
+  const std::string topFolder = layoutProgram.substr(0, layoutProgram.find('/'));
   for (const ArchiveItem& item : archive.info->items) {
     if (item.isDirectory) continue;
-    if (item.path == host.installerFileName ||
-        endsWith(item.path, std::string("/") + host.installerFileName))
-      return "; it has " + quoted(item.path) +
-             ": give the folder that holds 'maintenance', laid out as the install directory";
+    if (item.path == program || endsWith(item.path, "/" + program))
+      return "; it has " + quoted(item.path) + ": give the folder that holds '" + topFolder +
+             "', laid out as the install directory";
   }
   return "";
 }
@@ -204,16 +205,31 @@ void checkVersionBlock(const BundleContent& bundle, std::vector<Finding>& out,
   hasVersion = kv::parseVersion(text, version);
 }
 
-void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
-                    const kv::InstallerVersion* version, const std::string& blockVersion,
-                    std::vector<Finding>& out) {
-  const kv::HostRules& host = *bundle.host;
-  const std::string folder = installerFolder(host);
+// Why the system could not start the program whose head is `head` ("" when
+// it can): a PE image on Windows; an ELF image or a script whose "#!" line
+// names its interpreter on Linux.
+std::string startProblem(const std::string& head, const kv::HostRules& host) {
+  if (host.windowsPaths)
+    return head.compare(0, 2, "MZ") != 0 ? "is not a Windows program (no \"MZ\" header)" : "";
+  const bool script = head.compare(0, 2, "#!") == 0;
+  if (head.compare(0, 4,
+                   "\x7f"
+                   "ELF") != 0 &&
+      !script)
+    return "is neither an ELF program nor a script starting with \"#!\"";
+  const std::string firstLine = head.substr(0, head.find('\n'));
+  if (script && !firstLine.empty() && firstLine.back() == '\r')
+    return "starts with a \"#!\" line ending in a carriage return (CRLF)";
+  return "";
+}
+
+// The programs the launcher starts: there, files, executable, startable.
+void checkPrograms(const kv::HostRules& host, const BundleArchive& archive,
+                   std::vector<Finding>& out) {
   const std::string label = archive.label + ": ";
-  std::vector<std::string> programs = {host.installerFileName};
-  if (host.hasConsoleTwin) programs.push_back("kvInstallerc.exe");  // started in console mode
-  for (const std::string& name : programs) {
-    const std::string path = folder + "/" + name;
+  std::vector<std::string> programs = {kv::layout::installerProgram(host)};
+  if (host.hasConsoleTwin) programs.push_back(kv::layout::installerProgram(host, true));
+  for (const std::string& path : programs) {
     const ArchiveItem* program = findItem(archive, path, host);
     if (!program) {
       out.push_back({true, label + "no " + quoted(path) + ", the program the launcher starts" +
@@ -227,27 +243,21 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
       out.push_back({true, label + quoted(path) + " has mode " + mode +
                                "; it must be executable (chmod +x)"});
     } else if (!program->isLink()) {
-      // What the system can start: a PE image on Windows; an ELF image or a
-      // script whose "#!" line names its interpreter on Linux.
-      const std::string& head = program->content;
-      const std::string firstLine = head.substr(0, head.find('\n'));
-      std::string problem;
-      if (host.windowsPaths) {
-        if (head.compare(0, 2, "MZ") != 0) problem = "is not a Windows program (no \"MZ\" header)";
-      } else if (head.compare(0, 4,
-                              "\x7f"
-                              "ELF") != 0 &&
-                 head.compare(0, 2, "#!") != 0) {
-        problem = "is neither an ELF program nor a script starting with \"#!\"";
-      } else if (head.compare(0, 2, "#!") == 0 && !firstLine.empty() && firstLine.back() == '\r') {
-        problem = "starts with a \"#!\" line ending in a carriage return (CRLF)";
-      }
+      const std::string problem = startProblem(program->content, host);
       if (!problem.empty())
         out.push_back(
             {true, label + quoted(path) + " " + problem + "; the system cannot start it"});
     }
   }
-  const std::string productPath = folder + "/.eclipseproduct";
+}
+
+// The installed-version file: there, readable as the launcher reads it, and
+// of the version block's version.
+void checkVersionFile(const kv::HostRules& host, const BundleArchive& archive,
+                      const kv::InstallerVersion* version, const std::string& blockVersion,
+                      std::vector<Finding>& out) {
+  const std::string label = archive.label + ": ";
+  const std::string productPath = kv::layout::versionFile(host);
   const ArchiveItem* product = findItem(archive, productPath, host);
   const std::string cost = ": the launcher would extract the installer again on every run";
   if (!product || product->isDirectory) {
@@ -274,15 +284,55 @@ void checkInstaller(const BundleContent& bundle, const BundleArchive& archive,
   }
 }
 
+// What one archive holds that the launcher refuses or cannot reproduce.
+// `names` carries the Windows spellings met in the archives so far.
+void checkOneArchive(const BundleArchive& archive, const kv::HostRules& host,
+                     std::map<std::string, std::string>& names, std::vector<Finding>& out) {
+  for (const std::string& problem : archive.info->problems)
+    out.push_back({true, archive.label + ": " + problem});
+  // A lock file in an archive would be left in place by every extraction.
+  for (const char* lock : {kv::layout::kInstallerLock, kv::layout::kJreLock}) {
+    if (findItem(archive, lock, host))
+      out.push_back({true, archive.label + ": holds the lock file '" + lock +
+                               "'; every run would extract again"});
+  }
+  // The trial install runs here, where links are made; the Windows
+  // launcher makes none and refuses a link entry.
+  for (const ArchiveItem& item : archive.info->items) {
+    if (!host.windowsPaths || !item.isLink()) continue;
+    out.push_back({true, archive.label + ": link '" + item.path +
+                             "': the Windows launcher makes no links and refuses such entries"});
+    break;
+  }
+  if (host.windowsPaths) checkWindowsNames(archive, names, out);
+  if (archive.info->emptyFolders > 0)
+    out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
+                              " empty folder(s); the launcher creates folders only as parents "
+                              "of files, so they will not appear"});
+}
+
+// A runtime archive, and the marker that saves extracting it again.
+void checkRuntime(const BundleArchive* runtime, bool marker, const kv::HostRules& host,
+                  std::vector<Finding>& out) {
+  if (!runtime) {
+    out.push_back({true,
+                   "no Java runtime archive (--jre): the launcher cannot start the "
+                   "installer where no runtime is installed"});
+  } else if (!marker && !runtime->info->items.empty()) {
+    out.push_back({false, runtime->label + ": no runtime marker " +
+                              quoted(kv::layout::jreMarker(host)) +
+                              " in any archive: every installer upgrade extracts the runtime "
+                              "again (" +
+                              megabytes(runtime->info->unpackedBytes) +
+                              "). To extract it once, put the runtime's COPYRIGHT file at that "
+                              "path. A runtime installed with the marker is never replaced by a "
+                              "later bundle: ship a newer runtime in a folder of its own "
+                              "(extracted with every installer upgrade), or let the installer "
+                              "update it"});
+  }
+}
+
 }  // namespace
-
-std::string installerFolder(const kv::HostRules& host) {
-  return std::string("maintenance/kvInstaller/") + host.platformName;
-}
-
-std::string runtimeMarker(const kv::HostRules& host) {
-  return installerFolder(host) + "/jre/" + kJreRelease + "/COPYRIGHT";
-}
 
 bool isVersionFormat(const std::string& version) {
   size_t pos = 0;
@@ -320,28 +370,8 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
   for (const BundleArchive& archive : bundle.archives) {
     if (archive.tag == kv::kTagInstaller && !installer) installer = &archive;
     if (archive.tag == kv::kTagJre && !runtime) runtime = &archive;
-    for (const std::string& problem : archive.info->problems)
-      out.push_back({true, archive.label + ": " + problem});
-    if (findItem(archive, runtimeMarker(host), host)) marker = true;
-    // A lock file in an archive would be left in place by every extraction.
-    for (const char* lock : {".installerLock", ".jreLock"}) {
-      if (findItem(archive, lock, host))
-        out.push_back({true, archive.label + ": holds the lock file '" + lock +
-                                 "'; every run would extract again"});
-    }
-    // The trial install runs here, where links are made; the Windows
-    // launcher makes none and refuses a link entry.
-    for (const ArchiveItem& item : archive.info->items) {
-      if (!host.windowsPaths || !item.isLink()) continue;
-      out.push_back({true, archive.label + ": link '" + item.path +
-                               "': the Windows launcher makes no links and refuses such entries"});
-      break;
-    }
-    if (host.windowsPaths) checkWindowsNames(archive, names, out);
-    if (archive.info->emptyFolders > 0)
-      out.push_back({false, archive.label + ": " + std::to_string(archive.info->emptyFolders) +
-                                " empty folder(s); the launcher creates folders only as parents "
-                                "of files, so they will not appear"});
+    checkOneArchive(archive, host, names, out);
+    if (findItem(archive, kv::layout::jreMarker(host), host)) marker = true;
   }
   if (!installer) {
     out.push_back({true,
@@ -351,24 +381,11 @@ std::vector<Finding> checkBundle(const BundleContent& bundle) {
     std::string text = bundle.versionText.substr(0, kVersionBlockLimit);
     const std::string blockVersion =
         kv::getProperty(text.substr(0, text.find('\0')), "version").value_or("");
-    checkInstaller(bundle, *installer, hasVersion ? &version : nullptr, blockVersion, out);
+    checkPrograms(host, *installer, out);
+    checkVersionFile(host, *installer, hasVersion ? &version : nullptr, blockVersion, out);
   }
   checkPayloadOverlap(bundle, out);
-  if (!runtime) {
-    out.push_back({true,
-                   "no Java runtime archive (--jre): the launcher cannot start the "
-                   "installer where no runtime is installed"});
-  } else if (!marker && !runtime->info->items.empty()) {
-    out.push_back({false, runtime->label + ": no runtime marker " + quoted(runtimeMarker(host)) +
-                              " in any archive: every installer upgrade extracts the runtime "
-                              "again (" +
-                              megabytes(runtime->info->unpackedBytes) +
-                              "). To extract it once, put the runtime's COPYRIGHT file at that "
-                              "path. A runtime installed with the marker is never replaced by a "
-                              "later bundle: ship a newer runtime in a folder of its own "
-                              "(extracted with every installer upgrade), or let the installer "
-                              "update it"});
-  }
+  checkRuntime(runtime, marker, host, out);
   return out;
 }
 

@@ -40,8 +40,4 @@ std::vector<Finding> checkBundle(const BundleContent& bundle);
 // "%d.%d.%d.%s" with a qualifier: the launcher's version format.
 bool isVersionFormat(const std::string& version);
 
-// Where the launcher looks in the install directory, for the platform.
-std::string installerFolder(const kv::HostRules& host);  // maintenance/kvInstaller/<platform>
-std::string runtimeMarker(const kv::HostRules& host);
-
 }  // namespace mkbundle

@@ -43,11 +43,9 @@ ArchiveInfo infoFromTree(const std::string& folder, const TreeListing& listing) 
     item.hasMode = true;
     item.mode = entry.mode;
     item.size = entry.size;
-    const size_t slash = entry.path.rfind('/');
-    const std::string base = slash == std::string::npos ? entry.path : entry.path.substr(slash + 1);
     if (S_ISLNK(entry.mode)) {
       item.content = entry.linkTarget;
-    } else if (base == ".eclipseproduct" || base.rfind("kvInstaller", 0) == 0) {
+    } else if (isCheckedFile(entry.path)) {
       item.content = readHead(folder + "/" + entry.path, kMaxKeptContent);
     }
     info.items.push_back(item);

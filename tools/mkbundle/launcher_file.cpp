@@ -1,6 +1,10 @@
-// Reads just enough of a PE image's headers to size its certificate table.
+// Opens bundled files and reads just enough of a PE image's headers to size
+// its certificate table.
 #include "tools/mkbundle/launcher_file.h"
 
+#include <errno.h>
+
+#include <cstring>
 #include <vector>
 
 #include "base/fs.h"
@@ -22,6 +26,12 @@ std::vector<uint8_t> readHead(std::FILE* file, uint64_t size) {
 }
 
 }  // namespace
+
+std::string openBundleFile(const std::string& path, kv::FilePtr& file) {
+  file = kv::openFile(path, "rb");
+  if (file && kv::fs::isRegularFile(path)) return "";
+  return "cannot read '" + path + "': " + (file ? "not a regular file" : std::strerror(errno));
+}
 
 uint32_t certificateTableSizeOf(std::FILE* file) {
   std::vector<uint8_t> head = readHead(file, kHeadSize);

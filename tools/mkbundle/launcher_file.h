@@ -4,11 +4,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+
+#include "base/fs.h"
 
 namespace mkbundle {
 
 // The certificate table size of the file when it begins with "MZ", else 0.
 uint32_t certificateTableSizeOf(std::FILE* file);
+
+// Opens a bundled file to read: "" or the message ("cannot read 'PATH': ...").
+std::string openBundleFile(const std::string& path, kv::FilePtr& file);
 
 // The offset from the end of the file at which the last footer lies.
 int64_t bundleEndOffsetOf(std::FILE* file);

@@ -106,6 +106,10 @@ std::optional<LauncherMark> readLauncherMark(std::FILE* file) {
   return mark;
 }
 
+std::string launcherDescription(const std::optional<LauncherMark>& mark) {
+  return mark ? mark->text() : "unknown launcher (no launcher mark)";
+}
+
 std::string notALauncher(const std::string& path) {
   return "'" + path +
          "' is not a kvlauncher launcher (it carries no launcher mark); give setup_linux, "

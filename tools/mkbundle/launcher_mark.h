@@ -18,6 +18,9 @@ struct LauncherMark {
 
 std::optional<LauncherMark> readLauncherMark(std::FILE* file);
 
+// "Linux x86-64 launcher 1.1.0", or "unknown launcher (no launcher mark)".
+std::string launcherDescription(const std::optional<LauncherMark>& mark);
+
 // The refusal of a file without a mark, naming it.
 std::string notALauncher(const std::string& path);
 

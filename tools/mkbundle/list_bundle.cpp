@@ -105,22 +105,24 @@ std::string displayText(char tag, const std::string& data, bool cut) {
   return out;
 }
 
-int listBundle(const std::string& path, bool files, std::FILE* out) {
-  kv::FilePtr file = kv::openFile(path, "rb");
-  if (!file || !kv::fs::isRegularFile(path)) {
-    std::fprintf(stderr, "mkbundle: cannot read '%s': %s\n", path.c_str(),
-                 file ? "not a regular file" : std::strerror(errno));
-    return 1;
-  }
+bool flushed(std::FILE* out, std::string* message) {
+  if (std::fflush(out) == 0) return true;
+  *message = std::string("cannot write the report: ") + std::strerror(errno);
+  return false;
+}
+
+bool listBundle(const std::string& path, bool files, std::FILE* out, std::string* message) {
+  kv::FilePtr file;
+  if (!(*message = openBundleFile(path, file)).empty()) return false;
   const std::optional<LauncherMark> mark = readLauncherMark(file.get());
   std::fprintf(stderr, "mkbundle: '%s' is built on the %s\n", path.c_str(),
-               mark ? mark->text().c_str() : "unknown launcher (no launcher mark)");
+               launcherDescription(mark).c_str());
   Collector collector;
   if (!kv::walkBundleFrom(file.get(), collector, bundleEndOffsetOf(file.get()))) {
     std::fprintf(out, "no bundle\n");
-    return 1;
+    return false;
   }
-  int status = 0;
+  bool listed = true;
   for (auto it = collector.blocks.rbegin(); it != collector.blocks.rend(); ++it) {
     const kv::BlockDescriptor& block = it->block;
     std::string line = displayTag(block.tag()) + " " + std::to_string(block.start) + " " +
@@ -148,10 +150,10 @@ int listBundle(const std::string& path, bool files, std::FILE* out) {
     }
     for (const std::string& problem : info.problems) {
       std::fprintf(stderr, "mkbundle: block %c at %u: %s\n", tag, block.start, problem.c_str());
-      status = 1;
+      listed = false;
     }
   }
-  return std::fflush(out) == 0 ? status : 1;
+  return flushed(out, message) && listed;
 }
 
 }  // namespace mkbundle

@@ -13,9 +13,13 @@ std::string displayText(char tag, const std::string& data, bool cut);
 
 // Lists `path` to `out`; with `files`, each archive block is followed by
 // its entries from the archive's header, one per line: "  MODE SIZE PATH".
-// Returns the exit status: 0 listed, 1 no
-// bundle, unreadable file or an archive that cannot be opened (message on
-// stderr).
-int listBundle(const std::string& path, bool files, std::FILE* out);
+// True when listed; false with `message` set when the file cannot be read
+// or the listing not written, and false with `message` empty when there is
+// no bundle ("no bundle" on `out`) or an archive cannot be read (its
+// problems on standard error).
+bool listBundle(const std::string& path, bool files, std::FILE* out, std::string* message);
+
+// Flushes a report; false with `message` set when it could not be written.
+bool flushed(std::FILE* out, std::string* message);
 
 }  // namespace mkbundle

@@ -1,6 +1,7 @@
 // mkbundle: appends a bundle of tagged blocks to a launcher image, or lists
 // the bundle of an existing launcher.
 #include <cstdio>
+#include <string>
 
 #include "tools/mkbundle/build_command.h"
 #include "tools/mkbundle/list_bundle.h"
@@ -26,8 +27,16 @@ int main(int argc, char** argv) {
     std::fputs(mkbundle::usageText(), stdout);
     return 0;
   }
-  if (!options.listPath.empty())
-    return mkbundle::listBundle(options.listPath, options.listFiles, stdout);
-  if (!options.verifyPath.empty()) return mkbundle::verifyBundle(options.verifyPath, stdout);
-  return mkbundle::buildBundle(options);
+  std::string message;
+  bool done = false;
+  if (!options.listPath.empty()) {
+    done = mkbundle::listBundle(options.listPath, options.listFiles, stdout, &message);
+  } else if (!options.verifyPath.empty()) {
+    done = mkbundle::verifyBundle(options.verifyPath, stdout, &message);
+  } else {
+    message = mkbundle::buildBundle(options);
+    done = message.empty();
+  }
+  if (!message.empty()) std::fprintf(stderr, "mkbundle: %s\n", message.c_str());
+  return done ? 0 : 1;
 }

@@ -70,103 +70,124 @@ bool hasLineBreak(const std::string& text) {
 
 bool isTagCharacter(unsigned char c) { return c > ' ' && c < 0x7F && c != ':'; }
 
-}  // namespace
+struct Flag {
+  const char* name;
+  bool Options::*field;
+};
 
-const char kMkbundleVersion[] = KV_VERSION;
+const Flag kFlags[] = {{"-h", &Options::help},           {"--help", &Options::help},
+                       {"--windows", &Options::windows}, {"--files", &Options::listFiles},
+                       {"--force", &Options::force},     {"--unchecked", &Options::unchecked}};
 
-const char* usageText() { return kUsage; }
+// The options that take one value, each at most once.
+struct Single {
+  const char* name;
+  std::string Options::*field;
+  bool mayBeEmpty;
+};
 
-std::string parseOptions(int argc, char** argv, Options& options) {
-  struct Single {
-    const char* name;
-    std::string* field;
-    bool mayBeEmpty;
-  };
-  const Single singles[] = {{"-o", &options.output, false},
-                            {"--output", &options.output, false},
-                            {"--launcher", &options.launcher, false},
-                            {"--logo", &options.logo, false},
-                            {"--version-file", &options.versionFile, false},
-                            {"--version", &options.version, false},
-                            {"--name", &options.name, true},
-                            {"--id", &options.id, true},
-                            {"--installer", &options.installer, false},
-                            {"--jre", &options.jre, false},
-                            {"--payload", &options.payload, false},
-                            {"--method", &options.method, false},
-                            {"--list", &options.listPath, false},
-                            {"--verify", &options.verifyPath, false}};
-  std::set<const std::string*> seen;
-  std::vector<std::string> given;  // the options, in order
+const Single kSingles[] = {{"-o", &Options::output, false},
+                           {"--output", &Options::output, false},
+                           {"--launcher", &Options::launcher, false},
+                           {"--logo", &Options::logo, false},
+                           {"--version-file", &Options::versionFile, false},
+                           {"--version", &Options::version, false},
+                           {"--name", &Options::name, true},
+                           {"--id", &Options::id, true},
+                           {"--installer", &Options::installer, false},
+                           {"--jre", &Options::jre, false},
+                           {"--payload", &Options::payload, false},
+                           {"--method", &Options::method, false},
+                           {"--list", &Options::listPath, false},
+                           {"--verify", &Options::verifyPath, false}};
 
-  if (argc == 2 && std::string(argv[1]) == "--version") {
-    options.printVersion = true;
+// The options that may be given again, each time adding a value.
+bool isRepeated(const std::string& arg) {
+  return arg == "--release" || arg == "--arg" || arg == "--block";
+}
+
+bool* flagOf(Options& options, const std::string& arg) {
+  for (const Flag& flag : kFlags)
+    if (arg == flag.name) return &(options.*flag.field);
+  return nullptr;
+}
+
+const Single* singleOf(const std::string& arg) {
+  for (const Single& single : kSingles)
+    if (arg == single.name) return &single;
+  return nullptr;
+}
+
+// What the parse has met so far.
+struct Parse {
+  std::set<const std::string*> seen;  // the single-value fields given
+  std::vector<std::string> given;     // the options, in order
+};
+
+std::string takeBlock(const std::string& value, Options& options) {
+  if (value.size() < 2 || value[1] != ':' || !isTagCharacter(static_cast<unsigned char>(value[0])))
+    return "bad --block '" + value + "': expected TAG:FILE with a tag of one printable character";
+  if (value.size() == 2) return "bad --block '" + value + "': no file given";
+  options.extras.push_back(ExtraBlock{value[0], value.substr(2)});
+  return "";
+}
+
+std::string takeValue(const std::string& arg, const std::string& value, Options& options,
+                      Parse& parse) {
+  if (const Single* single = singleOf(arg)) {
+    std::string* field = &(options.*single->field);
+    if (!parse.seen.insert(field).second) return "option " + arg + " given twice";
+    if (value.empty() && !single->mayBeEmpty) return "option " + arg + " needs a value";
+    *field = value;
+  } else if (arg == "--release") {
+    options.releases.push_back(value);
+  } else if (arg == "--arg") {
+    options.arguments.push_back(value);
+  } else {
+    return takeBlock(value, options);
+  }
+  return "";
+}
+
+// Takes argv[i] and, when it needs one, its value (moving `i` past it).
+std::string takeOption(int argc, char** argv, int& i, Options& options, Parse& parse) {
+  std::string arg = argv[i];
+  if (arg.empty() || arg[0] != '-')
+    return "unexpected argument '" + arg + "' (every value follows its option)";
+  std::string value;
+  bool inlineValue = false;
+  const size_t eq = arg.find('=');
+  if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+    value = arg.substr(eq + 1);
+    arg.resize(eq);
+    inlineValue = true;
+  }
+  parse.given.push_back(arg);
+  if (bool* flag = flagOf(options, arg)) {
+    if (inlineValue) return "option " + arg + " takes no value";
+    *flag = true;
     return "";
   }
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg.empty() || arg[0] != '-')
-      return "unexpected argument '" + arg + "' (every value follows its option)";
-    std::string value;
-    bool inlineValue = false;
-    const size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-      inlineValue = true;
-    }
-    given.push_back(arg);
-    bool* flag = arg == "-h" || arg == "--help" ? &options.help
-                 : arg == "--windows"           ? &options.windows
-                 : arg == "--files"             ? &options.listFiles
-                 : arg == "--force"             ? &options.force
-                 : arg == "--unchecked"         ? &options.unchecked
-                                                : nullptr;
-    if (flag) {
-      if (inlineValue) return "option " + arg + " takes no value";
-      *flag = true;
-      continue;
-    }
-    const Single* single = nullptr;
-    for (const Single& s : singles)
-      if (arg == s.name) single = &s;
-    if (!single && arg != "--release" && arg != "--arg" && arg != "--block")
-      return "unknown option '" + arg + "' (try 'mkbundle --help')";
-    if (!inlineValue) {
-      if (i + 1 >= argc) return "option " + arg + " needs a value";
-      value = argv[++i];
-    }
-
-    if (single) {
-      if (!seen.insert(single->field).second) return "option " + arg + " given twice";
-      if (value.empty() && !single->mayBeEmpty) return "option " + arg + " needs a value";
-      *single->field = value;
-    } else if (arg == "--release") {
-      options.releases.push_back(value);
-    } else if (arg == "--arg") {
-      options.arguments.push_back(value);
-    } else {
-      if (value.size() < 2 || value[1] != ':' ||
-          !isTagCharacter(static_cast<unsigned char>(value[0])))
-        return "bad --block '" + value +
-               "': expected TAG:FILE with a tag of one printable character";
-      if (value.size() == 2) return "bad --block '" + value + "': no file given";
-      options.extras.push_back(ExtraBlock{value[0], value.substr(2)});
-    }
+  if (!singleOf(arg) && !isRepeated(arg))
+    return "unknown option '" + arg + "' (try 'mkbundle --help')";
+  if (!inlineValue) {
+    if (i + 1 >= argc) return "option " + arg + " needs a value";
+    value = argv[++i];
   }
-  options.hasVersion = seen.count(&options.version) > 0;
-  options.hasName = seen.count(&options.name) > 0;
-  options.hasId = seen.count(&options.id) > 0;
+  return takeValue(arg, value, options, parse);
+}
 
-  if (options.help) return "";
+// --list and --verify go alone (--list with --files).
+std::string checkQuery(const Options& options, const Parse& parse) {
   const bool list = !options.listPath.empty();
-  if (list || !options.verifyPath.empty()) {
-    const std::string mode = list ? "--list" : "--verify";
-    for (const std::string& option : given)
-      if (option != mode && !(list && option == "--files"))
-        return "option " + option + " cannot go with " + mode;
-    return "";
-  }
+  const std::string mode = list ? "--list" : "--verify";
+  for (const std::string& option : parse.given)
+    if (option != mode && !(list && option == "--files"))
+      return "option " + option + " cannot go with " + mode;
+  return "";
+}
+
+std::string checkBuild(const Options& options) {
   if (options.listFiles) return "--files goes with --list FILE";
   if (options.output.empty()) return "no output given (-o OUT)";
   if (options.launcher.empty()) return "no launcher given (--launcher FILE)";
@@ -183,6 +204,30 @@ std::string parseOptions(int argc, char** argv, Options& options) {
            "': a method is one word without spaces, such as LZMA2 or LZMA2:d=64m (7-Zip's "
            "-m0= value; other 7-Zip switches cannot be given)";
   return "";
+}
+
+}  // namespace
+
+const char kMkbundleVersion[] = KV_VERSION;
+
+const char* usageText() { return kUsage; }
+
+std::string parseOptions(int argc, char** argv, Options& options) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    options.printVersion = true;
+    return "";
+  }
+  Parse parse;
+  for (int i = 1; i < argc; ++i) {
+    const std::string error = takeOption(argc, argv, i, options, parse);
+    if (!error.empty()) return error;
+  }
+  options.hasVersion = parse.seen.count(&options.version) > 0;
+  options.hasName = parse.seen.count(&options.name) > 0;
+  options.hasId = parse.seen.count(&options.id) > 0;
+  if (options.help) return "";
+  if (!options.listPath.empty() || !options.verifyPath.empty()) return checkQuery(options, parse);
+  return checkBuild(options);
 }
 
 }  // namespace mkbundle

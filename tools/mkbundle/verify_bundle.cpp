@@ -1,9 +1,6 @@
 // Collects the blocks with the launcher's walker, then checks them.
 #include "tools/mkbundle/verify_bundle.h"
 
-#include <errno.h>
-
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -37,80 +34,61 @@ std::string megabytes(uint64_t bytes) {
   return text;
 }
 
-}  // namespace
-
-int verifyBundle(const std::string& path, std::FILE* out) {
-  kv::FilePtr file = kv::openFile(path, "rb");
-  if (!file || !kv::fs::isRegularFile(path)) {
-    std::fprintf(stderr, "mkbundle: cannot read '%s': %s\n", path.c_str(),
-                 file ? "not a regular file" : std::strerror(errno));
-    return 1;
-  }
-  std::vector<Finding> findings;
-  const std::optional<LauncherMark> mark = readLauncherMark(file.get());
-  const LauncherKind kind = mark ? (mark->windows ? LauncherKind::kWindows : LauncherKind::kLinux)
-                                 : launcherKindOf(file.get());
+// What the walk gathers for the checks.
+struct Verification {
+  LauncherKind kind = LauncherKind::kUnknown;
   BundleContent content;
-  content.host = kind == LauncherKind::kWindows ? &kv::kWindowsHost : &kv::kLinuxHost;
-  if (!mark) findings.push_back({true, notALauncher(path)});
-  std::fprintf(out, "%s: built on the %s\n", path.c_str(),
-               mark ? mark->text().c_str() : "unknown launcher (no launcher mark)");
+  std::vector<std::unique_ptr<ArchiveInfo>> infos;  // content.archives point here
+  std::vector<Finding> findings;
+};
 
-  AllBlocks all;
-  if (!kv::walkBundleFrom(file.get(), all, bundleEndOffsetOf(file.get()))) {
-    std::fprintf(out, "no bundle\nverdict: REFUSED: the launcher would find no bundle\n");
-    return 1;
+// Test-decodes an archive block; its line's tail.
+std::string archiveLine(std::FILE* file, const kv::BlockDescriptor& block, const std::string& where,
+                        Verification& v) {
+  const char tag = block.tag();
+  v.infos.push_back(std::make_unique<ArchiveInfo>());
+  ArchiveInfo& info = *v.infos.back();
+  checkArchive(file, block.start, block.end, info);
+  v.content.archives.push_back({tag, archiveRole(tag) + " " + where, &info});
+  std::string line = " " + archiveRole(tag) + ": ";
+  if (info.items.empty() && !info.problems.empty()) {
+    line += "cannot be opened";
+  } else {
+    line += std::to_string(info.items.size()) + " entries, " + megabytes(info.unpackedBytes) +
+            ", " + std::to_string(info.blocks) + " solid block(s), " + info.methods + ": " +
+            (info.problems.empty() ? "decoded, CRCs match" : "FAILED");
   }
-  std::vector<std::unique_ptr<ArchiveInfo>> infos;
-  for (const kv::BlockDescriptor& block : all.blocks) {
-    const char tag = block.tag();
-    std::string line = std::string(1, tag) + " " + std::to_string(block.start) + " " +
-                       std::to_string(block.length());
-    const std::string where = std::string("block ") + tag + " at " + std::to_string(block.start);
-    if (tag == kv::kTagInstaller || tag == kv::kTagJre || tag == kv::kTagPayload) {
-      infos.push_back(std::make_unique<ArchiveInfo>());
-      ArchiveInfo& info = *infos.back();
-      checkArchive(file.get(), block.start, block.end, info);
-      content.archives.push_back({tag, archiveRole(tag) + " " + where, &info});
-      line += " " + archiveRole(tag) + ": ";
-      if (info.items.empty() && !info.problems.empty()) {
-        line += "cannot be opened";
-      } else {
-        line += std::to_string(info.items.size()) + " entries, " + megabytes(info.unpackedBytes) +
-                ", " + std::to_string(info.blocks) + " solid block(s), " + info.methods + ": " +
-                (info.problems.empty() ? "decoded, CRCs match" : "FAILED");
-      }
-      if (tag == kv::kTagPayload) line += "; extracted on every run";
-    } else if (tag == kv::kTagVersion) {
-      content.hasVersion = true;  // the walk meets the last one first: it counts
-      content.versionLabel = "version " + where;
-      content.versionText = kv::readBlock(file.get(), block, kMaxText);
-      line += " " + displayText(tag, content.versionText, false);
-    } else if (tag == kv::kTagRelease || tag == kv::kTagArgument) {
-      line += " " + displayText(tag, kv::readBlock(file.get(), block, kMaxText), false);
-    } else if (tag == kv::kTagLogo) {
-      if (kind == LauncherKind::kWindows) {
-        findings.push_back({false, "logo " + where + ": the Windows launcher ignores it"});
-      } else {
-        content.hasLogo = true;
-        content.logoLabel = "logo " + where;
-        content.logoHead = kv::readBlock(file.get(), block, 8);
-      }
-      line += " logo";
-    } else {
-      line += " unknown tag: the launcher passes it over";
-    }
-    std::fprintf(out, "%s\n", line.c_str());
+  if (tag == kv::kTagPayload) line += "; extracted on every run";
+  return line;
+}
+
+// Takes in one block; its line's tail.
+std::string blockLine(std::FILE* file, const kv::BlockDescriptor& block, Verification& v) {
+  const char tag = block.tag();
+  const std::string where = std::string("block ") + tag + " at " + std::to_string(block.start);
+  if (tag == kv::kTagInstaller || tag == kv::kTagJre || tag == kv::kTagPayload)
+    return archiveLine(file, block, where, v);
+  if (tag == kv::kTagVersion) {
+    v.content.hasVersion = true;  // the walk meets the last one first: it counts
+    v.content.versionLabel = "version " + where;
+    v.content.versionText = kv::readBlock(file, block, kMaxText);
+    return " " + displayText(tag, v.content.versionText, false);
   }
-  const std::vector<Finding> checked = checkBundle(content);
-  findings.insert(findings.end(), checked.begin(), checked.end());
-  // What passes the checks is installed on trial: the launcher's word.
-  bool refused = false;
-  for (const Finding& finding : findings) refused = refused || finding.refusal;
-  if (!refused) {
-    const std::string problem = trialInstall(file.get(), bundleEndOffsetOf(file.get()));
-    if (!problem.empty()) findings.push_back({true, problem});
+  if (tag == kv::kTagRelease || tag == kv::kTagArgument)
+    return " " + displayText(tag, kv::readBlock(file, block, kMaxText), false);
+  if (tag != kv::kTagLogo) return " unknown tag: the launcher passes it over";
+  if (v.kind == LauncherKind::kWindows) {
+    v.findings.push_back({false, "logo " + where + ": the Windows launcher ignores it"});
+  } else {
+    v.content.hasLogo = true;
+    v.content.logoLabel = "logo " + where;
+    v.content.logoHead = kv::readBlock(file, block, 8);
   }
+  return " logo";
+}
+
+// Prints the problems and the verdict; true when nothing is refused.
+bool printVerdict(const std::vector<Finding>& findings, std::FILE* out) {
   int refusals = 0;
   for (const Finding& finding : findings) {
     std::fprintf(out, "%s: %s\n", finding.refusal ? "problem" : "warning", finding.text.c_str());
@@ -124,7 +102,43 @@ int verifyBundle(const std::string& path, std::FILE* out) {
                  "intended\n",
                  refusals);
   }
-  return std::fflush(out) == 0 && refusals == 0 ? 0 : 1;
+  return refusals == 0;
+}
+
+}  // namespace
+
+bool verifyBundle(const std::string& path, std::FILE* out, std::string* message) {
+  kv::FilePtr file;
+  if (!(*message = openBundleFile(path, file)).empty()) return false;
+  Verification v;
+  const std::optional<LauncherMark> mark = readLauncherMark(file.get());
+  v.kind = mark ? (mark->windows ? LauncherKind::kWindows : LauncherKind::kLinux)
+                : launcherKindOf(file.get());
+  v.content.host = v.kind == LauncherKind::kWindows ? &kv::kWindowsHost : &kv::kLinuxHost;
+  if (!mark) v.findings.push_back({true, notALauncher(path)});
+  std::fprintf(out, "%s: built on the %s\n", path.c_str(), launcherDescription(mark).c_str());
+
+  AllBlocks all;
+  if (!kv::walkBundleFrom(file.get(), all, bundleEndOffsetOf(file.get()))) {
+    std::fprintf(out, "no bundle\nverdict: REFUSED: the launcher would find no bundle\n");
+    return false;
+  }
+  for (const kv::BlockDescriptor& block : all.blocks) {
+    const std::string line = std::string(1, block.tag()) + " " + std::to_string(block.start) + " " +
+                             std::to_string(block.length()) + blockLine(file.get(), block, v);
+    std::fprintf(out, "%s\n", line.c_str());
+  }
+  const std::vector<Finding> checked = checkBundle(v.content);
+  v.findings.insert(v.findings.end(), checked.begin(), checked.end());
+  // What passes the checks is installed on trial: the launcher's word.
+  bool refused = false;
+  for (const Finding& finding : v.findings) refused = refused || finding.refusal;
+  if (!refused) {
+    const std::string problem = trialInstall(file.get(), bundleEndOffsetOf(file.get()));
+    if (!problem.empty()) v.findings.push_back({true, problem});
+  }
+  const bool installs = printVerdict(v.findings, out);
+  return flushed(out, message) && installs;
 }
 
 }  // namespace mkbundle

@@ -9,7 +9,10 @@
 
 namespace mkbundle {
 
-// 0 when the launcher would install the bundle, 1 otherwise.
-int verifyBundle(const std::string& path, std::FILE* out);
+// Prints the report on `out`. True when the launcher would install the
+// bundle; false with `message` set when the file cannot be read or the
+// report not written, and false with `message` empty when the verdict
+// refuses it.
+bool verifyBundle(const std::string& path, std::FILE* out, std::string* message);
 
 }  // namespace mkbundle
