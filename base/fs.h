@@ -104,7 +104,7 @@ class DirectoryReader {
 // flock(); Windows holds a named mutex whose name is made from the full,
 // case-folded directory path. Neither adds a file to the directory. Where
 // the system offers no such lock (a missing directory, some network file
-// systems) isLocked() is false and the caller goes on unserialised. Not
+// systems) nothing is held and the caller goes on unserialised. Not
 // copyable; released when destroyed.
 class DirectoryLock {
  public:
@@ -113,14 +113,16 @@ class DirectoryLock {
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;
 
-  bool isLocked() const { return handle_ != kNoHandle; }
-
   // How long a wait goes unannounced.
   static constexpr int kQuietWaitMilliseconds = 1000;
 
  private:
   // The one line that says this launcher waits for another.
-  static void announceWait(const std::string& directory);
+  static void announceWait(const std::string& directory) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Waiting for another setup to finish in %s...\n", directory.c_str());
+    std::fflush(stderr);
+  }
 
   static constexpr intptr_t kNoHandle = -1;
   intptr_t handle_ = kNoHandle;  // a file descriptor or a HANDLE

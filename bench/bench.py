@@ -164,8 +164,11 @@ def main():
                          " first on the same archives, as 'ours (launcher, compared)'")
     ap.add_argument("--no-peers", action="store_true",
                     help="leave out makeself and tar -I zstd")
+    ap.add_argument("--peers", default="",
+                    help="only these peers, by name, comma-separated (e.g. 'tar -I zstd')")
     args = ap.parse_args()
-    peers = [] if args.no_peers else PEERS
+    peers = [] if args.no_peers else [
+        p for p in PEERS if not args.peers or p[0] in args.peers.split(",")]
     missing = [tool for tool in ("makeself", "zstd", "gnuplot", "taskset")
                if peers and shutil.which(tool) is None]
     if missing:
@@ -376,10 +379,12 @@ def main():
         wait_for_deleted_inodes(work, args.inode_age)
         print("simulating...", flush=True)
         mkbundle_archive = archives["mkbundle"][0]
-        log_text, rate, _, measured = simulate.measure(
+        log_text, measured = simulate.measure(
             kvextract, mkbundle_archive, work / "simulate", max(1, args.runs),
             lambda: settle(work, ballast, [mkbundle_archive]))
-        simulation = simulate.analyse(log_text, rate, measured)
+        tar = results.get(PEER_KIND, {}).get("rows", {}).get("tar -I zstd -xf")
+        simulation = simulate.analyse(log_text, measured,
+                                      tar_s=statistics.median(r[0] for r in tar) if tar else None)
         shutil.rmtree(work / "simulate", ignore_errors=True)
         (work / DELETED_STAMP).write_text("%f" % time.time())
 

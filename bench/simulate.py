@@ -4,17 +4,20 @@ not have, from measurements on this one.
 
 1. Extracts the archive with kvextract on one processor (taskset -c 0) with
    KV_DECODE_LOG set: the extractor logs its plan (units in hand-out order,
-   sizes, memory needs, the memory ceiling) and the decoding CPU time of
-   every unit (folder, or run of independent LZMA2 blocks).
-2. Measures the write rate: the extracted tree stored in a copy-method
-   archive, extracted by kvextract on one processor.
-3. Replays the extractor's scheduling policy (units by packed bytes, the
+   sizes, memory needs, the memory ceiling), the CPU time every unit
+   (folder, or run of independent LZMA2 blocks) took to decode and the CPU
+   time its files took to write, and the CPU time of the thread that puts
+   the files in place.
+2. Replays the extractor's scheduling policy (units by packed bytes, the
    largest first) and memory rule (the same as extract/decode_schedule.cpp)
-   for N processors: N decoding workers and one
-   writing thread share the processors; a unit in its folder's turn streams
-   to the writer through the 4 MiB hand-over queue, a later unit decodes
-   ahead into its buffer and is sent after the one before it.
-4. Prints the predicted wall time and peak memory per N next to the ideal,
+   for N processors, with the writers as built: each decoding worker
+   writes the files of the unit it sends (a unit in its folder's turn
+   decodes and writes in turn; a later unit decodes ahead into its buffer,
+   and its files are written by the worker that sends the unit before it,
+   or by its own when that one was sent already), and one placing thread
+   moves the checked files into place as units are written. The N workers
+   and the placing thread share the N processors.
+3. Prints the predicted wall time and peak memory per N next to the ideal,
    and validates the model against measured runs at N = 1 and N = 2.
 """
 import argparse
@@ -29,33 +32,38 @@ from pathlib import Path
 
 MIB = 1 << 20
 SLACK = 10 * MIB          # extract/decode_schedule.h kSlack
-CHUNK = 256 << 10         # extract/chunk_queue.h: 16 chunks of 256 KiB
-QUEUE = 16 * CHUNK
 WORKER_OVERHEAD = 1 * MIB  # pack-reader and coder buffers of one worker
 DEFAULT_NS = (1, 2, 4, 8, 16, 32)
 
 
 def parse_log(text):
     """The last extraction of a decode log: plan, units, CPU time per unit."""
-    plan, units, cpu, peak = None, [], {}, None
+    plan, units, cpu, write, peak, place = None, [], {}, {}, None, 0.0
     for line in text.splitlines():
         f = line.split()
         if not f:
             continue
         if f[0] == "plan":
-            plan, units, cpu, peak = dict(zip(f[1::2], map(int, f[2::2]))), [], {}, None
+            plan, units, cpu, write = dict(zip(f[1::2], map(int, f[2::2]))), [], {}, {}
+            peak, place = None, 0.0
         elif f[0] == "unit":
             u = dict(zip(f[2::2], map(int, f[3::2])))
             u["id"] = int(f[1])
             units.append(u)
         elif f[0] == "time":
             cpu[int(f[1])] = float(f[5])
+        elif f[0] == "write":
+            write[int(f[1])] = float(f[3])
+        elif f[0] == "place":
+            place = float(f[2])
         elif f[0] == "peak":
             peak = int(f[1])
     if plan is None:
         raise RuntimeError("no plan in the decode log")
     for u in units:
         u["cpu"] = cpu.get(u["id"], 0.0)
+        u["write"] = write.get(u["id"], 0.0)
+    plan["place"] = place
     return plan, units, peak
 
 
@@ -74,18 +82,6 @@ def cost_order(units):
         order.append(parts[f][given.get(f, 0)])
         given[f] = given.get(f, 0) + 1
     return order
-
-
-def largest_folder_order(units):
-    """The order before costOrder: the folder with the most unpacked bytes
-    first, then the others in archive order."""
-    planned = sorted(units, key=lambda u: u["id"])
-    sizes = {}
-    for u in planned:
-        sizes[u["folder"]] = sizes.get(u["folder"], 0) + u["unpack"]
-    longest = max(sizes, key=lambda f: (sizes[f], -f)) if sizes else None
-    return [u for u in planned if u["folder"] == longest] + \
-        [u for u in planned if u["folder"] != longest]
 
 
 def memory_rule(processors, unit_need, ceiling):
@@ -135,74 +131,60 @@ class Schedule:
         self.sent_parts[u["folder"]] = max(self.sent_parts.get(u["folder"], 0), u["part"] + 1)
 
 
-def simulate(units, processors, ceiling, write_rate):
-    """Predicted (wall s, accounted peak bytes) on `processors` processors."""
-    dt = max(1e-5, (sum(u["cpu"] for u in units) + sum(u["unpack"] for u in units) / write_rate)
-             / 20000)
+def simulate(units, processors, ceiling, place_s):
+    """Predicted (wall s, accounted peak bytes) on `processors` processors:
+    N workers that decode and write, one placing thread."""
+    total_unpack = max(1, sum(u["unpack"] for u in units))
+    work = sum(u["cpu"] + u["write"] for u in units) + place_s
+    dt = max(1e-5, work / 20000)
     sched = Schedule(units, processors, ceiling)
-    workers = [None] * processors  # per worker: dict of its state, or None
-    parked = {}   # (folder, part) -> unit index decoded ahead, waiting its turn
-    pending = 0.0  # bytes handed to the writer, not yet written
+    workers = [None] * processors  # per worker: {"unit", "left" CPU s, "sending"}, or None
+    parked = {}    # (folder, part) -> unit index decoded ahead, waiting its turn
+    placing = 0.0  # CPU seconds of placing the written units still need
     now = 0.0
-    remaining = sum(u["unpack"] for u in units)
-    written = 0.0
+
+    def written(w, index):
+        """The unit's files are written: its memory goes back, the placing
+        thread gets its share, and the worker sends the next unit of the
+        folder if that one waits decoded."""
+        nonlocal placing
+        u = units[index]
+        sched.sent(index)
+        placing += place_s * u["unpack"] / total_unpack
+        nxt = parked.pop((u["folder"], u["part"] + 1), None)
+        workers[w] = None if nxt is None else {
+            "unit": nxt, "left": units[nxt]["write"], "sending": True}
+
     while True:
-        # Idle workers take units.
-        for w in range(processors):
+        for w in range(processors):  # idle workers take units
             if workers[w] is None:
                 got = sched.take()
                 if got in ("wait", "done"):
                     break
                 index, streaming = got
                 u = units[index]
-                workers[w] = {"unit": index, "stream": streaming, "done": 0.0,
-                              "cpu": max(u["cpu"], 1e-6), "sent": 0.0, "sending": False}
-        decoding = [s for s in workers if s and not s["sending"] and s["done"] < 1.0]
-        # A streaming worker waits while it holds a full chunk the queue
-        # has no room for.
-        busy = [s for s in decoding
-                if not (s["stream"] and s["done"] * units[s["unit"]]["unpack"] - s["sent"] >= CHUNK)]
-        # The processors are shared fairly; what the writer does not need
-        # of its share goes to the decoders.
-        threads = len(busy) + (1 if pending > 0 else 0)
-        fair = dt * min(1.0, processors / threads) if threads else dt
-        writer_time = min(pending / write_rate, fair)
-        decoder_time = min(dt, (processors * dt - writer_time) / len(busy)) if busy else 0.0
-        for s in busy:
-            s["done"] = min(1.0, s["done"] + decoder_time / s["cpu"])
-        # The writer drains what was handed over.
-        step = min(pending, writer_time * write_rate)
-        pending -= step
-        written += step
-        # Workers hand bytes over: a streaming unit as it decodes, a sender
-        # from the buffer it sends; both no further than the queue allows.
-        for w, s in enumerate(workers):
-            if s is None:
+                left = u["cpu"] + (u["write"] if streaming else 0.0)
+                workers[w] = {"unit": index, "left": max(left, 1e-6), "sending": streaming}
+        busy = [w for w in range(processors) if workers[w] is not None]
+        threads = len(busy) + (1 if placing > 0 else 0)
+        share = dt * min(1.0, processors / threads) if threads else dt
+        placing = max(0.0, placing - share)
+        for w in busy:
+            s = workers[w]
+            s["left"] -= share
+            if s["left"] > 0:
                 continue
             u = units[s["unit"]]
-            if s["stream"] or s["sending"]:
-                produced = u["unpack"] if s["sending"] else s["done"] * u["unpack"]
-                room = QUEUE - pending
-                move = max(0.0, min(produced - s["sent"], room))
-                s["sent"] += move
-                pending += move
-                if s["sent"] >= u["unpack"] - 0.5 and (s["sending"] or s["done"] >= 1.0):
-                    sched.sent(s["unit"])
-                    nxt = parked.pop((u["folder"], u["part"] + 1), None)
-                    if nxt is not None:
-                        workers[w] = {"unit": nxt, "stream": False, "done": 1.0, "cpu": 1.0,
-                                      "sent": 0.0, "sending": True}
-                    else:
-                        workers[w] = None
-            elif s["done"] >= 1.0:
-                # Decoded ahead: sent now if its turn came, else parked.
-                if sched.sent_parts.get(u["folder"], 0) == u["part"]:
-                    s["sending"] = True
-                else:
-                    parked[(u["folder"], u["part"])] = s["unit"]
-                    workers[w] = None
+            if s["sending"]:
+                written(w, s["unit"])
+            elif sched.sent_parts.get(u["folder"], 0) == u["part"]:
+                # Decoded ahead and in turn already: sends its own bytes.
+                workers[w] = {"unit": s["unit"], "left": u["write"], "sending": True}
+            else:
+                parked[(u["folder"], u["part"])] = s["unit"]
+                workers[w] = None
         now += dt
-        if (written >= remaining - 1 and all(s is None for s in workers)
+        if (placing <= 0 and all(s is None for s in workers) and not parked
                 and sched.next >= len(units)):
             break
         if now > 36000:
@@ -229,87 +211,69 @@ def cpus(n):
 
 
 def measure(kvextract, archive, work, runs, settle=os.sync):
-    """Log and times of the archive on this machine: decode log, write rate,
-    measured wall and RSS at N = 1 and (if there are two processors) N = 2.
-    `settle` runs before every timed run. Every run writes a folder of its
-    own, deleted only at the end: ext4 rereads the inode blocks of files
-    deleted in the last minutes for every file it creates, which made the
-    write rate vary threefold."""
+    """Log and times of the archive on this machine: the decode log of a run
+    on one processor, and the measured wall and RSS at N = 1 and (if there
+    are two processors) N = 2. `settle` runs before every timed run. Every
+    run writes a folder of its own, deleted only at the end: ext4 rereads
+    the inode blocks of files deleted in the last minutes for every file it
+    creates, which made the write times vary threefold."""
     work.mkdir(parents=True, exist_ok=True)
     log = work / "decode.log"
     trees = []
-
-    def fresh(name):
-        trees.append(work / ("%s-%d" % (name, len(trees))))
-        return trees[-1]
     measured = {}
+    log_text = None
     for n in (1, 2):
         if n > len(os.sched_getaffinity(0)):
             continue
         walls = []
         for _ in range(runs):
-            target = fresh("tree")
+            trees.append(work / ("tree-%d" % len(trees)))
             if log.exists():
                 log.unlink()
             env = dict(os.environ, KV_DECODE_LOG=str(log)) if n == 1 else None
             settle()
-            walls.append(timed(cpus(n) + [str(kvextract), str(archive), str(target)], env))
+            walls.append(timed(cpus(n) + [str(kvextract), str(archive), str(trees[-1])], env))
             if n == 1:
                 log_text = log.read_text()
         walls.sort()
         measured[n] = walls[len(walls) // 2]
-    # The write rate: the same tree from a stored archive, on one processor.
-    stored = work / "stored.7z"
-    if stored.exists():
-        stored.unlink()
-    subprocess.run(["7zz", "a", "-bd", "-bso0", "-bsp0", "-m0=Copy", str(stored), "."],
-                   cwd=str(trees[0]), check=True)
-    tree_bytes = sum(p.stat().st_size for p in trees[0].rglob("*") if p.is_file())
-    writes = []
-    for _ in range(runs):
-        out = fresh("stored-tree")
-        settle()
-        writes.append(timed(cpus(1) + [str(kvextract), str(stored), str(out)])[0])
     for tree in trees:
         if tree.exists():
             shutil.rmtree(tree)
-    stored.unlink()
-    write_s = sorted(writes)[len(writes) // 2]
-    return log_text, tree_bytes / max(write_s, 1e-6), write_s, measured
+    return log_text, measured
 
 
-def analyse(log_text, write_rate, measured, ns=DEFAULT_NS):
+def analyse(log_text, measured, ns=DEFAULT_NS, tar_s=None):
+    """`tar_s`: the wall time of `tar -I zstd -xf` measured in the same run."""
     plan, logged, _ = parse_log(log_text)
     units = cost_order(logged)
     if [u["id"] for u in units] != [u["id"] for u in logged]:
         raise RuntimeError("the decode log's order is not the cost order this model replays")
-    previous = largest_folder_order(logged)
     ceiling = plan["ceiling"]
+    place_s = plan["place"]
     decode = sum(u["cpu"] for u in units)
+    write_s = sum(u["write"] for u in units)
     longest = max([u["cpu"] for u in units] or [0])
+    longest_with_write = max([u["cpu"] + u["write"] for u in units] or [0])
     total = sum(u["unpack"] for u in units)
-    write_s = total / write_rate
     dictionary = max([u["stream_need"] for u in units] or [0])
     base = None
     if 1 in measured:
         # What the process holds besides the schedule's accounting.
-        base = measured[1][1] - simulate(units, 1, ceiling, write_rate)[1]
+        base = measured[1][1] - simulate(units, 1, ceiling, place_s)[1]
     rows = []
     for n in ns:
-        wall, peak = simulate(units, n, ceiling, write_rate)
-        before = simulate(previous, n, ceiling, write_rate)[0]
-        # No schedule beats: all the work spread over the processors, the
-        # longest unit, or the writing thread.
-        ideal = max((decode + write_s) / n, longest, write_s)
-        # The same without the single writer: what writing on several
-        # threads could reach.
-        ideal_parallel_writing = max(decode / n, longest)
+        wall, peak = simulate(units, n, ceiling, place_s)
+        # No schedule beats: the decoding spread over the processors, or the
+        # longest unit.
+        ideal = max(decode / n, longest)
+        # Nor, counting the writing too: all the work spread over the
+        # processors, the longest unit with its files, or the placing.
+        ideal_all = max((decode + write_s + place_s) / n, longest_with_write, place_s)
         workers = min(n, max(1, len(units)))
         predicted_rss = None if base is None else base + peak + (workers - 1) * WORKER_OVERHEAD
         rows.append({"n": n, "wall": wall, "ideal": ideal, "ratio": wall / ideal,
-                     "largest_folder_first": before,
-                     "ideal_parallel_writing": ideal_parallel_writing,
-                     "peak": predicted_rss, "accounted": peak,
+                     "ideal_all": ideal_all, "peak": predicted_rss, "accounted": peak,
                      "target_peak": n * (dictionary + 2 * MIB) + 16 * MIB})
     validation = []
     for n, (wall, rss) in sorted(measured.items()):
@@ -317,37 +281,40 @@ def analyse(log_text, write_rate, measured, ns=DEFAULT_NS):
         validation.append({"n": n, "measured": wall, "predicted": row["wall"],
                            "error": (row["wall"] - wall) / wall,
                            "measured_rss": rss, "predicted_rss": row["peak"]})
-    return {"units": len(units), "decode_s": decode, "load": os.getloadavg()[0], "longest_s": longest, "write_s": write_s,
-            "write_rate": write_rate, "unpacked": total, "dictionary": dictionary,
+    return {"units": len(units), "decode_s": decode, "load": os.getloadavg(),
+            "longest_s": longest, "write_s": write_s, "place_s": place_s,
+            "unpacked": total, "dictionary": dictionary, "tar_s": tar_s,
             "rows": rows, "validation": validation}
 
 
 def render(result, name=""):
     mb = lambda b: "%.0f" % (b / MIB) if b is not None else "?"
+    tar = result.get("tar_s")
     lines = ["Simulated scaling%s: %d units, single-thread decode %.2f s (longest unit %.3f s), "
-             "writing %.2f s (%.0f MB/s)." % (" of " + name if name else "", result["units"],
-                                              result["decode_s"], result["longest_s"],
-                                              result["write_s"], result["write_rate"] / 1e6),
+             "writing the files %.2f s on the decoding threads, placing them %.2f s on one"
+             " thread." % (" of " + name if name else "", result["units"], result["decode_s"],
+                           result["longest_s"], result["write_s"], result["place_s"]),
              "",
-             "| N | predicted wall s | ideal s | predicted / ideal | predicted peak MiB |"
-             " memory target MiB | largest folder first s | decode-only ideal s |"
-             " predicted / decode-only ideal |",
-             "|---|---|---|---|---|---|---|---|---|"]
+             "| N | predicted wall s | ideal s | predicted / ideal | ideal with writing s |"
+             " predicted peak MiB | memory target MiB |%s" % (
+                 " predicted / tar -I zstd -xf |" if tar else ""),
+             "|---|---|---|---|---|---|---|%s" % ("---|" if tar else "")]
     for r in result["rows"]:
-        lines.append("| %d | %.2f | %.2f | %.2f | %s | %s | %.2f | %.2f | %.2f |" % (
-            r["n"], r["wall"], r["ideal"], r["ratio"], mb(r["peak"]), mb(r["target_peak"]),
-            r["largest_folder_first"], r["ideal_parallel_writing"],
-            r["wall"] / r["ideal_parallel_writing"]))
-    lines += ["", "ideal = max((decode + writing) / N, longest unit, writing); memory target ="
-              " N x (dictionary + 2 MiB) + 16 MiB. Units go out by packed bytes, the largest"
-              " first; the last column replays the former order (the folder with the most"
-              " bytes first, then archive order) on the same log. decode-only ideal ="
-              " max(decode / N, longest unit): the floor once writing is spread over threads"
-              " too (files are written by one thread).", ""]
+        lines.append("| %d | %.2f | %.2f | %.2f | %.2f | %s | %s |%s" % (
+            r["n"], r["wall"], r["ideal"], r["ratio"], r["ideal_all"], mb(r["peak"]),
+            mb(r["target_peak"]), (" %.2f |" % (r["wall"] / tar)) if tar else ""))
+    lines += ["", "ideal = max(single-thread decode / N, longest unit); ideal with writing ="
+              " max((decode + writing + placing) / N, longest unit with its writing, placing);"
+              " memory target = N x (dictionary + 2 MiB) + 16 MiB. Units go out by packed"
+              " bytes, the largest first; each decoding thread writes the files of the units"
+              " it sends.", ""]
+    if tar:
+        lines.append("`tar -I zstd -xf` measured in the same run: %.2f s (median)." % tar)
+    load = result["load"]
     if result["validation"]:
-        lines.append("Load average at the end of the runs: %.1f on %d processors (the"
-                     " validation holds on a quiet machine only)." % (
-                         result["load"], len(os.sched_getaffinity(0))))
+        lines.append("Load average at the end of the runs: %.2f, %.2f, %.2f on %d processors"
+                     " (the validation holds on a quiet machine only)." % (
+                         load[0], load[1], load[2], len(os.sched_getaffinity(0))))
     for v in result["validation"]:
         lines.append("Validation N=%d: measured %.2f s, predicted %.2f s, error %+.0f %%;"
                      " peak RSS measured %s MiB, predicted %s MiB." % (
@@ -368,8 +335,8 @@ def main():
     kvextract = Path(args.build) / "kvextract"
     with tempfile.TemporaryDirectory() as scratch:
         work = Path(args.work) if args.work else Path(scratch)
-        log_text, rate, _, measured = measure(kvextract, Path(args.archive), work, args.runs)
-    result = analyse(log_text, rate, measured)
+        log_text, measured = measure(kvextract, Path(args.archive), work, args.runs)
+    result = analyse(log_text, measured)
     print(render(result, Path(args.archive).name), end="")
     if args.json:
         Path(args.json).write_text(json.dumps(result, indent=1))

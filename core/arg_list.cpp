@@ -85,8 +85,13 @@ void GrowableArgList::erase(int position, int n) {
   count_ -= n;
 }
 
-void GrowableArgList::reterminate() {
+bool GrowableArgList::editInPlace(const std::function<bool(int* argc, char*** argv)>& edit) {
+  int argc = count_;
+  char** argv = const_cast<char**>(items_);  // the slots are this list's own
+  const bool result = edit(&argc, &argv);
+  if (argc >= 0 && argc < count_) count_ = argc;
   for (int i = count_; i < capacity_; ++i) items_[i] = nullptr;
+  return result;
 }
 
 }  // namespace kv

@@ -6,6 +6,8 @@
 // memory" (entries times 4) on standard error and ends the process with 1.
 #pragma once
 
+#include <functional>
+
 namespace kv {
 
 class GrowableArgList {
@@ -34,12 +36,12 @@ class GrowableArgList {
   void erase(int position, int n);
   void truncate(int position) { erase(position, count_ - position); }
 
-  // For a library that edits an argc/argv pair in place (gtk_init_check):
-  // the addresses of the count and of the entry array. After such an edit,
-  // call reterminate() so that the slots after the last entry are null again.
-  int* countField() { return &count_; }
-  char*** itemsField() { return const_cast<char***>(&items_); }
-  void reterminate();
+  // Hands the entries to `edit` as an argc/argv pair that it may change in
+  // place, as a library's option parser does (gtk_init_check takes its own
+  // options out); the texts must then be writable. Afterwards the count is
+  // what `edit` left (never more than before) and every slot after the last
+  // entry is null again. Returns what `edit` returns.
+  bool editInPlace(const std::function<bool(int* argc, char*** argv)>& edit);
 
  private:
   void growFor(int needed);

@@ -104,15 +104,16 @@ TEST(GrowableArgList, EraseClampsPositionAndCount) {
   expectNullFrom(list, 1);
 }
 
-TEST(GrowableArgList, ReterminateNullsSlotsAfterAnInPlaceEdit) {
+TEST(GrowableArgList, InPlaceEditLeavesSlotsAfterTheLastEntryNull) {
   static const char* const kTexts[3] = {"prog", "--gtk-opt", "-silent"};
   GrowableArgList list;
   list.append(3, kTexts);
   // A library removing "--gtk-opt" from argc/argv in place.
-  char** argv = *list.itemsField();
-  argv[1] = argv[2];
-  *list.countField() = 2;
-  list.reterminate();
+  EXPECT_TRUE(list.editInPlace([](int* argc, char*** argv) {
+    (*argv)[1] = (*argv)[2];
+    *argc = 2;
+    return true;
+  }));
   EXPECT_EQ(entries(list), (std::vector<std::string>{"prog", "-silent"}));
   expectNullFrom(list, 2);
 }

@@ -55,7 +55,9 @@ bool walkBundleFrom(std::FILE* file, TagHandler& handler, int64_t endOffset) {
     // starts within the first 8 bytes has no footer before it.
     if (previousStart < static_cast<uint32_t>(kFooterSize)) return true;
     if (!readFooter(file, static_cast<int64_t>(previousStart) - kFooterSize, block)) return true;
-    if (block.start > block.end || block.start >= previousStart) return true;
+    // The footer read ends the block: end == previousStart - 8, so a block
+    // with start <= end lies wholly before the one just visited.
+    if (block.start > block.end) return true;
   }
 }
 

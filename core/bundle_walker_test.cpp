@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/fs.h"
+#include "base/little_endian.h"
 #include "core/bundle.h"
 
 namespace kv {
@@ -201,6 +202,17 @@ TEST(BundleWalkerTest, MalformedEarlierFooterEndsTheChain) {
     EXPECT_TRUE(walkBundleFrom(file.get(), recorder, -8)) << c.name;
     ASSERT_EQ(recorder.visits.size(), 1u) << c.name;
     EXPECT_EQ(recorder.visits[0].tag, 'r');
+  }
+}
+
+TEST(BundleWalkerTest, FooterBytesRoundTrip) {
+  for (uint32_t start : {0u, 0x12345678u, 0x80000001u, 0xFFFFFFFFu}) {
+    unsigned char footer[kFooterSize];
+    writeFooter(start, 'r', footer);
+    Bytes expected;
+    appendFooter(expected, start, 'r');
+    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(footer), kFooterSize), expected) << start;
+    EXPECT_EQ(readLe32(footer), start);
   }
 }
 

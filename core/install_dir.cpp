@@ -1,7 +1,5 @@
 #include "core/install_dir.h"
 
-#include <errno.h>
-
 #include "base/fs.h"
 #include "core/install_layout.h"
 #include "core/text.h"
@@ -53,15 +51,16 @@ std::vector<std::string> directoryPrefixes(const std::string& path, const HostRu
   return prefixes;
 }
 
-int makeDirs(const std::string& path, const HostRules& rules) {
-  return fs::makeFolders(directoryPrefixes(path, rules));
+bool makeDirs(const std::string& path, const HostRules& rules, std::string* message) {
+  const int error = fs::makeFolders(directoryPrefixes(path, rules));
+  if (error != 0 && message) {
+    *message = "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
+  }
+  return error == 0;
 }
 
 bool checkInstallDir(const std::string& path, const HostRules& rules, std::string* message) {
-  if (const int error = makeDirs(path, rules)) {
-    *message = "ERROR: directory " + path + " cannot be created: " + std::to_string(error) + ".";
-    return false;
-  }
+  if (!makeDirs(path, rules, message)) return false;
   fs::DirectoryReader dir(path);
   if (!dir.isOpen()) {
     *message = "ERROR: " + path + " cannot be opened.";
@@ -82,19 +81,6 @@ bool checkInstallDir(const std::string& path, const HostRules& rules, std::strin
   }
   if (created && !logExisted) fs::removeFile(probe);
   return true;
-}
-
-void emptyDirectory(const std::string& path, const HostRules& rules) {
-  // The folder itself is not followed when it is a link; what leads to it is.
-  size_t cut = path.find_last_of(rules.windowsPaths ? "/\\" : "/");
-  if (cut == std::string::npos) {
-    fs::emptyFolderBelow(".", {path});
-  } else if (cut + 1 == path.size()) {
-    emptyDirectory(path.substr(0, cut), rules);
-  } else {
-    fs::emptyFolderBelow(cut == 0 ? path.substr(0, 1) : path.substr(0, cut),
-                         {path.substr(cut + 1)});
-  }
 }
 
 void emptyInstallerProfile(const std::string& installDir, const HostRules& rules) {

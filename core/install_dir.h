@@ -16,9 +16,11 @@ namespace kv {
 std::vector<std::string> directoryPrefixes(const std::string& path, const HostRules& rules);
 
 // Each prefix that cannot be opened as a directory is created
-// (fs::makeFolders: one made by another process meanwhile is fine). 0, or
-// the failing creation's errno value. Nothing is undone on failure.
-int makeDirs(const std::string& path, const HostRules& rules);
+// (fs::makeFolders: one made by another process meanwhile is fine). False
+// when one cannot be, with `message` (when given) set to "ERROR: directory
+// %s cannot be created: %d." (the failing creation's errno value). Nothing
+// is undone on failure.
+bool makeDirs(const std::string& path, const HostRules& rules, std::string* message = nullptr);
 
 // True when `path` exists (created if needed) and a file can be created in
 // it; otherwise false with `message` set to "ERROR: directory %s cannot be
@@ -26,16 +28,12 @@ int makeDirs(const std::string& path, const HostRules& rules);
 // "ERROR: cannot write to install directory (%s): %d.".
 bool checkInstallDir(const std::string& path, const HostRules& rules, std::string* message);
 
-// Deletes, one at a time, the entries of `path` whose names do not begin
-// with "."; stops at the first entry that cannot be deleted as a file.
-// Never follows a link: a link in place of `path` is removed as a link, and
-// a link among the entries is deleted itself.
-void emptyDirectory(const std::string& path, const HostRules& rules);
-
-// emptyDirectory() of the installer profile directory, reached from the
-// install directory without following a link on the way: a link in place
-// of one of the folders above the profile directory leaves everything as it
-// is.
+// Empties the installer profile directory (fs::emptyFolderBelow): deletes,
+// one at a time, its entries whose names do not begin with "." and stops at
+// the first one that cannot be deleted as a file. Never follows a link: a
+// link in place of the profile directory is removed as a link, a link among
+// its entries is deleted itself, and a link in place of one of the folders
+// between the install directory and it leaves everything as it is.
 void emptyInstallerProfile(const std::string& installDir, const HostRules& rules);
 
 }  // namespace kv

@@ -18,10 +18,15 @@ int runLauncher(int argc, char** argv);
 int runLauncher(int argc, char** argv, RunHost& host);
 
 // The extraction step: version check, then the payload walk (with a progress
-// window unless consoleMode). kFailed when an archive failed to extract: its
-// error line has been printed and, in dialog mode, shown in an error box;
-// when the archive's data was damaged, a line naming `setupFile` as damaged
-// follows it in both.
+// window unless consoleMode). Its result is one of three outcomes, not an
+// error code (the caller decides what each means for the run):
+//  - kDone: every archive the install directory lacked was extracted (or
+//    none was needed);
+//  - kNoBundle: the launcher file holds no readable bundle; nothing was
+//    extracted and nothing said;
+//  - kFailed: an archive failed to extract: its error line has been printed
+//    and, in dialog mode, shown in an error box; when the archive's data was
+//    damaged, a line naming `setupFile` as damaged follows it in both.
 enum class Extraction { kDone, kNoBundle, kFailed };
 Extraction extractBundle(std::FILE* launcherFile, const std::string& setupFile,
                          const std::string& installDir, bool consoleMode, RunHost& host);

@@ -55,6 +55,77 @@ void scanYumElement(const char* text, LaunchOptions& opts) {
   }
 }
 
+// What a default-section option does with the element after it.
+enum class Next {
+  kNone,
+  kTake,              // consumes it as the option's value, whatever it is
+  kTakeUnlessOption,  // consumes it unless it begins with "-"
+  kPeekUnlessOption,  // reads it without consuming it, unless it begins with "-"
+};
+
+void setInstallPath(const char* text, LaunchOptions& opts) {
+  opts.installPath = std::string(text);
+  opts.installPathGiven = true;
+}
+void noteSdf(const char*, LaunchOptions& opts) { opts.sdfGiven = true; }
+void noteYumDefaults(const char*, LaunchOptions& opts) { opts.yumDefaultsGiven = true; }
+void setDownloadPath(const char* text, LaunchOptions& opts) {
+  opts.downloadPath = std::string(text);
+  opts.downloadPathGiven = true;
+}
+void setProductId(const char* text, LaunchOptions& opts) {
+  ProductId id = parseProductId(text);
+  if (id.key) opts.productKey = id.key;
+  if (id.folder) opts.productFolder = id.folder;
+}
+void setBrandingDir(const char* text, LaunchOptions& opts) { opts.brandingDir = std::string(text); }
+
+// One default-section option the launcher acts on, named without its "-".
+struct OptionRule {
+  const char* name;
+  bool LaunchOptions::*flags[2];  // set when the option is met
+  Next next;
+  void (*value)(const char* text, LaunchOptions& opts);  // given the next element
+};
+
+using O = LaunchOptions;
+const OptionRule kOptionRules[] = {
+    {"silent", {&O::consoleMode}, Next::kNone, nullptr},
+    {"installpath", {}, Next::kTake, setInstallPath},
+    {"sdf", {}, Next::kTake, noteSdf},
+    {"yumdefaults", {}, Next::kTake, noteYumDefaults},
+    {"help", {&O::consoleMode, &O::help}, Next::kNone, nullptr},
+    {"version", {&O::consoleMode, &O::version}, Next::kNone, nullptr},
+    {"validate", {&O::consoleMode, &O::tempInstallAllowed}, Next::kNone, nullptr},
+    {"allowspaceininstallpath", {&O::allowSpaceInInstallPath}, Next::kNone, nullptr},
+    {"download", {&O::download, &O::tempInstallAllowed}, Next::kTakeUnlessOption, setDownloadPath},
+    {"showargsandexit", {&O::showArgsAndExit}, Next::kNone, nullptr},
+    {"recipe", {&O::consoleMode, &O::consoleOnly}, Next::kNone, nullptr},
+    {"baseline", {&O::consoleMode, &O::consoleOnly}, Next::kNone, nullptr},
+    {"check", {&O::consoleMode}, Next::kNone, nullptr},
+    {"productid", {}, Next::kTake, setProductId},
+    {"branding", {}, Next::kPeekUnlessOption, setBrandingDir},
+};
+
+const OptionRule* ruleFor(const char* name) {
+  for (const OptionRule& rule : kOptionRules) {
+    if (std::strcmp(name, rule.name) == 0) return &rule;
+  }
+  return nullptr;
+}
+
+// Applies `rule`, met at `index`; the index of the last element it consumed.
+int applyRule(const OptionRule& rule, GrowableArgList& args, int index, LaunchOptions& opts) {
+  for (bool LaunchOptions::*flag : rule.flags) {
+    if (flag) opts.*flag = true;
+  }
+  if (rule.next == Next::kNone || index + 1 >= args.count()) return index;
+  const char* next = args.at(index + 1);
+  if (rule.next != Next::kTake && next[0] == '-') return index;
+  rule.value(next, opts);
+  return rule.next == Next::kPeekUnlessOption ? index : index + 1;
+}
+
 }  // namespace
 
 ProductId parseProductId(const std::string& value) {
@@ -69,7 +140,7 @@ ProductId parseProductId(const std::string& value) {
   return id;
 }
 
-LaunchOptions scanOptions(GrowableArgList& args, const std::function<void()>& onShowArgs) {
+LaunchOptions scanOptions(GrowableArgList& args) {
   LaunchOptions opts;
   const int count = args.count();
   for (int i = 1; i < count; ++i) {
@@ -91,7 +162,6 @@ LaunchOptions scanOptions(GrowableArgList& args, const std::function<void()>& on
       scanYumElement(text, opts);
       continue;
     }
-
     if (text[0] == '-') {
       const char* name = text + 1;
       if (name[0] == '-') {
@@ -100,60 +170,7 @@ LaunchOptions scanOptions(GrowableArgList& args, const std::function<void()>& on
         args.set(i, name);
         ++name;
       }
-      const bool hasNext = i + 1 < count;
-      if (std::strcmp(name, "silent") == 0) {
-        opts.consoleMode = true;
-      } else if (std::strcmp(name, "installpath") == 0) {
-        if (hasNext) {
-          opts.installPath = std::string(args.at(++i));
-          opts.installPathGiven = true;
-        }
-      } else if (std::strcmp(name, "sdf") == 0) {
-        if (hasNext) {
-          ++i;
-          opts.sdfGiven = true;
-        }
-      } else if (std::strcmp(name, "yumdefaults") == 0) {
-        if (hasNext) {
-          ++i;
-          opts.yumDefaultsGiven = true;
-        }
-      } else if (std::strcmp(name, "help") == 0) {
-        opts.consoleMode = true;
-        opts.help = true;
-      } else if (std::strcmp(name, "version") == 0) {
-        opts.consoleMode = true;
-        opts.version = true;
-      } else if (std::strcmp(name, "validate") == 0) {
-        opts.consoleMode = true;
-        opts.tempInstallAllowed = true;
-      } else if (std::strcmp(name, "allowspaceininstallpath") == 0) {
-        opts.allowSpaceInInstallPath = true;
-      } else if (std::strcmp(name, "download") == 0) {
-        opts.download = true;
-        opts.tempInstallAllowed = true;
-        if (hasNext && args.at(i + 1)[0] != '-') {
-          opts.downloadPath = std::string(args.at(++i));
-          opts.downloadPathGiven = true;
-        }
-      } else if (std::strcmp(name, "showargsandexit") == 0) {
-        opts.showArgsAndExit = true;
-        if (onShowArgs) onShowArgs();
-      } else if (std::strcmp(name, "recipe") == 0 || std::strcmp(name, "baseline") == 0) {
-        opts.consoleMode = true;
-        opts.consoleOnly = true;
-      } else if (std::strcmp(name, "check") == 0) {
-        opts.consoleMode = true;
-      } else if (std::strcmp(name, "productid") == 0) {
-        if (hasNext) {
-          ProductId id = parseProductId(args.at(++i));
-          if (id.key) opts.productKey = id.key;
-          if (id.folder) opts.productFolder = id.folder;
-        }
-      } else if (std::strcmp(name, "branding") == 0) {
-        // Looks at the next element without consuming it.
-        if (hasNext && args.at(i + 1)[0] != '-') opts.brandingDir = std::string(args.at(i + 1));
-      }
+      if (const OptionRule* rule = ruleFor(name)) i = applyRule(*rule, args, i, opts);
     }
     opts.insertionPoint = i + 1;
   }

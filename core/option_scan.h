@@ -6,7 +6,6 @@
 // plain arguments are accepted and forwarded; the scan cannot fail.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "core/arg_list.h"
@@ -15,12 +14,8 @@
 namespace kv {
 
 // Scans `args` into a fresh LaunchOptions (winConsole is left false: the
-// Windows pre-pass sets it). `onShowArgs`, when given, runs each time
-// -showargsandexit is met, at that point of the scan; the intended use is
-// attaching the console on Windows and registering the exit-time listing
-// (registerListArgsAtExit is safe to call more than once). Callers may
-// instead test showArgsAndExit after the scan.
-LaunchOptions scanOptions(GrowableArgList& args, const std::function<void()>& onShowArgs = {});
+// Windows pre-pass sets it).
+LaunchOptions scanOptions(GrowableArgList& args);
 
 // The Windows pre-pass test: skips one leading "-", or two when the second
 // character is also "-", and compares the rest with "winconsole" ignoring

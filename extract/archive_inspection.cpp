@@ -20,7 +20,8 @@ namespace kv {
 
 static_assert(kErrorData == SZ_ERROR_DATA && kErrorMem == SZ_ERROR_MEM &&
                   kErrorCrc == SZ_ERROR_CRC && kErrorUnsupported == SZ_ERROR_UNSUPPORTED &&
-                  kErrorInputEof == SZ_ERROR_INPUT_EOF && kErrorFail == SZ_ERROR_FAIL &&
+                  kErrorParam == SZ_ERROR_PARAM && kErrorInputEof == SZ_ERROR_INPUT_EOF &&
+                  kErrorRead == SZ_ERROR_READ && kErrorFail == SZ_ERROR_FAIL &&
                   kErrorArchive == SZ_ERROR_ARCHIVE && kErrorNoArchive == SZ_ERROR_NO_ARCHIVE,
               "the names of the decoder's results");
 

@@ -40,7 +40,9 @@ constexpr int kErrorData = 1;
 constexpr int kErrorMem = 2;
 constexpr int kErrorCrc = 3;
 constexpr int kErrorUnsupported = 4;
+constexpr int kErrorParam = 5;
 constexpr int kErrorInputEof = 6;
+constexpr int kErrorRead = 8;
 constexpr int kErrorFail = 11;
 constexpr int kErrorArchive = 16;
 constexpr int kErrorNoArchive = 17;
@@ -109,9 +111,5 @@ bool isSafeEntryName(const std::string& name);
 
 // The CRC-32 of 7z archives (and zip, PNG, ...).
 uint32_t crc32(const void* data, size_t size);
-
-// When set, every extraction writes its plan and the decoding CPU time of
-// each unit there (for the benchmark's simulation); null stops it.
-void setDecodeLog(std::FILE* log);
 
 }  // namespace kv

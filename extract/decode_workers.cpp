@@ -1,8 +1,6 @@
 #include "extract/decode_workers.h"
 
-#include <cstring>
-
-#include "extract/block_extraction.h"
+#include "extract/decode_log.h"
 #include "extract/folder_decoder.h"
 
 namespace kv {
@@ -11,50 +9,43 @@ namespace {
 
 constexpr unsigned kMaxWorkers = 64;
 
-std::atomic<std::FILE*> decodeLog{nullptr};
-
-unsigned long long ull(UInt64 value) { return static_cast<unsigned long long>(value); }
-
-// Cuts a folder's bytes into chunks for the writer.
-class ChunkSink final : public ByteSink {
+// Hands a folder's bytes to the output in pieces, until the output wants
+// no more of them; with the decode log on, counts the CPU time the output
+// took (writing the files) apart from the decoding.
+class OutputSink final : public ByteSink {
  public:
-  ChunkSink(ChunkQueue& queue, const CSzArEx& db, const DecodeWorkers::Folder& folder,
-            std::atomic<UInt32>& stopIndex)
-      : queue_(queue), db_(db), folder_(folder), stopIndex_(stopIndex) {}
+  static constexpr size_t kPiece = 1 << 18;
+
+  OutputSink(FolderOutput& output, const CSzArEx& db, const DecodeWorkers::Folder& folder,
+             std::atomic<UInt32>& stopIndex)
+      : output_(output), db_(db), folder_(folder), stopIndex_(stopIndex) {}
 
   SRes write(const Byte* data, size_t size) override {
+    const double start = decodeLog() ? threadCpuSeconds() : 0;
+    SRes result = SZ_OK;
     while (size > 0) {
-      if (stopped()) return kCancelled;
-      if (!chunk_) {
-        chunk_ = queue_.take();
-        chunk_->folder = folder_.index;
+      if (stopped()) {
+        result = kCancelled;
+        break;
       }
-      size_t piece = ChunkQueue::kChunkSize - chunk_->size;
-      if (piece > size) piece = size;
-      std::memcpy(chunk_->data + chunk_->size, data, piece);
-      chunk_->size += piece;
+      const size_t piece = size < kPiece ? size : kPiece;
+      output_.data(folder_.index, data, piece);
       data += piece;
       size -= piece;
       sent_ += piece;
-      if (chunk_->size == ChunkQueue::kChunkSize) flush();
     }
-    return SZ_OK;
+    if (decodeLog()) writeCpu_ += threadCpuSeconds() - start;
+    return result;
   }
 
   // The bytes before a failure still complete the files they hold.
-  void finish(SRes result) {
-    flush();
-    if (!chunk_) chunk_ = queue_.take();
-    chunk_->kind = Chunk::Kind::kFolderEnd;
-    chunk_->folder = folder_.index;
-    chunk_->size = 0;
-    chunk_->result = result;
-    queue_.put(chunk_);
-    chunk_ = nullptr;
-  }
+  void finish(SRes result) { output_.folderEnd(folder_.index, result); }
+
+  // The CPU time spent in write() so far (with the decode log on).
+  double writeCpu() const { return writeCpu_; }
 
  private:
-  // Whether the writer needs no more of this folder: everything before
+  // Whether the output needs no more of this folder: everything before
   // the stop index was sent.
   bool stopped() const {
     const UInt32 stop = stopIndex_.load(std::memory_order_relaxed);
@@ -62,24 +53,38 @@ class ChunkSink final : public ByteSink {
     if (stop <= folder_.firstFile) return true;
     return sent_ >= db_.UnpackPositions[stop] - db_.UnpackPositions[folder_.firstFile];
   }
-  void flush() {
-    if (chunk_ && chunk_->size > 0) {
-      queue_.put(chunk_);
-      chunk_ = nullptr;
-    }
-  }
 
-  ChunkQueue& queue_;
+  FolderOutput& output_;
   const CSzArEx& db_;
   DecodeWorkers::Folder folder_;
   std::atomic<UInt32>& stopIndex_;
   UInt64 sent_ = 0;
-  Chunk* chunk_ = nullptr;
+  double writeCpu_ = 0;
 };
+
+void logWritten(size_t position, double writeCpu) {
+  if (DecodeLog* log = decodeLog()) log->written(position, writeCpu);
+}
 
 }  // namespace
 
-void setDecodeLog(std::FILE* log) { decodeLog.store(log); }
+// The decode log's clock of one unit, on the thread that decodes it.
+class DecodeWorkers::UnitClock {
+ public:
+  UnitClock() : start_(decodeLog() ? threadCpuSeconds() : 0) {}
+  // Logs the unit's decoding time: the thread's CPU time since the clock
+  // started, less `writeCpu` spent meanwhile writing the unit's bytes
+  // (logged too, unless the unit was decoded ahead: then it is sent later).
+  void decoded(size_t position, bool ahead, double writeCpu) const {
+    DecodeLog* log = decodeLog();
+    if (!log) return;
+    log->decoded(position, ahead, threadCpuSeconds() - start_ - writeCpu);
+    if (!ahead) logWritten(position, writeCpu);
+  }
+
+ private:
+  double start_;
+};
 
 struct DecodeWorkers::Worker {
   DecodeWorkers* owner;
@@ -98,17 +103,17 @@ struct DecodeWorkers::Ahead {
 // A folder cut into units: its way to the writer, used by one sender at a
 // time (the unit in turn), and the units decoded ahead.
 struct DecodeWorkers::FolderRun {
-  std::unique_ptr<ChunkSink> sink;
+  std::unique_ptr<OutputSink> sink;
   std::unique_ptr<FolderStream> stream;
   std::map<unsigned, std::unique_ptr<Ahead>> ahead;  // by part
   bool ended = false;
 };
 
-DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, ChunkQueue& queue,
+DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, FolderOutput& output,
                              std::vector<Folder> folders, std::atomic<UInt32>& stopIndex)
     : db_(db),
       input_(input),
-      queue_(queue),
+      output_(output),
       folders_(std::move(folders)),
       runs_(folders_.size()),
       stopIndex_(stopIndex),
@@ -116,8 +121,8 @@ DecodeWorkers::DecodeWorkers(const CSzArEx& db, ArchiveInput& input, ChunkQueue&
 
 DecodeWorkers::~DecodeWorkers() {
   for (auto& worker : workers_) worker->thread.join();
-  std::FILE* log = decodeLog.load();
-  if (log && schedule_) std::fprintf(log, "peak %llu\n", ull(schedule_->peak()));
+  DecodeLog* log = decodeLog();
+  if (log && schedule_) log->peak(schedule_->peak());
 }
 
 unsigned DecodeWorkers::start(unsigned processors) {
@@ -131,19 +136,7 @@ unsigned DecodeWorkers::start(unsigned processors) {
   const UInt64 ceiling =
       physical == 0 ? kNarrowCeiling : memoryCeiling(physical, sizeof(void*) == 4);
   schedule_.reset(new DecodeSchedule(std::move(units), folders_.size(), processors_, ceiling));
-  if (std::FILE* log = decodeLog.load()) {
-    const MemoryRule& rule = schedule_->rule();
-    std::fprintf(log, "plan processors %u parallel %u budget %llu ceiling %llu\n", processors_,
-                 rule.parallel, ull(rule.budget), ull(ceiling));
-    for (size_t position : schedule_->order()) {
-      const DecodeUnit& u = schedule_->units()[position];
-      std::fprintf(log,
-                   "unit %zu folder %zu part %u parts %u unpack %llu pack %llu stream_need %llu "
-                   "buffer_need %llu\n",
-                   position, u.folder, u.part, u.parts, ull(u.unpackSize), ull(u.packSize),
-                   ull(u.streamNeed), ull(u.bufferNeed));
-    }
-  }
+  if (DecodeLog* log = decodeLog()) logPlan(*log, ceiling);
   size_t wanted = schedule_->units().size() < processors_ ? schedule_->units().size() : processors_;
   if (wanted == 0) wanted = 1;  // one worker still reports its end
   {
@@ -158,6 +151,24 @@ unsigned DecodeWorkers::start(unsigned processors) {
     }
   }
   return workerCount_;
+}
+
+void DecodeWorkers::logPlan(DecodeLog& log, UInt64 ceiling) const {
+  const MemoryRule& rule = schedule_->rule();
+  log.plan(processors_, rule.parallel, rule.budget, ceiling);
+  for (size_t position : schedule_->order()) {
+    const DecodeUnit& u = schedule_->units()[position];
+    LoggedUnit logged;
+    logged.position = position;
+    logged.folder = u.folder;
+    logged.part = u.part;
+    logged.parts = u.parts;
+    logged.unpackSize = u.unpackSize;
+    logged.packSize = u.packSize;
+    logged.streamNeed = u.streamNeed;
+    logged.bufferNeed = u.bufferNeed;
+    log.unit(logged);
+  }
 }
 
 bool DecodeWorkers::nextUnit(size_t* unit, bool* streaming) {
@@ -195,101 +206,128 @@ void DecodeWorkers::finished(size_t unit) {
   wake();
 }
 
-void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
-  const DecodeUnit unit = schedule_->units()[position];
-  const Folder& folder = folders_[unit.folder];
+// Whether the unit is not wanted: its folder ended, or the output no
+// longer wants the folder's first file. Its memory is then given back.
+bool DecodeWorkers::skipUnit(size_t position) {
+  const DecodeUnit& unit = schedule_->units()[position];
   FolderRun& run = runs_[unit.folder];
-  bool skip = false;
+  Lock lock(mutex_);
+  bool skip = run.ended;
+  if (unit.part == 0 && folders_[unit.folder].firstFile >= stopIndex_.load()) {
+    skip = true;
+    run.ended = true;
+    schedule_->dropFolder(unit.folder);
+  }
+  if (skip) {
+    schedule_->sent(position);
+    dropAhead(run);
+  }
+  return skip;
+}
+
+// Under the lock: the folder's units decoded ahead are not wanted.
+void DecodeWorkers::dropAhead(FolderRun& run) {
+  for (auto& entry : run.ahead) schedule_->sent(entry.second->unit);
+  run.ahead.clear();
+}
+
+void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
+  if (skipUnit(position)) return wake();
+  const UnitClock clock;
+  if (schedule_->units()[position].parts == 1) return decodeWhole(worker, position, clock);
+  if (streaming) return decodeInTurn(worker, position, clock);
+  decodeAhead(worker, position, clock);
+}
+
+// A folder of one unit: straight through to the output.
+void DecodeWorkers::decodeWhole(Worker& worker, size_t position, const UnitClock& clock) {
+  const DecodeUnit& unit = schedule_->units()[position];
+  const Folder& folder = folders_[unit.folder];
+  OutputSink sink(output_, db_, folder, stopIndex_);
+  const SRes result = worker.decoder.decode(db_, folder.index, processors_ > 1 ? 2 : 1, &sink);
+  clock.decoded(position, false, sink.writeCpu());
+  sink.finish(result);
   {
     Lock lock(mutex_);
-    // A folder that failed, or whose first file the writer no longer wants.
-    skip = run.ended;
-    if (unit.part == 0 && folder.firstFile >= stopIndex_.load()) {
-      skip = true;
-      run.ended = true;
-      schedule_->dropFolder(unit.folder);
-    }
-    if (skip) {
-      schedule_->sent(position);
-      for (auto& entry : run.ahead) schedule_->sent(entry.second->unit);
-      run.ahead.clear();
-    }
+    runs_[unit.folder].ended = true;
   }
-  if (skip) return wake();
+  finished(position);
+}
 
-  const double cpuStart = decodeLog.load() ? threadCpuSeconds() : 0;
-  auto logTime = [&]() {
-    if (std::FILE* log = decodeLog.load()) {
-      std::fprintf(log, "time %zu ahead %d cpu %.6f\n", position, streaming ? 0 : 1,
-                   threadCpuSeconds() - cpuStart);
-    }
-  };
-  if (unit.parts == 1) {
-    ChunkSink sink(queue_, db_, folder, stopIndex_);
-    const SRes result = worker.decoder.decode(db_, folder.index, processors_ > 1 ? 2 : 1, &sink);
-    logTime();
-    sink.finish(result);
-    {
-      Lock lock(mutex_);
-      run.ended = true;
-    }
-    return finished(position);
+// A unit in its folder's turn: through the folder's stream to the output.
+void DecodeWorkers::decodeInTurn(Worker& worker, size_t position, const UnitClock& clock) {
+  const DecodeUnit& unit = schedule_->units()[position];
+  const Folder& folder = folders_[unit.folder];
+  FolderRun& run = runs_[unit.folder];
+  if (unit.part == 0) {
+    run.sink.reset(new OutputSink(output_, db_, folder, stopIndex_));
+    run.stream.reset(new FolderStream(db_, folder.index, run.sink.get()));
   }
-  if (streaming) {
-    // In turn: straight through the folder's stream to the writer.
-    if (unit.part == 0) {
-      run.sink.reset(new ChunkSink(queue_, db_, folder, stopIndex_));
-      run.stream.reset(new FolderStream(db_, folder.index, run.sink.get()));
-    }
-    const SRes result =
-        worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
-    logTime();
-    return sendOn(position, result);
-  }
+  const double written = run.sink->writeCpu();
+  const SRes result = worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
+  clock.decoded(position, false, run.sink->writeCpu() - written);
+  sendOn(position, result);
+}
+
+// A later unit of its folder: decoded into a buffer meanwhile, and sent
+// by the thread that sends the unit before it (or by this one, when that
+// one was sent already).
+void DecodeWorkers::decodeAhead(Worker& worker, size_t position, const UnitClock& clock) {
+  const DecodeUnit& unit = schedule_->units()[position];
   std::unique_ptr<Ahead> ahead(new Ahead);
   ahead->unit = position;
-  ahead->result = worker.decoder.decodePart(db_, folder.index, unit, &ahead->buffer, nullptr);
+  ahead->result =
+      worker.decoder.decodePart(db_, folders_[unit.folder].index, unit, &ahead->buffer, nullptr);
   if (ahead->result == SZ_ERROR_MEM) {
     // No room to decode ahead (a 32-bit process): wait for the turn and
     // stream, which needs only the dictionary.
     ahead.reset();
-    for (;;) {
-      {
-        Lock lock(mutex_);
-        if (run.ended) {
-          schedule_->sent(position);
-          break;
-        }
-        if (schedule_->sentParts(unit.folder) == unit.part) {
-          streaming = true;
-          break;
-        }
-      }
-      released_.wait();
-    }
-    if (!streaming) return wake();
-    const SRes result =
-        worker.decoder.decodePart(db_, folder.index, unit, nullptr, run.stream.get());
-    logTime();
-    return sendOn(position, result);
+    if (!waitForTurn(position)) return wake();
+    return decodeInTurn(worker, position, clock);
   }
-  logTime();
+  clock.decoded(position, true, 0);
   {
     Lock lock(mutex_);
+    FolderRun& run = runs_[unit.folder];
     if (run.ended) {
       schedule_->sent(position);
       ahead.reset();
     } else if (schedule_->sentParts(unit.folder) != unit.part) {
-      // The sender of the unit before it sends it too.
       run.ahead[unit.part] = std::move(ahead);
       return;
     }
   }
   if (!ahead) return wake();
-  SRes result = ahead->result;
-  if (result == SZ_OK) result = run.stream->write(ahead->buffer.data(), unit.unpackSize);
-  ahead.reset();
-  sendOn(position, result);
+  sendOn(position, sendBuffer(std::move(ahead)));
+}
+
+// Whether the folder sent every unit before this one (false: the folder
+// ended meanwhile, and the unit's memory is given back).
+bool DecodeWorkers::waitForTurn(size_t position) {
+  const DecodeUnit& unit = schedule_->units()[position];
+  for (;;) {
+    {
+      Lock lock(mutex_);
+      if (runs_[unit.folder].ended) {
+        schedule_->sent(position);
+        return false;
+      }
+      if (schedule_->sentParts(unit.folder) == unit.part) return true;
+    }
+    released_.wait();
+  }
+}
+
+// A unit decoded ahead, in its turn: its bytes through the folder's
+// stream; its buffer is freed on return.
+SRes DecodeWorkers::sendBuffer(std::unique_ptr<Ahead> ahead) {
+  if (ahead->result != SZ_OK) return ahead->result;
+  const DecodeUnit& unit = schedule_->units()[ahead->unit];
+  FolderRun& run = runs_[unit.folder];
+  const double before = run.sink->writeCpu();
+  const SRes result = run.stream->write(ahead->buffer.data(), unit.unpackSize);
+  logWritten(ahead->unit, run.sink->writeCpu() - before);
+  return result;
 }
 
 // After the unit's bytes went through its folder's stream with `result`:
@@ -301,18 +339,7 @@ void DecodeWorkers::sendOn(size_t position, SRes result) {
     FolderRun& run = runs_[unit.folder];
     const bool last = unit.part + 1 == unit.parts;
     if (result == SZ_OK && last) result = run.stream->finish();
-    if (result != SZ_OK || last) {
-      run.sink->finish(result);
-      {
-        Lock lock(mutex_);
-        run.ended = true;
-        schedule_->dropFolder(unit.folder);
-        schedule_->sent(position);
-        for (auto& entry : run.ahead) schedule_->sent(entry.second->unit);
-        run.ahead.clear();
-      }
-      return wake();
-    }
+    if (result != SZ_OK || last) return endFolder(position, result);
     std::unique_ptr<Ahead> next;
     {
       Lock lock(mutex_);
@@ -326,11 +353,23 @@ void DecodeWorkers::sendOn(size_t position, SRes result) {
     wake();
     if (!next) return;
     position = next->unit;
-    result = next->result;
-    if (result == SZ_OK) {
-      result = run.stream->write(next->buffer.data(), schedule_->units()[position].unpackSize);
-    }
+    result = sendBuffer(std::move(next));
   }
+}
+
+// The folder ends with the unit at `position`, with `result`.
+void DecodeWorkers::endFolder(size_t position, SRes result) {
+  const DecodeUnit& unit = schedule_->units()[position];
+  FolderRun& run = runs_[unit.folder];
+  run.sink->finish(result);
+  {
+    Lock lock(mutex_);
+    run.ended = true;
+    schedule_->dropFolder(unit.folder);
+    schedule_->sent(position);
+    dropAhead(run);
+  }
+  wake();
 }
 
 void DecodeWorkers::run(void* argument) {
@@ -339,9 +378,7 @@ void DecodeWorkers::run(void* argument) {
   size_t unit = 0;
   bool streaming = true;
   while (self->nextUnit(&unit, &streaming)) self->work(*worker, unit, streaming);
-  Chunk* end = self->queue_.take();
-  end->kind = Chunk::Kind::kWorkerEnd;
-  self->queue_.put(end);
+  self->output_.writerEnd();
   // Wake a worker that waits for memory no one else will release.
   self->wake();
 }

@@ -1,5 +1,6 @@
 // DecodeWorkers: the threads that decode the folders of an open archive
-// and send their bytes, in order per folder, through a ChunkQueue.
+// and send their bytes, in order per folder, to a FolderOutput (which
+// writes them into files on the same thread).
 //
 // The work is cut into units (DecodeSchedule: whole folders, or runs of
 // independent LZMA2 blocks of a large folder) and every worker, one per
@@ -10,29 +11,30 @@
 // it is done last). A BCJ2 folder decodes its main stream on a second
 // thread when there is more than one processor.
 //
-// The writer stops work by lowering the stop index (the first file entry
+// The output stops work by lowering the stop index (the first file entry
 // not to be extracted): a folder whose last file lies at or past it is
 // cut short (its end message then carries kCancelled), one whose first
 // file lies past it is not started. A folder whose unit fails ends with
 // that failure after the bytes before it; its later units are dropped.
-// Every folder that was started ends with a kFolderEnd message, every
-// worker with a kWorkerEnd message.
+// Every folder that was started ends with folderEnd(), every worker with
+// writerEnd().
 #pragma once
 
 #include <atomic>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "7z.h"
-#include "extract/chunk_queue.h"
 #include "extract/decode_schedule.h"
+#include "extract/folder_output.h"
 #include "extract/host.h"
 #include "extract/pack_reader.h"
 #include "extract/threads.h"
 
 namespace kv {
+
+class DecodeLog;
 
 class DecodeWorkers {
  public:
@@ -44,30 +46,40 @@ class DecodeWorkers {
     UInt32 lastFile;
   };
 
-  DecodeWorkers(const CSzArEx& db, ArchiveInput& input, ChunkQueue& queue,
+  DecodeWorkers(const CSzArEx& db, ArchiveInput& input, FolderOutput& output,
                 std::vector<Folder> folders, std::atomic<UInt32>& stopIndex);
   ~DecodeWorkers();  // waits for the threads
   DecodeWorkers(const DecodeWorkers&) = delete;
   DecodeWorkers& operator=(const DecodeWorkers&) = delete;
 
   // Plans the units and starts up to `processors` threads; the number
-  // started (0: none could be, nothing will come through the queue).
+  // started (0: none could be, nothing will reach the output).
   unsigned start(unsigned processors);
 
  private:
   struct Worker;
   struct Ahead;
   struct FolderRun;
+  class UnitClock;
   static void run(void* worker);
+  void logPlan(DecodeLog& log, UInt64 ceiling) const;
   bool nextUnit(size_t* unit, bool* streaming);
   void work(Worker& worker, size_t unit, bool streaming);
+  bool skipUnit(size_t unit);
+  void dropAhead(FolderRun& run);
+  void decodeWhole(Worker& worker, size_t unit, const UnitClock& clock);
+  void decodeInTurn(Worker& worker, size_t unit, const UnitClock& clock);
+  void decodeAhead(Worker& worker, size_t unit, const UnitClock& clock);
+  bool waitForTurn(size_t unit);
+  SRes sendBuffer(std::unique_ptr<Ahead> ahead);
   void sendOn(size_t unit, SRes result);
+  void endFolder(size_t unit, SRes result);
   void finished(size_t unit);
   void wake();
 
   const CSzArEx& db_;
   ArchiveInput& input_;
-  ChunkQueue& queue_;
+  FolderOutput& output_;
   std::vector<Folder> folders_;
   std::vector<FolderRun> runs_;
   std::atomic<UInt32>& stopIndex_;

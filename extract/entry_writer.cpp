@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "7zCrc.h"
-#include "extract/chunk_queue.h"
 #include "extract/entry_path.h"
 #include "extract/safe_path.h"
 
@@ -16,6 +15,7 @@ constexpr unsigned kDefaultPermissions = 0777;
 constexpr UInt32 kNoFolder = 0xFFFFFFFFu;    // an entry without bytes
 constexpr uint32_t kUnixExtension = 0x8000;  // high 16 bits hold st_mode
 constexpr UInt64 kMaxLinkTarget = 4095;
+constexpr uint64_t kBytesStep = 1 << 20;  // progress in bytes wakes the placing thread
 
 unsigned filePermissions(const ArchiveEntry& entry) {
   if (entry.hasAttributes && (entry.attributes & kUnixExtension) != 0) {
@@ -56,7 +56,8 @@ EntryWriter::EntryWriter(const std::string& targetDir, const std::string& stagin
       folders_(folderFiles.folderCount()),
       progress_(progress),
       bytes_(bytes),
-      stopIndex_(stopIndex) {}
+      stopIndex_(stopIndex),
+      ready_(0, 0x7FFFFFFF) {}
 
 EntryWriter::~EntryWriter() {
   // Files still open belong to folders that never ended: not complete.
@@ -64,11 +65,15 @@ EntryWriter::~EntryWriter() {
 }
 
 void EntryWriter::fail(UInt32 index, int code, const std::string& message) {
-  if (index >= failedIndex_) return;
-  failedIndex_ = index;
-  failedCode_ = code;
-  failedMessage_ = message;
-  if (index < stopIndex_.load()) stopIndex_.store(index);
+  {
+    Lock lock(mutex_);
+    if (index >= failedIndex_) return;
+    failedIndex_ = index;
+    failedCode_ = code;
+    failedMessage_ = message;
+    if (index < stopIndex_.load()) stopIndex_.store(index);
+  }
+  ready_.post();
 }
 
 void EntryWriter::printFailure() const {
@@ -122,9 +127,11 @@ bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
     open->reset();
     return false;
   }
-  const UInt32 index = file.index;
-  verified_[index] = std::move(*open);
-  if (!committing_) commitInOrder();
+  {
+    Lock lock(mutex_);
+    verified_[file.index] = std::move(*open);
+  }
+  ready_.post();
   return true;
 }
 
@@ -163,8 +170,16 @@ bool EntryWriter::commitEntry(std::unique_ptr<Open>* open) {
   return true;
 }
 
+std::unique_ptr<EntryWriter::Open> EntryWriter::takeVerified(UInt32 index) {
+  Lock lock(mutex_);
+  auto found = verified_.find(index);
+  if (found == verified_.end()) return nullptr;
+  std::unique_ptr<Open> file = std::move(found->second);
+  verified_.erase(found);
+  return file;
+}
+
 void EntryWriter::commitInOrder() {
-  committing_ = true;
   while (nextCommit_ < db_.NumFiles && nextCommit_ < stopIndex_.load()) {
     const UInt32 index = nextCommit_;
     if (SzArEx_IsDir(&db_, index)) {
@@ -176,14 +191,32 @@ void EntryWriter::commitInOrder() {
       // A file without bytes is written when its turn comes.
       if (!openEntry(index, &file) || !closeEntry(&file)) break;
     }
-    auto found = verified_.find(index);
-    if (found == verified_.end()) break;
-    file = std::move(found->second);
-    verified_.erase(found);
-    if (!commitEntry(&file)) break;
+    file = takeVerified(index);
+    if (!file || !commitEntry(&file)) break;
     ++nextCommit_;
   }
-  committing_ = false;
+  if (bytes_) bytes_->updateBytes(bytesWritten_.load());
+}
+
+// Adds the bytes to the file's CRC and writes them (a link's are kept).
+bool EntryWriter::writeBytes(Open& file, const Byte* data, size_t size) {
+  file.crc = CrcUpdate(file.crc, data, size);
+  if (file.isLink) {
+    file.linkTarget.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  while (size > 0) {
+    int error = 0;
+    const size_t written = file.file.write(data, size, &error);
+    if (written == 0) {
+      fail(file.index, kOutputFailure,
+           format("Could not write output file '%s' error %d\n", file.path, error));
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
 }
 
 // Opens the folder's next file; files without bytes are written at once.
@@ -221,28 +254,17 @@ void EntryWriter::data(UInt32 folder, const Byte* data, size_t size) {
     }
     size_t piece = size;
     if (piece > file.left) piece = static_cast<size_t>(file.left);
-    file.crc = CrcUpdate(file.crc, data, piece);
-    if (file.isLink) file.linkTarget.append(reinterpret_cast<const char*>(data), piece);
-    const Byte* cursor = data;
-    size_t remaining = file.isLink ? 0 : piece;
-    while (remaining > 0) {
-      int error = 0;
-      const size_t written = file.file.write(cursor, remaining, &error);
-      if (written == 0) {
-        fail(file.index, kOutputFailure,
-             format("Could not write output file '%s' error %d\n", file.path, error));
-        dropEntry(&state.open);
-        state.stopped = true;
-        return;
-      }
-      cursor += written;
-      remaining -= written;
+    if (!writeBytes(file, data, piece)) {
+      dropEntry(&state.open);
+      state.stopped = true;
+      return;
     }
     data += piece;
     size -= piece;
     file.left -= piece;
-    bytesWritten_ += piece;
-    if (bytes_) bytes_->updateBytes(bytesWritten_);
+    // The placing thread shows the bytes when it wakes: at least every step.
+    const uint64_t before = bytesWritten_.fetch_add(piece);
+    if (before / kBytesStep != (before + piece) / kBytesStep) ready_.post();
     if (file.left == 0 && !closeEntry(&state.open)) {
       state.stopped = true;
       return;
@@ -282,9 +304,29 @@ void EntryWriter::folderEnd(UInt32 folder, SRes result) {
   fail(index, result, "");
 }
 
+void EntryWriter::writerEnd() {
+  {
+    Lock lock(mutex_);
+    ++writersEnded_;
+  }
+  ready_.post();
+}
+
+void EntryWriter::placeWhileWriting(unsigned writers) {
+  for (;;) {
+    commitInOrder();
+    {
+      Lock lock(mutex_);
+      if (writersEnded_ >= writers) return;
+    }
+    ready_.wait();
+  }
+}
+
 void EntryWriter::finishCommits() {
   commitInOrder();
   // Files after a failed one are not put in place.
+  Lock lock(mutex_);
   verified_.clear();
 }
 

@@ -6,10 +6,11 @@
 
 #include "base/byte_progress.h"
 #include "extract/archive.h"
-#include "extract/chunk_queue.h"
+#include "extract/decode_log.h"
 #include "extract/decode_workers.h"
 #include "extract/entry_path.h"
 #include "extract/entry_writer.h"
+#include "extract/host.h"
 #include "extract/output_file.h"
 #include "extract/pack_reader.h"
 #include "extract/safe_path.h"
@@ -19,7 +20,8 @@ namespace kv {
 
 namespace {
 
-// Decodes the folders on worker threads and writes their files here.
+// Decodes the folders on worker threads, which write their files; puts
+// the files in place here.
 void extractFolders(const CSzArEx& db, BlockStream& stream, const FolderFiles& folderFiles,
                     EntryWriter& writer, std::atomic<UInt32>& stopIndex) {
   std::vector<DecodeWorkers::Folder> folders;
@@ -31,27 +33,12 @@ void extractFolders(const CSzArEx& db, BlockStream& stream, const FolderFiles& f
   if (folders.empty()) return;
   const UInt32 firstFile = folders.front().firstFile;
 
-  ChunkQueue queue;
-  if (!queue.ok()) return writer.fail(firstFile, SZ_ERROR_MEM, "");
+  if (!writer.ok()) return writer.fail(firstFile, SZ_ERROR_MEM, "");
   ArchiveInput input(stream.seekStream());
-  DecodeWorkers workers(db, input, queue, std::move(folders), stopIndex);
-  unsigned running = workers.start(processorCount());
+  DecodeWorkers workers(db, input, writer, std::move(folders), stopIndex);
+  const unsigned running = workers.start(processorCount());
   if (running == 0) return writer.fail(firstFile, SZ_ERROR_MEM, "");
-  while (running > 0) {
-    Chunk* chunk = queue.next();
-    switch (chunk->kind) {
-      case Chunk::Kind::kData:
-        writer.data(chunk->folder, chunk->data, chunk->size);
-        break;
-      case Chunk::Kind::kFolderEnd:
-        writer.folderEnd(chunk->folder, chunk->result);
-        break;
-      case Chunk::Kind::kWorkerEnd:
-        --running;
-        break;
-    }
-    queue.give(chunk);
-  }
+  writer.placeWhileWriting(running);
 }
 
 // Whether the entry's first real component (past "." and empty ones) is
@@ -137,8 +124,11 @@ int extractArchive(const std::string& targetDir, IProgress* progress, BlockStrea
       break;
     }
   }
+  DecodeLog* log = decodeLog();
+  const double placingStart = log ? threadCpuSeconds() : 0;
   extractFolders(db, stream, folderFiles, writer, stopIndex);
   writer.finishCommits();
+  if (log) log->placed(threadCpuSeconds() - placingStart);
   if (failure) {
     *failure = writer.failureMessage();
   } else {

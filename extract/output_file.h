@@ -30,11 +30,17 @@ enum class PathKind { kMissing, kDirectory, kSymbolicLink, kOther };
 // What is at `path`, without following a symbolic link there.
 PathKind pathKind(const std::string& path);
 
-// Staging folders are named kStagingPrefix, the process id, "-" and a
-// unique part. The run that made one holds it (POSIX: flock(); Windows: a
-// handle that lets nobody delete it) for as long as it uses it; one that
-// nobody holds was left by a killed run, whatever process has its id now.
-extern const char kStagingPrefix[];
+// Staging folders are named kStagingPrefix, the owner's process id, "-"
+// and a unique part of up to six letters or digits. The run that made one
+// holds it (POSIX: flock(); Windows: a handle that lets nobody delete it)
+// for as long as it uses it; one that nobody holds was left by a killed
+// run, whatever process has its id now. The names are the extraction's
+// (extract/staging_name.cpp); each host makes and finds its folders by
+// them.
+inline constexpr char kStagingPrefix[] = ".kvstage-";
+// The process id in a staging folder's name, or 0 when `name` is not
+// shaped like one (a user's ".kvstage-backup" folder is not one).
+unsigned long stagingFolderOwner(const std::string& name);
 
 // Removes the stale staging folders directly inside `targetDir`, and
 // everything in them, without following any symbolic link.

@@ -1,10 +1,11 @@
-#include "extract/staging_name.h"
-
+// The names of staging folders (output_file.h): only a name of exactly
+// their shape is taken for one.
 #include <cstring>
 
 #include "extract/output_file.h"
 
 namespace kv {
+namespace output {
 
 namespace {
 
@@ -19,8 +20,8 @@ bool isAlphanumeric(char c) {
 unsigned long stagingFolderOwner(const std::string& name) {
   constexpr unsigned long kLargestPid = 0x7FFFFFFFul;
   constexpr size_t kMaxUnique = 6;
-  const size_t prefix = std::strlen(output::kStagingPrefix);
-  if (name.compare(0, prefix, output::kStagingPrefix) != 0) return 0;
+  const size_t prefix = std::strlen(kStagingPrefix);
+  if (name.compare(0, prefix, kStagingPrefix) != 0) return 0;
   size_t at = prefix;
   unsigned long pid = 0;
   for (; at < name.size() && isDigit(name[at]); ++at) {
@@ -36,4 +37,5 @@ unsigned long stagingFolderOwner(const std::string& name) {
   return pid;
 }
 
+}  // namespace output
 }  // namespace kv

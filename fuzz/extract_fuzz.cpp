@@ -1,11 +1,12 @@
 // The extraction of an arbitrary block into a scratch folder. A run may
 // write only inside that folder, files are capped at 16 MB and single
 // allocations at 64 MB (fuzz_support.cpp); progress must follow its
-// contract and the result must be 0, a decoder code or 11.
+// contract and the result must be 0 or one of the decoder's named results.
 #include <cstdint>
 
 #include "base/fs.h"
 #include "base/progress.h"
+#include "extract/block_extraction.h"
 #include "extract/block_stream.h"
 #include "extract/extract_archive.h"
 #include "fuzz/fuzz_support.h"
@@ -36,17 +37,17 @@ class CheckedProgress : public kv::IProgress {
 
 bool knownResult(int result) {
   switch (result) {
-    case 0:   // SZ_OK
-    case 1:   // SZ_ERROR_DATA
-    case 2:   // SZ_ERROR_MEM
-    case 3:   // SZ_ERROR_CRC
-    case 4:   // SZ_ERROR_UNSUPPORTED
-    case 5:   // SZ_ERROR_PARAM
-    case 6:   // SZ_ERROR_INPUT_EOF
-    case 8:   // SZ_ERROR_READ
-    case 11:  // SZ_ERROR_FAIL: output file, refused entry, seek
-    case 16:  // SZ_ERROR_ARCHIVE
-    case 17:  // SZ_ERROR_NO_ARCHIVE
+    case 0:
+    case kv::kErrorData:
+    case kv::kErrorMem:
+    case kv::kErrorCrc:
+    case kv::kErrorUnsupported:
+    case kv::kErrorParam:
+    case kv::kErrorInputEof:
+    case kv::kErrorRead:
+    case kv::kErrorFail:  // output file, refused entry, seek
+    case kv::kErrorArchive:
+    case kv::kErrorNoArchive:
       return true;
     default:
       return false;

@@ -13,9 +13,10 @@
 namespace kv {
 namespace {
 
-// Whether another open of `path` could take the lock right now.
+// Whether another open of `path` (a folder or a file) could take the lock
+// right now.
 bool lockIsFree(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   ::close(fd);
@@ -26,7 +27,6 @@ TEST(DirectoryLockTest, HeldWhileAliveAndReleasedAfterwards) {
   kvtest::ScratchDir dir;
   {
     fs::DirectoryLock lock(dir.path());
-    EXPECT_TRUE(lock.isLocked());
     EXPECT_FALSE(lockIsFree(dir.path()));
   }
   EXPECT_TRUE(lockIsFree(dir.path()));
@@ -44,9 +44,11 @@ TEST(DirectoryLockTest, AddsNoFileToTheDirectory) {
 
 TEST(DirectoryLockTest, MissingDirectoryOrPlainFileIsNotLocked) {
   kvtest::ScratchDir dir;
-  EXPECT_FALSE(fs::DirectoryLock(dir / "missing").isLocked());
+  fs::DirectoryLock missing(dir / "missing");
+  EXPECT_FALSE(fs::entryExists(dir / "missing"));
   { FilePtr f = openFile(dir / "file", "w"); }
-  EXPECT_FALSE(fs::DirectoryLock(dir / "file").isLocked());
+  fs::DirectoryLock file(dir / "file");
+  EXPECT_TRUE(lockIsFree(dir / "file"));
 }
 
 }  // namespace

@@ -151,9 +151,9 @@ bool initGui(GrowableArgList& args, std::string* message) {
   for (int i = 0; i < args.count(); ++i) {
     if (args.at(i)) args.set(i, keepText(args.at(i)));
   }
-  const bool bound = bindGtk(args.countField(), args.itemsField(), message);
-  // GTK may have taken its own options out of the vector.
-  args.reterminate();
+  // GTK may take its own options out of the vector.
+  const bool bound =
+      args.editInPlace([message](int* argc, char*** argv) { return bindGtk(argc, argv, message); });
   // The log header lists the vector as it now stands.
   saveLogArguments(args);
   if (bound && processApi().g_log_set_default_handler) {

@@ -66,6 +66,12 @@ int holdFolders(const std::string& targetDir, std::string* path);
 // Removes the staging folder and what is in it, and lets both folders go.
 // Whether there was one.
 bool releaseFolders();
+// The same for a run that ends at once (a signal), while decoding threads
+// may still be writing into the staging folder: both folders stay open
+// until the process ends, so such a thread meets a removed folder, where
+// nothing can be made, never a descriptor reused for something else or a
+// path looked up anew. Whether there was one.
+bool removeStagingBeforeExit();
 
 }  // namespace output
 }  // namespace kv

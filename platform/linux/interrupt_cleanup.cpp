@@ -53,7 +53,7 @@ void* cleanUpAfterSignal(void*) {
   removeLogoFile();
   // The staging folder goes; the lock files stay, so that the next run
   // repeats the extraction.
-  const bool wasExtracting = output::releaseFolders();
+  const bool wasExtracting = output::removeStagingBeforeExit();
   if (void (*cleanup)() = coreCleanup.load()) cleanup();
   if (wasExtracting && signal == SIGINT) {
     static const char kInterrupted[] =

@@ -2,13 +2,14 @@
 // of its own. armInterruptCleanup() (called once the run has made something
 // to remove: the logo file, a staging folder, a temporary install folder)
 // installs handlers for the three signals, except one that was ignored when
-// the launcher started (nohup). A signal then stops the main thread where it is (the
-// only thread that writes files), wakes a thread of this module that
-// removes the logo file and the staging folder of an extraction under way
-// (keeping its lock files: the next run repeats it, which a Ctrl-C then
-// says on standard error), runs the core's cleanup (setInterruptCleanup,
-// core/platform.h), and ends the process by the same signal, so that its
-// parent sees how it ended. While an installer is waited for, the
+// the launcher started (nohup). A signal then stops the main thread where
+// it is (the only thread that puts files in place, or makes anything
+// outside the staging folder), wakes a thread of this module that removes
+// the logo file and the staging folder of an extraction under way (the
+// decoding threads that write into it then find it gone; the lock files
+// stay: the next run repeats it, which a Ctrl-C then says on standard
+// error), runs the core's cleanup (setInterruptCleanup, core/platform.h), and ends the process by
+// the same signal, so that its parent sees how it ended. While an installer is waited for, the
 // forwarding of child_process.h takes the signals over.
 #pragma once
 

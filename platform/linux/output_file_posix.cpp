@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "extract/output_file.h"
 #include "platform/linux/held_folders.h"
 
@@ -168,7 +169,7 @@ void OutputFile::discard() {
 size_t OutputFile::write(const void* data, size_t size, int* error) {
   errno = 0;
   const size_t written = file_ ? std::fwrite(data, 1, size, file_) : 0;
-  if (written == 0) *error = errno != 0 ? errno : EIO;
+  if (written == 0) *error = lastError();
   return written;
 }
 
@@ -176,7 +177,7 @@ int OutputFile::close() {
   if (!file_) return 0;
   const int result = std::fclose(file_);
   file_ = nullptr;
-  return result == 0 ? 0 : (errno != 0 ? errno : EIO);
+  return errnoResult(result);
 }
 
 }  // namespace output

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "extract/output_file.h"
-#include "extract/staging_name.h"
 #include "platform/linux/held_folders.h"
 #include "platform/linux/interrupt_cleanup.h"
 
@@ -105,8 +104,6 @@ int makeLockedFolder(const std::string& name, UniqueFd* folder) {
 
 }  // namespace
 
-const char kStagingPrefix[] = ".kvstage-";
-
 Place placeOf(const std::string& path) {
   Place place;
   if (stagingFd >= 0 && startsWith(path, stagingPath)) {
@@ -193,6 +190,16 @@ bool releaseFolders() {
   stagingPath.clear();
   targetPath.clear();
   return had;
+}
+
+bool removeStagingBeforeExit() {
+  if (stagingFd < 0) return false;
+  // A file a writer made after the folder was listed keeps it: list again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    removeContents(stagingFd, 1);
+    if (::unlinkat(targetFd, stagingName.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY) break;
+  }
+  return true;
 }
 
 void removeStaleStagingFolders(const std::string& targetDir) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/errors.h"
 #include "extract/output_file.h"
-#include "extract/staging_name.h"
 #include "platform/windows/checked_entry.h"
 #include "platform/windows/wide_text.h"
 
@@ -100,8 +100,6 @@ bool passesReparsePoint(const std::string& path) {
 
 }  // namespace
 
-const char kStagingPrefix[] = ".kvstage-";
-
 bool backslashIsSeparator() { return true; }
 
 bool makesSymbolicLinks() { return false; }
@@ -184,7 +182,7 @@ int OutputFile::open(const std::string& stagedPath, const std::string& path, uns
     return EISDIR;
   errno = 0;
   file_ = ::_wfopen(widen(stagedPath).c_str(), L"wb");
-  if (!file_) return errno != 0 ? errno : EIO;
+  if (!file_) return lastError();
   path_ = path;
   stagedPath_ = stagedPath;
   return 0;
@@ -221,7 +219,7 @@ void OutputFile::discard() {
 size_t OutputFile::write(const void* data, size_t size, int* error) {
   errno = 0;
   const size_t written = file_ ? std::fwrite(data, 1, size, file_) : 0;
-  if (written == 0) *error = errno != 0 ? errno : EIO;
+  if (written == 0) *error = lastError();
   return written;
 }
 
@@ -230,7 +228,7 @@ int OutputFile::close() {
   errno = 0;
   const int result = std::fclose(file_);
   file_ = nullptr;
-  return result == 0 ? 0 : (errno != 0 ? errno : EIO);
+  return errnoResult(result);
 }
 
 }  // namespace output

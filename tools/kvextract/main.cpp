@@ -7,15 +7,18 @@
 // Prints "result N" and exits with N, the extraction's result (0 success,
 // decoder codes, 11 output-file failures); 100 for usage or input errors.
 // With KV_DECODE_LOG=FILE in the environment, the decoding plan and the
-// CPU time of every unit are appended to FILE (bench/simulate.py).
+// CPU time of every unit are appended to FILE (file_decode_log.h, read by
+// bench/simulate.py).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "base/fs.h"
 #include "extract/block_extraction.h"
+#include "tools/kvextract/file_decode_log.h"
 
 namespace {
 
@@ -62,13 +65,15 @@ int main(int argc, char** argv) {
     }
     end = static_cast<uint32_t>(size);
   }
-  kv::FilePtr log;
+  kv::FilePtr logFile;
+  std::unique_ptr<kv::FileDecodeLog> log;
   if (const char* logPath = std::getenv("KV_DECODE_LOG")) {
-    log = kv::openFile(logPath, "a");
-    if (!log) {
+    logFile = kv::openFile(logPath, "a");
+    if (!logFile) {
       std::fprintf(stderr, "kvextract: cannot open %s: %s\n", logPath, std::strerror(errno));
       return kUsageError;
     }
+    log.reset(new kv::FileDecodeLog(logFile.get()));
     kv::setDecodeLog(log.get());
   }
   const int result = kv::extractBlock(file.get(), start, end, argv[2], nullptr);
