@@ -31,9 +31,8 @@ int extractBundleArchive(std::FILE* file, const BlockDescriptor& block,
     }
   }
   if (result == 0) {
-    if (const int error = makeDirs(installDir, rules)) {
-      message =
-          "ERROR: directory " + installDir + " cannot be created: " + std::to_string(error) + ".\n";
+    if (!makeDirs(installDir, rules, &message)) {
+      message += "\n";
       result = kErrorFail;
     } else {
       result = extractBlock(file, block.start, block.end, installDir, progress, &message);
