@@ -6,9 +6,16 @@
 #include <cstdio>
 #include <string>
 
+#include "core/run_host.h"
+
 namespace kv {
 
+// The run on this build's host (platformHost()).
 int runLauncher(int argc, char** argv);
+// The run on `host`. The installer's argument lists are the process's own
+// (they are listed at exit for -showargsandexit); each run starts them
+// afresh.
+int runLauncher(int argc, char** argv, RunHost& host);
 
 // The extraction step: version check, then the payload walk (with a progress
 // window unless consoleMode). Its result is one of three outcomes, not an
@@ -22,6 +29,6 @@ int runLauncher(int argc, char** argv);
 //    damaged, a line naming `setupFile` as damaged follows it in both.
 enum class Extraction { kDone, kNoBundle, kFailed };
 Extraction extractBundle(std::FILE* launcherFile, const std::string& setupFile,
-                         const std::string& installDir, bool consoleMode);
+                         const std::string& installDir, bool consoleMode, RunHost& host);
 
 }  // namespace kv

@@ -31,8 +31,12 @@ int extractBundleArchive(std::FILE* file, const BlockDescriptor& block,
     }
   }
   if (result == 0) {
-    makeDirs(installDir, rules);
-    result = kv::extractBlock(file, block.start, block.end, installDir, progress, &message);
+    if (!makeDirs(installDir, rules, &message)) {
+      message += "\n";
+      result = kErrorFail;
+    } else {
+      result = extractBlock(file, block.start, block.end, installDir, progress, &message);
+    }
   }
   if (failure) {
     *failure = message;
@@ -44,10 +48,6 @@ int extractBundleArchive(std::FILE* file, const BlockDescriptor& block,
 
 PayloadHandler::PayloadHandler(const VersionCheckHandler& versionCheck, IProgress* progress)
     : check_(versionCheck), progress_(progress) {}
-
-int PayloadHandler::extractBlock(std::FILE* file, const BlockDescriptor& block) {
-  return extractBundleArchive(file, block, check_.installDir, check_.rules, progress_, nullptr);
-}
 
 bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
   const char* announce;
@@ -79,7 +79,8 @@ bool PayloadHandler::visit(std::FILE* file, const BlockDescriptor& block) {
     fs::createLockFile(lock);  // one that cannot be made is simply not there
     emptyInstallerProfile(check_.installDir, check_.rules);
   }
-  int result = extractBlock(file, block);
+  int result =
+      extractBundleArchive(file, block, check_.installDir, check_.rules, progress_, nullptr);
   result_ = result;
   if (result != 0) {
     char line[64];

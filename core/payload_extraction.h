@@ -17,11 +17,11 @@ class IProgress;
 
 // Extracts one archive block of the bundle into `installDir` the way every
 // run does, so that mkbundle's trial install applies the very same rules:
-// the folder is made first, and an archive holding an entry in the place of
-// a lock file is refused before anything is written (result 11, "Refusing
-// unsafe archive entry '...'"). The failure's line goes to *failure when
-// given ("" for none), else to standard output. 0, or the extraction's
-// result.
+// the folder is made first (a folder that cannot be made: result 11,
+// "ERROR: directory ... cannot be created: <errno>."), and an archive holding an entry in the place
+// of a lock file is refused before anything is written (result 11, "Refusing unsafe archive entry
+// '...'"). The failure's line goes to *failure when given ("" for none), else to standard output.
+// 0, or the extraction's result.
 int extractBundleArchive(std::FILE* file, const BlockDescriptor& block,
                          const std::string& installDir, const HostRules& rules, IProgress* progress,
                          std::string* failure);
@@ -41,7 +41,6 @@ class PayloadHandler : public TagHandler {
   bool dataDamaged() const;
 
  private:
-  int extractBlock(std::FILE* file, const BlockDescriptor& block);
   const VersionCheckHandler& check_;
   IProgress* progress_;
   std::string failure_;

@@ -97,9 +97,9 @@ IProgress* createProgress();
 // (dialog mode only; any progress window has been finished before).
 void showErrorBox(const std::string& text);
 
-// The logo file for the dialogs (Linux; nothing on Windows).
+// The logo file for the dialogs (Linux; nothing on Windows). The host
+// removes it again once the dialogs are over.
 void extractLogo(std::FILE* launcherFile);
-void removeLogoFile();
 
 // True in the Windows console twin "setupc.exe", which runs as if
 // "-winconsole" had been given. False everywhere else.

@@ -10,6 +10,7 @@
 
 #include "core/platform.h"
 #include "platform/linux/held_folders.h"
+#include "platform/linux/logo_extractor.h"
 
 namespace kv {
 

@@ -11,6 +11,7 @@
 #include "core/text.h"
 #include "core/text_store.h"
 #include "platform/linux/child_process.h"
+#include "platform/linux/logo_extractor.h"
 
 namespace kv {
 

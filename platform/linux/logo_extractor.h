@@ -14,6 +14,10 @@ namespace kv {
 // "/tmp/<pid>_kvlogo.png" for this process.
 std::string logoFilePath();
 
+// Deletes the logo file when extractLogo() made it: before the installer
+// starts, at exit and after a signal that ends the run.
+void removeLogoFile();
+
 // Whether extractLogo() made the logo file and it has not been removed yet:
 // the windows show it as their icon only then.
 bool haveLogoFile();

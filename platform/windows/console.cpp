@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/platform.h"
-#include "core/windows_command_line.h"
 #include "platform/windows/wide_text.h"
+#include "platform/windows/windows_command_line.h"
 
 namespace kv {
 

@@ -29,6 +29,5 @@ void showErrorBox(const std::string& text) {
 
 // The window icon is the LOGO resource: no logo file.
 void extractLogo(std::FILE*) {}
-void removeLogoFile() {}
 
 }  // namespace kv

@@ -11,10 +11,10 @@
 #include "core/arg_list.h"
 #include "core/install_layout.h"
 #include "core/platform.h"
-#include "core/windows_command_line.h"
 #include "platform/windows/console.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
+#include "platform/windows/windows_command_line.h"
 
 namespace kv {
 

@@ -1,6 +1,6 @@
 // Windows command-line texts: argument quoting, the installer's command line
 // and the console twin's command line.
-#include "core/windows_command_line.h"
+#include "platform/windows/windows_command_line.h"
 
 #include "core/host_rules.h"
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/install_layout.h"
-#include "core/windows_command_line.h"
+#include "platform/windows/windows_command_line.h"
 
 namespace kv {
 namespace {
