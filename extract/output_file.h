@@ -23,7 +23,10 @@ bool backslashIsSeparator();
 // Whether symbolic-link entries can be made on this host.
 bool makesSymbolicLinks();
 
-// Creates one directory (0777 before the umask on POSIX). 0, or an errno value.
+// Creates one directory of an entry's way inside the target (0777 before the
+// umask on POSIX), reached like a placement: on Linux relative to the held
+// folders, never through a link. The target itself is made by
+// fs::makeFolders(). 0, or an errno value.
 int makeDirectory(const std::string& path);
 
 enum class PathKind { kMissing, kDirectory, kSymbolicLink, kOther };
