@@ -194,8 +194,23 @@ void EntryWriter::commitInOrder() {
     file = takeVerified(index);
     if (!file || !commitEntry(&file)) break;
     ++nextCommit_;
+    bytesPlaced_ += SzArEx_GetFileSize(&db_, index);
+    if (bytes_) bytes_->updateBytes(bytesPlaced_);
   }
-  if (bytes_) bytes_->updateBytes(bytesWritten_.load());
+  reportBytes();
+}
+
+// The bytes shown are those placed, and of the next file in line as far as
+// written: never ahead of the file count by more than that one file, though
+// writers on other threads may be further on.
+void EntryWriter::reportBytes() {
+  if (!bytes_) return;
+  uint64_t shown = bytesPlaced_;
+  if (nextCommit_ < db_.NumFiles && nextCommit_ < stopIndex_.load()) {
+    shown += SzArEx_GetFileSize(&db_, nextCommit_);
+  }
+  const uint64_t written = bytesWritten_.load();
+  bytes_->updateBytes(written < shown ? written : shown);
 }
 
 // Adds the bytes to the file's CRC and writes them (a link's are kept).

@@ -92,6 +92,7 @@ class EntryWriter final : public FolderOutput {
   bool commitEntry(std::unique_ptr<Open>* open);
   std::unique_ptr<Open> takeVerified(UInt32 index);
   void commitInOrder();
+  void reportBytes();
   void dropEntry(std::unique_ptr<Open>* open);
   bool startNext(UInt32 folder, FolderState& state);
 
@@ -107,6 +108,7 @@ class EntryWriter final : public FolderOutput {
   IByteProgress* bytes_;
   std::atomic<UInt32>& stopIndex_;
   std::atomic<uint64_t> bytesWritten_{0};
+  uint64_t bytesPlaced_ = 0;  // the extracting thread's own
 
   // Shared between the writers and the extracting thread.
   Mutex mutex_;
