@@ -8,15 +8,17 @@ not have, from measurements on this one.
    (folder, or run of independent LZMA2 blocks) took to decode and the CPU
    time its files took to write, and the CPU time of the thread that puts
    the files in place.
-2. Replays the extractor's scheduling policy (units by packed bytes, the
+2. Replays the extractor's scheduling policy (units by packed bytes and files, the
    largest first) and memory rule (the same as extract/decode_schedule.cpp)
-   for N processors, with the writers as built: each decoding worker
-   writes the files of the unit it sends (a unit in its folder's turn
-   decodes and writes in turn; a later unit decodes ahead into its buffer,
-   and its files are written by the worker that sends the unit before it,
-   or by its own when that one was sent already), and one placing thread
-   moves the checked files into place as units are written. The N workers
-   and the placing thread share the N processors.
+   for N processors, with the writers as built: with one processor the
+   worker writes the files of the unit it sends itself; with more, each
+   folder in flight has a writing thread of its own, fed through a pipe of
+   1 MiB by the worker that sends the folder's units (a unit in its
+   folder's turn feeds it as it decodes; a later unit decodes ahead into its
+   buffer and is fed by the worker that sends the unit before it, or by its
+   own when that one was sent already), and one placing thread moves the
+   checked files into place as units are written. The workers, the writing
+   threads and the placing thread share the N processors.
 3. Prints the predicted wall time and peak memory per N next to the ideal,
    and validates the model against measured runs at N = 1 and N = 2.
 """
@@ -33,6 +35,8 @@ from pathlib import Path
 MIB = 1 << 20
 SLACK = 10 * MIB          # extract/decode_schedule.h kSlack
 WORKER_OVERHEAD = 1 * MIB  # pack-reader and coder buffers of one worker
+PIPE_BYTES = 1 * MIB       # extract/writer_pipe.h: kPieces x kPieceSize
+FILE_COST = 4096           # extract/decode_schedule.h kFileCost
 DEFAULT_NS = (1, 2, 4, 8, 16, 32)
 
 
@@ -68,10 +72,11 @@ def parse_log(text):
 
 
 def cost_order(units):
-    """extract/decode_schedule.cpp costOrder: by packed bytes, largest
-    first (ties in planning order), each folder's units in part order."""
+    """extract/decode_schedule.cpp costOrder: by packed bytes plus FILE_COST
+    per file, largest first (ties in planning order), each folder's units in
+    part order."""
     planned = sorted(units, key=lambda u: u["id"])
-    places = sorted(planned, key=lambda u: -u["pack"])
+    places = sorted(planned, key=lambda u: -(u["pack"] + u.get("files", 0) * FILE_COST))
     parts = {}
     for u in sorted(planned, key=lambda u: (u["folder"], u["part"])):
         parts.setdefault(u["folder"], []).append(u)
@@ -131,29 +136,66 @@ class Schedule:
         self.sent_parts[u["folder"]] = max(self.sent_parts.get(u["folder"], 0), u["part"] + 1)
 
 
+def fair_share(wants, capacity):
+    """The most any thread gets when `capacity` is shared evenly among
+    threads that want `wants` each (those that want less get what they want)."""
+    left, count = capacity, len(wants)
+    for want in sorted(wants):
+        if want * count > left:
+            return left / count
+        left -= want
+        count -= 1
+    return max(wants or [0.0])
+
+
 def simulate(units, processors, ceiling, place_s):
     """Predicted (wall s, accounted peak bytes) on `processors` processors:
-    N workers that decode and write, one placing thread."""
+    N workers that decode, a writing thread per folder in flight behind a
+    pipe of PIPE_BYTES (none with one processor: the worker writes itself),
+    one placing thread."""
     total_unpack = max(1, sum(u["unpack"] for u in units))
     work = sum(u["cpu"] + u["write"] for u in units) + place_s
     dt = max(1e-5, work / 20000)
+    piped = processors > 1
     sched = Schedule(units, processors, ceiling)
-    workers = [None] * processors  # per worker: {"unit", "left" CPU s, "sending"}, or None
+    # Per worker: {"unit", "phase", "left" CPU s to decode or write-s to push}, or None.
+    # phase: "decode" (streaming, bytes into the pipe as decoded), "ahead",
+    # "push" (a decoded unit's bytes into the pipe), "drain" (the folder's
+    # last bytes), "inline" (one processor: decode and write on the worker).
+    workers = [None] * processors
+    pipes = {}     # folder -> write seconds the folder's writing thread has to do
     parked = {}    # (folder, part) -> unit index decoded ahead, waiting its turn
     placing = 0.0  # CPU seconds of placing the written units still need
     now = 0.0
 
-    def written(w, index):
-        """The unit's files are written: its memory goes back, the placing
-        thread gets its share, and the worker sends the next unit of the
-        folder if that one waits decoded."""
+    def room(u):
+        """Write seconds the folder's pipe holds when full."""
+        return u["write"] * min(1.0, PIPE_BYTES / max(1, u["unpack"]))
+
+    def sent(w, index):
+        """The unit's bytes went on: its memory goes back, the placing thread
+        gets its share, and the worker sends the next unit of the folder if
+        that one waits decoded, or drains the folder after its last unit."""
         nonlocal placing
         u = units[index]
         sched.sent(index)
         placing += place_s * u["unpack"] / total_unpack
         nxt = parked.pop((u["folder"], u["part"] + 1), None)
-        workers[w] = None if nxt is None else {
-            "unit": nxt, "left": units[nxt]["write"], "sending": True}
+        if nxt is not None:
+            workers[w] = {"unit": nxt, "phase": "push", "left": units[nxt]["write"]}
+        elif piped and u["part"] + 1 == u["parts"]:
+            workers[w] = {"unit": index, "phase": "drain", "left": 0.0}
+        else:
+            workers[w] = None
+
+    def start(w, index, streaming):
+        u = units[index]
+        if not piped:
+            workers[w] = {"unit": index, "phase": "inline", "left": u["cpu"] + u["write"]}
+        else:
+            pipes.setdefault(u["folder"], 0.0)
+            workers[w] = {"unit": index, "phase": "decode" if streaming else "ahead",
+                          "left": max(u["cpu"], 1e-6)}
 
     while True:
         for w in range(processors):  # idle workers take units
@@ -161,30 +203,53 @@ def simulate(units, processors, ceiling, place_s):
                 got = sched.take()
                 if got in ("wait", "done"):
                     break
-                index, streaming = got
-                u = units[index]
-                left = u["cpu"] + (u["write"] if streaming else 0.0)
-                workers[w] = {"unit": index, "left": max(left, 1e-6), "sending": streaming}
-        busy = [w for w in range(processors) if workers[w] is not None]
-        threads = len(busy) + (1 if placing > 0 else 0)
-        share = dt * min(1.0, processors / threads) if threads else dt
-        placing = max(0.0, placing - share)
-        for w in busy:
+                start(w, *got)
+        busy = [w for w in range(processors) if workers[w] is not None and
+                workers[w]["phase"] in ("decode", "ahead", "inline") and
+                not (workers[w]["phase"] == "decode" and
+                     pipes[units[workers[w]["unit"]]["folder"]] >= room(units[workers[w]["unit"]]))]
+        writing = [f for f, left in pipes.items() if left > 0]
+        # The processors go to the threads that want them, evenly; a writing
+        # thread wants no more than its pipe holds.
+        wants = [dt] * len(busy) + [min(dt, pipes[f]) for f in writing] + [min(dt, placing)]
+        share = fair_share(wants, processors * dt)
+        placing = max(0.0, placing - min(share, placing))
+        for f in writing:
+            pipes[f] = max(0.0, pipes[f] - min(share, pipes[f]))
+        for w in range(processors):
             s = workers[w]
-            s["left"] -= share
-            if s["left"] > 0:
+            if s is None:
                 continue
             u = units[s["unit"]]
-            if s["sending"]:
-                written(w, s["unit"])
+            if s["phase"] == "drain":
+                if pipes[u["folder"]] <= 0:
+                    del pipes[u["folder"]]
+                    workers[w] = None
+                continue
+            if s["phase"] == "push":
+                push = min(s["left"], max(0.0, room(u) - pipes[u["folder"]]))
+                pipes[u["folder"]] += push
+                s["left"] -= push
+                if s["left"] <= 1e-12:
+                    sent(w, s["unit"])
+                continue
+            if w not in busy:
+                continue
+            s["left"] -= share
+            if s["phase"] == "decode":
+                pipes[u["folder"]] += u["write"] * share / max(u["cpu"], 1e-6)
+            if s["left"] > 0:
+                continue
+            if s["phase"] in ("decode", "inline"):
+                sent(w, s["unit"])
             elif sched.sent_parts.get(u["folder"], 0) == u["part"]:
                 # Decoded ahead and in turn already: sends its own bytes.
-                workers[w] = {"unit": s["unit"], "left": u["write"], "sending": True}
+                workers[w] = {"unit": s["unit"], "phase": "push", "left": u["write"]}
             else:
                 parked[(u["folder"], u["part"])] = s["unit"]
                 workers[w] = None
         now += dt
-        if (placing <= 0 and all(s is None for s in workers) and not parked
+        if (placing <= 0 and all(s is None for s in workers) and not parked and not pipes
                 and sched.next >= len(units)):
             break
         if now > 36000:
@@ -271,7 +336,9 @@ def analyse(log_text, measured, ns=DEFAULT_NS, tar_s=None):
         # processors, the longest unit with its files, or the placing.
         ideal_all = max((decode + write_s + place_s) / n, longest_with_write, place_s)
         workers = min(n, max(1, len(units)))
-        predicted_rss = None if base is None else base + peak + (workers - 1) * WORKER_OVERHEAD
+        pipes = workers * PIPE_BYTES if n > 1 else 0
+        predicted_rss = (None if base is None else
+                         base + peak + (workers - 1) * WORKER_OVERHEAD + pipes)
         rows.append({"n": n, "wall": wall, "ideal": ideal, "ratio": wall / ideal,
                      "ideal_all": ideal_all, "peak": predicted_rss, "accounted": peak,
                      "target_peak": n * (dictionary + 2 * MIB) + 16 * MIB})
@@ -291,7 +358,7 @@ def render(result, name=""):
     mb = lambda b: "%.0f" % (b / MIB) if b is not None else "?"
     tar = result.get("tar_s")
     lines = ["Simulated scaling%s: %d units, single-thread decode %.2f s (longest unit %.3f s), "
-             "writing the files %.2f s on the decoding threads, placing them %.2f s on one"
+             "writing the files %.2f s, placing them %.2f s on one"
              " thread." % (" of " + name if name else "", result["units"], result["decode_s"],
                            result["longest_s"], result["write_s"], result["place_s"]),
              "",
@@ -306,8 +373,8 @@ def render(result, name=""):
     lines += ["", "ideal = max(single-thread decode / N, longest unit); ideal with writing ="
               " max((decode + writing + placing) / N, longest unit with its writing, placing);"
               " memory target = N x (dictionary + 2 MiB) + 16 MiB. Units go out by packed"
-              " bytes, the largest first; each decoding thread writes the files of the units"
-              " it sends.", ""]
+              " bytes plus 4 KiB per file, the largest first; with more than one processor each folder in flight"
+              " has a writing thread, fed through a 1 MiB pipe.", ""]
     if tar:
         lines.append("`tar -I zstd -xf` measured in the same run: %.2f s (median)." % tar)
     load = result["load"]

@@ -18,6 +18,7 @@ struct LoggedUnit {
   unsigned parts = 1;
   uint64_t unpackSize = 0;
   uint64_t packSize = 0;
+  uint32_t files = 0;
   uint64_t streamNeed = 0;
   uint64_t bufferNeed = 0;
 };

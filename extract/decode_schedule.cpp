@@ -25,7 +25,7 @@ std::vector<size_t> costOrder(const std::vector<DecodeUnit>& units) {
   std::vector<size_t> order(units.size());
   for (size_t u = 0; u < order.size(); ++u) order[u] = u;
   std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return units[a].packSize > units[b].packSize; });
+                   [&](size_t a, size_t b) { return unitCost(units[a]) > unitCost(units[b]); });
   // Every folder's places, in hand-out order, go to its units in part order.
   std::map<size_t, std::vector<size_t>> parts;  // folder -> unit positions by part
   for (size_t u = 0; u < units.size(); ++u) parts[units[u].folder].push_back(u);

@@ -8,7 +8,9 @@
 // before it). Units are handed out by their estimated decode time, the
 // slowest first, so that no long unit ends the run alone on one
 // processor: the estimate is the packed bytes the unit reads (decoding
-// time follows the compressed bytes far more than the unpacked ones).
+// time follows the compressed bytes far more than the unpacked ones) and
+// kFileCost for every file that starts in it (a folder's files are written
+// in order, so a folder of many small files is a long chain of writing).
 // Each folder's units keep their stream order: they take the places in
 // the hand-out order that their costs earned, in turn (costOrder).
 //
@@ -42,6 +44,7 @@ struct DecodeUnit {
   UInt64 unpackSize = 0;
   UInt64 packOffset = 0;  // in the folder's first packed stream
   UInt64 packSize = 0;    // packed bytes read; all of the folder's for a whole folder
+  UInt32 files = 0;       // file entries whose bytes start in the unit
   UInt64 streamNeed = 0;
   UInt64 bufferNeed = 0;  // 0: never decoded ahead
 };
@@ -52,13 +55,18 @@ struct MemoryRule {
 };
 
 constexpr UInt64 kSlack = 10u << 20;
+// What writing one file costs, in packed bytes decoded in the same time.
+constexpr UInt64 kFileCost = 4096;
 constexpr UInt64 kNarrowCeiling = 256u << 20;
 
 // A quarter of `physical`, at most kNarrowCeiling when `narrow` (32-bit).
 UInt64 memoryCeiling(UInt64 physical, bool narrow);
 MemoryRule memoryRule(unsigned processors, UInt64 unitNeed, UInt64 ceiling);
 
-// Unit positions in hand-out order: by packSize, largest first (ties in
+// The estimated decode and write time of a unit, in packed bytes.
+inline UInt64 unitCost(const DecodeUnit& unit) { return unit.packSize + unit.files * kFileCost; }
+
+// Unit positions in hand-out order: by unitCost, largest first (ties in
 // the given order), each folder's units in part order.
 std::vector<size_t> costOrder(const std::vector<DecodeUnit>& units);
 

@@ -143,12 +143,14 @@ TEST(DecodeScheduleTest, NarrowCeilingBoundsTheUnitsDecodedAhead) {
   EXPECT_LE(schedule.peak(), 3 * 64 * kMiB + kSlack);
 }
 
-DecodeUnit costed(size_t folder, unsigned part, unsigned parts, UInt64 packSize) {
+DecodeUnit costed(size_t folder, unsigned part, unsigned parts, UInt64 packSize,
+                  UInt32 files = 0) {
   DecodeUnit unit;
   unit.folder = folder;
   unit.part = part;
   unit.parts = parts;
   unit.packSize = packSize;
+  unit.files = files;
   return unit;
 }
 
@@ -164,6 +166,9 @@ TEST(DecodeScheduleTest, CostOrderTakesTheSlowestFirstAndKeepsEveryFolderInOrder
       {"a folder's blocks take the places their costs earn, in part order",
        {costed(0, 0, 3, 2), costed(0, 1, 3, 8), costed(0, 2, 3, 6), costed(1, 0, 1, 7)},
        {0, 3, 1, 2}},
+      {"a unit of many files weighs their writing: 3 + 2 x 4096 over 8190",
+       {costed(0, 0, 1, 8190), costed(1, 0, 1, 3, 2)},
+       {1, 0}},
       {"folders given out of archive order",
        {costed(2, 0, 2, 4), costed(2, 1, 2, 4), costed(0, 0, 1, 1), costed(1, 0, 1, 4)},
        {0, 1, 3, 2}},

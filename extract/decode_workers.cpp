@@ -2,6 +2,7 @@
 
 #include "extract/decode_log.h"
 #include "extract/folder_decoder.h"
+#include "extract/writer_pipe.h"
 
 namespace kv {
 
@@ -10,15 +11,16 @@ namespace {
 constexpr unsigned kMaxWorkers = 64;
 
 // Hands a folder's bytes to the output in pieces, until the output wants
-// no more of them; with the decode log on, counts the CPU time the output
-// took (writing the files) apart from the decoding.
+// no more of them, straight or through a pipe to a writing thread; with the
+// decode log on, counts the CPU time the output took (writing the files, or
+// handing the bytes to the pipe) apart from the decoding.
 class OutputSink final : public ByteSink {
  public:
   static constexpr size_t kPiece = 1 << 18;
 
   OutputSink(FolderOutput& output, const CSzArEx& db, const DecodeWorkers::Folder& folder,
-             std::atomic<UInt32>& stopIndex)
-      : output_(output), db_(db), folder_(folder), stopIndex_(stopIndex) {}
+             std::atomic<UInt32>& stopIndex, WriterPipe* pipe)
+      : output_(output), db_(db), folder_(folder), stopIndex_(stopIndex), pipe_(pipe) {}
 
   SRes write(const Byte* data, size_t size) override {
     const double start = decodeLog() ? threadCpuSeconds() : 0;
@@ -29,7 +31,11 @@ class OutputSink final : public ByteSink {
         break;
       }
       const size_t piece = size < kPiece ? size : kPiece;
-      output_.data(folder_.index, data, piece);
+      if (pipe_) {
+        pipe_->data(data, piece);
+      } else {
+        output_.data(folder_.index, data, piece);
+      }
       data += piece;
       size -= piece;
       sent_ += piece;
@@ -39,7 +45,10 @@ class OutputSink final : public ByteSink {
   }
 
   // The bytes before a failure still complete the files they hold.
-  void finish(SRes result) { output_.folderEnd(folder_.index, result); }
+  void finish(SRes result) {
+    if (pipe_) pipe_->drain();
+    output_.folderEnd(folder_.index, result);
+  }
 
   // The CPU time spent in write() so far (with the decode log on).
   double writeCpu() const { return writeCpu_; }
@@ -58,6 +67,7 @@ class OutputSink final : public ByteSink {
   const CSzArEx& db_;
   DecodeWorkers::Folder folder_;
   std::atomic<UInt32>& stopIndex_;
+  WriterPipe* pipe_;
   UInt64 sent_ = 0;
   double writeCpu_ = 0;
 };
@@ -103,6 +113,7 @@ struct DecodeWorkers::Ahead {
 // A folder cut into units: its way to the writer, used by one sender at a
 // time (the unit in turn), and the units decoded ahead.
 struct DecodeWorkers::FolderRun {
+  std::unique_ptr<WriterPipe> pipe;
   std::unique_ptr<OutputSink> sink;
   std::unique_ptr<FolderStream> stream;
   std::map<unsigned, std::unique_ptr<Ahead>> ahead;  // by part
@@ -165,6 +176,7 @@ void DecodeWorkers::logPlan(DecodeLog& log, UInt64 ceiling) const {
     logged.parts = u.parts;
     logged.unpackSize = u.unpackSize;
     logged.packSize = u.packSize;
+    logged.files = u.files;
     logged.streamNeed = u.streamNeed;
     logged.bufferNeed = u.bufferNeed;
     log.unit(logged);
@@ -239,11 +251,22 @@ void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
   decodeAhead(worker, position, clock);
 }
 
+// A pipe to a writing thread of its own for a folder that streams, when
+// there is more than one processor (with one, the thread would only take
+// turns with the decoding); none when it cannot be had.
+std::unique_ptr<WriterPipe> DecodeWorkers::startPipe(UInt32 folder) {
+  if (processors_ < 2) return nullptr;
+  std::unique_ptr<WriterPipe> pipe(new WriterPipe(output_, folder));
+  if (!pipe->start()) pipe.reset();
+  return pipe;
+}
+
 // A folder of one unit: straight through to the output.
 void DecodeWorkers::decodeWhole(Worker& worker, size_t position, const UnitClock& clock) {
   const DecodeUnit& unit = schedule_->units()[position];
   const Folder& folder = folders_[unit.folder];
-  OutputSink sink(output_, db_, folder, stopIndex_);
+  std::unique_ptr<WriterPipe> pipe = startPipe(folder.index);
+  OutputSink sink(output_, db_, folder, stopIndex_, pipe.get());
   const SRes result = worker.decoder.decode(db_, folder.index, processors_ > 1 ? 2 : 1, &sink);
   clock.decoded(position, false, sink.writeCpu());
   sink.finish(result);
@@ -260,7 +283,8 @@ void DecodeWorkers::decodeInTurn(Worker& worker, size_t position, const UnitCloc
   const Folder& folder = folders_[unit.folder];
   FolderRun& run = runs_[unit.folder];
   if (unit.part == 0) {
-    run.sink.reset(new OutputSink(output_, db_, folder, stopIndex_));
+    run.pipe = startPipe(folder.index);
+    run.sink.reset(new OutputSink(output_, db_, folder, stopIndex_, run.pipe.get()));
     run.stream.reset(new FolderStream(db_, folder.index, run.sink.get()));
   }
   const double written = run.sink->writeCpu();
@@ -362,6 +386,9 @@ void DecodeWorkers::endFolder(size_t position, SRes result) {
   const DecodeUnit& unit = schedule_->units()[position];
   FolderRun& run = runs_[unit.folder];
   run.sink->finish(result);
+  run.stream.reset();
+  run.sink.reset();
+  run.pipe.reset();
   {
     Lock lock(mutex_);
     run.ended = true;

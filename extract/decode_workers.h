@@ -35,6 +35,7 @@
 namespace kv {
 
 class DecodeLog;
+class WriterPipe;
 
 class DecodeWorkers {
  public:
@@ -65,6 +66,7 @@ class DecodeWorkers {
   void logPlan(DecodeLog& log, UInt64 ceiling) const;
   bool nextUnit(size_t* unit, bool* streaming);
   void work(Worker& worker, size_t unit, bool streaming);
+  std::unique_ptr<WriterPipe> startPipe(UInt32 folder);
   bool skipUnit(size_t unit);
   void dropAhead(FolderRun& run);
   void decodeWhole(Worker& worker, size_t unit, const UnitClock& clock);

@@ -231,6 +231,26 @@ bool findLzma2Blocks(ArchiveInput& input, UInt64 start, UInt64 packSize, UInt64 
   return unpack == unpackSize && pack <= packSize && !blocks->empty() && (*blocks)[0].unpack == 0;
 }
 
+// The file entries of folder `index` whose bytes start at offsets in
+// [from, to) of the folder's output.
+UInt32 filesStartingIn(const CSzArEx& db, UInt32 index, UInt64 from, UInt64 to) {
+  const UInt32 first = db.FolderToFile[index];
+  if (first >= db.NumFiles) return 0;
+  const UInt64 base = db.UnpackPositions[first];
+  UInt32 count = 0;
+  for (UInt32 file = first; file < db.NumFiles; ++file) {
+    const UInt32 folder = db.FileToFolder[file];
+    if (folder != index) {
+      if (folder == static_cast<UInt32>(-1)) continue;  // no bytes
+      break;
+    }
+    const UInt64 at = db.UnpackPositions[file] - base;
+    if (at >= to) break;
+    if (at >= from) ++count;
+  }
+  return count;
+}
+
 }  // namespace
 
 void planFolder(const CSzArEx& db, UInt32 index, size_t position, ArchiveInput& input,
@@ -279,11 +299,14 @@ void planFolder(const CSzArEx& db, UInt32 index, size_t position, ArchiveInput& 
         unit.packSize = to.pack - from.pack;
         unit.streamNeed = dictionaryNeed(method::kLzma2, props, 1, unit.unpackSize);
         unit.bufferNeed = unit.unpackSize <= kMaxAheadUnit ? unit.unpackSize : 0;
+        unit.files = filesStartingIn(db, index, unit.unpackOffset,
+                                     unit.unpackOffset + unit.unpackSize);
         units->push_back(unit);
       }
       return;
     }
   }
+  whole.files = filesStartingIn(db, index, 0, whole.unpackSize);
   units->push_back(whole);
 }
 

@@ -1,7 +1,7 @@
 // FileDecodeLog: the extraction's decode log (extract/decode_log.h) as
 // lines of text for bench/simulate.py, appended to a file:
 //   plan processors P parallel N budget B ceiling C
-//   unit POSITION folder F part I parts K unpack U pack P stream_need S buffer_need B
+//   unit POSITION folder F part I parts K unpack U pack P files N stream_need S buffer_need B
 //   time POSITION ahead 0|1 cpu SECONDS      (decoding)
 //   write POSITION cpu SECONDS               (writing its files)
 //   place cpu SECONDS                        (the placing thread)
@@ -24,10 +24,10 @@ class FileDecodeLog final : public DecodeLog {
   }
   void unit(const LoggedUnit& u) override {
     std::fprintf(file_,
-                 "unit %zu folder %zu part %u parts %u unpack %llu pack %llu stream_need %llu "
-                 "buffer_need %llu\n",
+                 "unit %zu folder %zu part %u parts %u unpack %llu pack %llu files %u "
+                 "stream_need %llu buffer_need %llu\n",
                  u.position, u.folder, u.part, u.parts, ull(u.unpackSize), ull(u.packSize),
-                 ull(u.streamNeed), ull(u.bufferNeed));
+                 static_cast<unsigned>(u.files), ull(u.streamNeed), ull(u.bufferNeed));
   }
   void decoded(size_t unit, bool ahead, double cpuSeconds) override {
     std::fprintf(file_, "time %zu ahead %d cpu %.6f\n", unit, ahead ? 1 : 0, cpuSeconds);
