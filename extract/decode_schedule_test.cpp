@@ -143,8 +143,7 @@ TEST(DecodeScheduleTest, NarrowCeilingBoundsTheUnitsDecodedAhead) {
   EXPECT_LE(schedule.peak(), 3 * 64 * kMiB + kSlack);
 }
 
-DecodeUnit costed(size_t folder, unsigned part, unsigned parts, UInt64 packSize,
-                  UInt32 files = 0) {
+DecodeUnit costed(size_t folder, unsigned part, unsigned parts, UInt64 packSize, UInt32 files = 0) {
   DecodeUnit unit;
   unit.folder = folder;
   unit.part = part;

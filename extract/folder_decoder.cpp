@@ -299,8 +299,8 @@ void planFolder(const CSzArEx& db, UInt32 index, size_t position, ArchiveInput& 
         unit.packSize = to.pack - from.pack;
         unit.streamNeed = dictionaryNeed(method::kLzma2, props, 1, unit.unpackSize);
         unit.bufferNeed = unit.unpackSize <= kMaxAheadUnit ? unit.unpackSize : 0;
-        unit.files = filesStartingIn(db, index, unit.unpackOffset,
-                                     unit.unpackOffset + unit.unpackSize);
+        unit.files =
+            filesStartingIn(db, index, unit.unpackOffset, unit.unpackOffset + unit.unpackSize);
         units->push_back(unit);
       }
       return;

@@ -5,7 +5,11 @@
 namespace kv {
 
 WriterPipe::WriterPipe(FolderOutput& output, UInt32 folder)
-    : output_(output), folder_(folder), free_(kPieces, kPieces), full_(0, kPieces), drained_(0, 1) {}
+    : output_(output),
+      folder_(folder),
+      free_(kPieces, kPieces),
+      full_(0, kPieces),
+      drained_(0, 1) {}
 
 WriterPipe::~WriterPipe() {
   if (!started_) return;
@@ -30,7 +34,8 @@ void WriterPipe::consume() {
     full_.wait();
     Piece& piece = pieces_[taken % kPieces];
     const Kind kind = piece.kind;
-    if (kind == Kind::kBytes && piece.size > 0) output_.data(folder_, piece.buffer.data(), piece.size);
+    if (kind == Kind::kBytes && piece.size > 0)
+      output_.data(folder_, piece.buffer.data(), piece.size);
     free_.post();
     if (kind == Kind::kDrained) drained_.post();
     if (kind == Kind::kStop) return;
