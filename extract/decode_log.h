@@ -29,7 +29,8 @@ class DecodeLog {
   // After plan(), in hand-out order.
   virtual void unit(const LoggedUnit& unit) = 0;
   // From the decoding threads, several at once: a unit's decoding CPU time
-  // (`ahead`: into a buffer), and the CPU time its bytes took to write.
+  // (`ahead`: into a buffer), and the CPU time its bytes took to write (with
+  // more than one processor: to hand to the folder's writing thread).
   virtual void decoded(size_t unit, bool ahead, double cpuSeconds) = 0;
   virtual void written(size_t unit, double cpuSeconds) = 0;
   // At the end: the CPU time of the thread that put the files in place,
