@@ -13,7 +13,7 @@ not have, from measurements on this one.
    for N processors, with the writers as built: with one processor the
    worker writes the files of the unit it sends itself; with more, each
    folder in flight has a writing thread of its own, fed through a pipe of
-   1 MiB by the worker that sends the folder's units (a unit in its
+   512 KiB by the worker that sends the folder's units (a unit in its
    folder's turn feeds it as it decodes; a later unit decodes ahead into its
    buffer and is fed by the worker that sends the unit before it, or by its
    own when that one was sent already), and one placing thread moves the
@@ -35,7 +35,7 @@ from pathlib import Path
 MIB = 1 << 20
 SLACK = 10 * MIB          # extract/decode_schedule.h kSlack
 WORKER_OVERHEAD = 1 * MIB  # pack-reader and coder buffers of one worker
-PIPE_BYTES = 1 * MIB       # extract/writer_pipe.h: kPieces x kPieceSize
+PIPE_BYTES = MIB // 2     # extract/writer_pipe.h: kPieces x kPieceSize
 FILE_COST = 4096           # extract/decode_schedule.h kFileCost
 DEFAULT_NS = (1, 2, 4, 8, 16, 32)
 
@@ -151,17 +151,21 @@ def fair_share(wants, capacity):
 def simulate(units, processors, ceiling, place_s):
     """Predicted (wall s, accounted peak bytes) on `processors` processors:
     N workers that decode, a writing thread per folder in flight behind a
-    pipe of PIPE_BYTES (none with one processor: the worker writes itself),
-    one placing thread."""
+    pipe of PIPE_BYTES (none with one processor or for a folder no larger
+    than the pipe: the worker writes itself), one placing thread."""
     total_unpack = max(1, sum(u["unpack"] for u in units))
     work = sum(u["cpu"] + u["write"] for u in units) + place_s
     dt = max(1e-5, work / 20000)
     piped = processors > 1
+    folder_bytes = {}
+    for u in units:
+        folder_bytes[u["folder"]] = folder_bytes.get(u["folder"], 0) + u["unpack"]
     sched = Schedule(units, processors, ceiling)
     # Per worker: {"unit", "phase", "left" CPU s to decode or write-s to push}, or None.
     # phase: "decode" (streaming, bytes into the pipe as decoded), "ahead",
     # "push" (a decoded unit's bytes into the pipe), "drain" (the folder's
-    # last bytes), "inline" (one processor: decode and write on the worker).
+    # last bytes), "inline" (one processor, or a folder no larger than the
+    # pipe: decode and write on the worker).
     workers = [None] * processors
     pipes = {}     # folder -> write seconds the folder's writing thread has to do
     parked = {}    # (folder, part) -> unit index decoded ahead, waiting its turn
@@ -183,14 +187,14 @@ def simulate(units, processors, ceiling, place_s):
         nxt = parked.pop((u["folder"], u["part"] + 1), None)
         if nxt is not None:
             workers[w] = {"unit": nxt, "phase": "push", "left": units[nxt]["write"]}
-        elif piped and u["part"] + 1 == u["parts"]:
+        elif u["folder"] in pipes and u["part"] + 1 == u["parts"]:
             workers[w] = {"unit": index, "phase": "drain", "left": 0.0}
         else:
             workers[w] = None
 
     def start(w, index, streaming):
         u = units[index]
-        if not piped:
+        if not piped or folder_bytes[u["folder"]] <= PIPE_BYTES:
             workers[w] = {"unit": index, "phase": "inline", "left": u["cpu"] + u["write"]}
         else:
             pipes.setdefault(u["folder"], 0.0)
@@ -374,7 +378,7 @@ def render(result, name=""):
               " max((decode + writing + placing) / N, longest unit with its writing, placing);"
               " memory target = N x (dictionary + 2 MiB) + 16 MiB. Units go out by packed"
               " bytes plus 4 KiB per file, the largest first; with more than one processor each folder in flight"
-              " has a writing thread, fed through a 1 MiB pipe.", ""]
+              " has a writing thread, fed through a 512 KiB pipe.", ""]
     if tar:
         lines.append("`tar -I zstd -xf` measured in the same run: %.2f s (median)." % tar)
     load = result["load"]

@@ -253,9 +253,14 @@ void DecodeWorkers::work(Worker& worker, size_t position, bool streaming) {
 
 // A pipe to a writing thread of its own for a folder that streams, when
 // there is more than one processor (with one, the thread would only take
-// turns with the decoding); none when it cannot be had.
+// turns with the decoding) and the folder holds more than the pipe (a
+// thread per small folder, as in an archive of one file per folder, would
+// cost more than it saves); none when it cannot be had.
 std::unique_ptr<WriterPipe> DecodeWorkers::startPipe(UInt32 folder) {
   if (processors_ < 2) return nullptr;
+  if (SzAr_GetFolderUnpackSize(&db_.db, folder) <= WriterPipe::kPieces * WriterPipe::kPieceSize) {
+    return nullptr;
+  }
   std::unique_ptr<WriterPipe> pipe(new WriterPipe(output_, folder));
   if (!pipe->start()) pipe.reset();
   return pipe;

@@ -9,7 +9,7 @@
 // drain() hands on the piece being filled and returns once the output has
 // had every byte, so the folder may then be ended at the output from the
 // calling thread. The destructor stops the thread and waits for it.
-// Memory: kPieces x kPieceSize (1 MiB).
+// Memory: kPieces x kPieceSize (512 KiB).
 #pragma once
 
 #include "extract/folder_output.h"
@@ -21,7 +21,7 @@ namespace kv {
 class WriterPipe {
  public:
   static constexpr unsigned kPieces = 4;
-  static constexpr size_t kPieceSize = 1 << 18;
+  static constexpr size_t kPieceSize = 1 << 17;
 
   WriterPipe(FolderOutput& output, UInt32 folder);
   ~WriterPipe();
