@@ -57,7 +57,9 @@ struct Place {
 };
 
 // A path below the target folder, reached from it; a staged path, reached
-// from the staging folder; any other path as it is.
+// from the staging folder (ECANCELED once a signal's cleanup removes that
+// folder: the threads still writing make no new file in it); any other
+// path as it is.
 Place placeOf(const std::string& path);
 
 // Opens the target folder and makes the run's staging folder in it (locked;

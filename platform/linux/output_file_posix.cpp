@@ -133,6 +133,7 @@ int OutputFile::open(const std::string& stagedPath, const std::string& path, uns
   }
   const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   const Place staged = placeOf(stagedPath);
+  if (staged.error != 0) return staged.error;
   const int fd = ::openat(staged.dir, staged.name.c_str(), flags, static_cast<mode_t>(permissions));
   if (fd < 0) return errno;
   stagedPath_ = stagedPath;

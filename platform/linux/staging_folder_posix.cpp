@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 int targetFd = -1;
 std::string targetPath;
 int stagingFd = -1;
+// Set once a signal's cleanup removes the staging folder: the writing
+// threads, which go on meanwhile, make no new file in it, so that the
+// removal does not race a stream of new files.
+std::atomic<bool> stagingClosed{false};
 std::string stagingName;  // in the target folder
 std::string stagingPath;
 
@@ -109,6 +114,10 @@ int makeLockedFolder(const std::string& name, UniqueFd* folder) {
 Place placeOf(const std::string& path) {
   Place place;
   if (stagingFd >= 0 && startsWith(path, stagingPath)) {
+    if (stagingClosed.load()) {
+      place.error = ECANCELED;
+      return place;
+    }
     place.dir = stagingFd;
     place.name = path.substr(stagingPath.size() + 1);
     return place;
@@ -196,7 +205,9 @@ bool releaseFolders() {
 
 bool removeStagingBeforeExit() {
   if (stagingFd < 0) return false;
-  // A file a writer made after the folder was listed keeps it: list again.
+  stagingClosed.store(true);
+  // A file a writer made after the folder was listed (having passed
+  // placeOf() before it was closed) keeps it: list again.
   for (int attempt = 0; attempt < 100; ++attempt) {
     removeContents(stagingFd, 1);
     if (::unlinkat(targetFd, stagingName.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY) break;
