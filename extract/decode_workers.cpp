@@ -147,6 +147,7 @@ unsigned DecodeWorkers::start(unsigned processors) {
   const UInt64 ceiling =
       physical == 0 ? kNarrowCeiling : memoryCeiling(physical, sizeof(void*) == 4);
   schedule_.reset(new DecodeSchedule(std::move(units), folders_.size(), processors_, ceiling));
+  shareHeapAcrossThreads();
   if (DecodeLog* log = decodeLog()) logPlan(*log, ceiling);
   size_t wanted = schedule_->units().size() < processors_ ? schedule_->units().size() : processors_;
   if (wanted == 0) wanted = 1;  // one worker still reports its end

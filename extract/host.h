@@ -18,6 +18,13 @@ void freeLarge(void* address, size_t size);
 // Number of processors the process may use (at least 1).
 unsigned processorCount();
 
+// Called before the extraction starts its threads: the C library is asked
+// to keep one heap for all of them (glibc gives a thread a heap of its own
+// and reserves 64 MiB of address space for each on 64-bit systems, which a
+// limit such as `ulimit -v` counts, so that every writing thread would
+// otherwise make an install fail under a limit it passed with fewer).
+void shareHeapAcrossThreads();
+
 // The machine's physical memory in bytes (0 when unknown), and the CPU time
 // the calling thread has used so far.
 uint64_t physicalMemory();

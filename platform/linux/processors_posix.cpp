@@ -1,4 +1,5 @@
 // Processors, memory and thread CPU time on POSIX systems.
+#include <malloc.h>
 #include <sched.h>
 #include <time.h>
 #include <unistd.h>
@@ -19,6 +20,12 @@ unsigned processorCount() {
 #endif
   const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
   return count > 0 ? static_cast<unsigned>(count) : 1u;
+}
+
+void shareHeapAcrossThreads() {
+#ifdef M_ARENA_MAX
+  ::mallopt(M_ARENA_MAX, 1);
+#endif
 }
 
 uint64_t physicalMemory() {

@@ -18,6 +18,9 @@ unsigned processorCount() {
   return info.dwNumberOfProcessors > 0 ? static_cast<unsigned>(info.dwNumberOfProcessors) : 1u;
 }
 
+// The C runtime's heap is one process heap already.
+void shareHeapAcrossThreads() {}
+
 uint64_t physicalMemory() {
   MEMORYSTATUSEX status;
   status.dwLength = sizeof(status);
