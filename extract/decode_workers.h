@@ -1,6 +1,7 @@
 // DecodeWorkers: the threads that decode the folders of an open archive
 // and send their bytes, in order per folder, to a FolderOutput (which
-// writes them into files on the same thread).
+// writes them into files on the sending thread, or, with more than one
+// processor, on a writing thread of the folder's own behind a WriterPipe).
 //
 // The work is cut into units (DecodeSchedule: whole folders, or runs of
 // independent LZMA2 blocks of a large folder) and every worker, one per

@@ -1,8 +1,8 @@
 // FolderOutput: where the decoding workers send the unpacked bytes of the
 // folders. Each folder's bytes arrive in order from one thread at a time
-// (the thread may change between the folder's units, always after the
-// workers' lock was passed); different folders arrive on different threads
-// at once. Every folder that was started ends with folderEnd(), every
+// (the thread may change between the folder's units or at its end, always
+// after the workers' lock or a writing pipe's hand-over); different folders
+// arrive on different threads at once. Every folder that was started ends with folderEnd(), every
 // worker with writerEnd() once it sends nothing more.
 #pragma once
 
