@@ -116,8 +116,10 @@ void EntryWriter::dropEntry(std::unique_ptr<Open>* open) {
 
 bool EntryWriter::closeEntry(std::unique_ptr<Open>* open) {
   Open& file = **open;
-  if (file.file.close() != 0) {
-    fail(file.index, kOutputFailure, format("Could not close output file '%s'\n", file.path, 0));
+  if (const int error = file.file.close()) {
+    // The last buffered bytes are written here: a full disk shows now.
+    fail(file.index, kOutputFailure,
+         format("Could not close output file '%s' error %d\n", file.path, error));
     open->reset();
     return false;
   }

@@ -40,5 +40,7 @@ install_windows_deps() {
 # with mmdebstrap and entered with chroot (unshare, mount: util-linux); the
 # dialog test there uses the gui group's Xvfb and tools.
 install_oldlinux_deps() {
-    ensure_packages mmdebstrap debian-archive-keyring util-linux
+    # arch-test: mmdebstrap checks with it that the i386 userland can run
+    # here, and refuses to make a foreign one without it.
+    ensure_packages mmdebstrap debian-archive-keyring util-linux arch-test
 }
