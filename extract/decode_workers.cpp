@@ -46,7 +46,7 @@ class OutputSink final : public ByteSink {
 
   // The bytes before a failure still complete the files they hold.
   void finish(SRes result) {
-    if (pipe_) pipe_->drain();
+    if (pipe_) pipe_->finish();
     output_.folderEnd(folder_.index, result);
   }
 

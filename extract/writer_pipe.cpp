@@ -5,21 +5,12 @@
 namespace kv {
 
 WriterPipe::WriterPipe(FolderOutput& output, UInt32 folder)
-    : output_(output),
-      folder_(folder),
-      free_(kPieces, kPieces),
-      full_(0, kPieces),
-      drained_(0, 1) {}
+    : output_(output), folder_(folder), free_(kPieces, kPieces), full_(0, kPieces) {}
 
-WriterPipe::~WriterPipe() {
-  if (!started_) return;
-  if (!holding_) acquire();
-  handOver(Kind::kStop);
-  thread_.join();
-}
+WriterPipe::~WriterPipe() { finish(); }
 
 bool WriterPipe::start() {
-  if (!free_.ok() || !full_.ok() || !drained_.ok()) return false;
+  if (!free_.ok() || !full_.ok()) return false;
   for (Piece& piece : pieces_) {
     if (!piece.buffer.reserve(kPieceSize)) return false;
   }
@@ -29,16 +20,15 @@ bool WriterPipe::start() {
 
 void WriterPipe::run(void* self) { static_cast<WriterPipe*>(self)->consume(); }
 
+// The pipe's thread: every piece to the output, in order, until the last.
 void WriterPipe::consume() {
   for (unsigned taken = 0;; ++taken) {
     full_.wait();
     Piece& piece = pieces_[taken % kPieces];
-    const Kind kind = piece.kind;
-    if (kind == Kind::kBytes && piece.size > 0)
-      output_.data(folder_, piece.buffer.data(), piece.size);
+    if (piece.size > 0) output_.data(folder_, piece.buffer.data(), piece.size);
+    const bool last = piece.last;
     free_.post();
-    if (kind == Kind::kDrained) drained_.post();
-    if (kind == Kind::kStop) return;
+    if (last) return;
   }
 }
 
@@ -48,12 +38,12 @@ WriterPipe::Piece& WriterPipe::acquire() {
   holding_ = true;
   Piece& piece = pieces_[filled_ % kPieces];
   piece.size = 0;
-  piece.kind = Kind::kBytes;
+  piece.last = false;
   return piece;
 }
 
-void WriterPipe::handOver(Kind kind) {
-  pieces_[filled_ % kPieces].kind = kind;
+void WriterPipe::handOver(bool last) {
+  pieces_[filled_ % kPieces].last = last;
   ++filled_;
   holding_ = false;
   full_.post();
@@ -68,15 +58,17 @@ void WriterPipe::data(const Byte* data, size_t size) {
     piece.size += part;
     data += part;
     size -= part;
-    if (piece.size == kPieceSize) handOver(Kind::kBytes);
+    if (piece.size == kPieceSize) handOver(false);
   }
 }
 
-void WriterPipe::drain() {
-  if (holding_) handOver(Kind::kBytes);
-  acquire();
-  handOver(Kind::kDrained);
-  drained_.wait();
+// The piece being filled goes as the last one (an empty one when none is).
+void WriterPipe::finish() {
+  if (!started_) return;
+  if (!holding_) acquire();
+  handOver(true);
+  thread_.join();
+  started_ = false;
 }
 
 }  // namespace kv

@@ -6,9 +6,9 @@
 // The decoding thread's data() copies the bytes into one of kPieces pieces
 // of kPieceSize bytes, waiting while all are full; the pipe's own thread
 // hands the full pieces, in order, to the output as data(folder, ...).
-// drain() hands on the piece being filled and returns once the output has
-// had every byte, so the folder may then be ended at the output from the
-// calling thread. The destructor stops the thread and waits for it.
+// finish() hands on the piece being filled and waits for the pipe's thread
+// to end, so the output has had every byte when it returns and the folder
+// may be ended there from the calling thread; the destructor finishes too.
 // Memory: kPieces x kPieceSize (512 KiB).
 #pragma once
 
@@ -34,27 +34,25 @@ class WriterPipe {
 
   // The decoding thread (one at a time, handed over under a lock).
   void data(const Byte* data, size_t size);
-  void drain();
+  void finish();
 
  private:
-  enum class Kind { kBytes, kDrained, kStop };
   struct Piece {
     HeapBuffer buffer;
     size_t size = 0;
-    Kind kind = Kind::kBytes;
+    bool last = false;  // the pipe's thread ends after it
   };
 
   static void run(void* self);
   void consume();
   Piece& acquire();
-  void handOver(Kind kind);
+  void handOver(bool last);
 
   FolderOutput& output_;
   UInt32 folder_;
   Piece pieces_[kPieces];
   Semaphore free_;
   Semaphore full_;
-  Semaphore drained_;
   Thread thread_;
   bool started_ = false;
   unsigned filled_ = 0;   // pieces handed over by the decoding thread

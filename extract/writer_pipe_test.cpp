@@ -26,8 +26,8 @@ class RecordingOutput final : public FolderOutput {
 };
 
 // Pieces smaller and larger than the pipe's, ending within a piece: every
-// byte arrives in order once drain() returns, on the pipe's own thread.
-TEST(WriterPipeTest, HandsEveryByteOnInOrderBeforeDrainReturns) {
+// byte arrives in order once finish() returns, on the pipe's own thread.
+TEST(WriterPipeTest, HandsEveryByteOnInOrderBeforeFinishReturns) {
   RecordingOutput output;
   std::string sent;
   {
@@ -41,7 +41,7 @@ TEST(WriterPipeTest, HandsEveryByteOnInOrderBeforeDrainReturns) {
       pipe.data(reinterpret_cast<const Byte*>(piece.data()), piece.size());
       sent += piece;
     }
-    pipe.drain();
+    pipe.finish();
     EXPECT_EQ(output.bytes.size(), sent.size());
     EXPECT_TRUE(output.bytes == sent);
   }

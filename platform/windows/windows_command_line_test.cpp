@@ -98,47 +98,37 @@ TEST(WindowsCommandLineTest, InstallerCommandLine) {
   EXPECT_EQ(buildInstallerCommandLine("C:\\K\\kvInstaller", 1, args), "\"C:\\K\\kvInstaller\"");
 }
 
+// The twin's program takes the place of the launcher's file name, however
+// the launcher was named; the user's arguments go on byte for byte.
 TEST(WindowsCommandLineTest, TwinReplacesTheProgramFileName) {
+  const struct {
+    const char* line;
+    const char* twin;
+    bool prefix;
+    const char* program;
+    const char* arguments;
+  } cases[] = {
+      {"\"C:\\my media\\setup.exe\" -yum list", "setupc.exe", true, "\"C:\\my media\\setupc.exe\"",
+       "-winconsole -yum list"},
+      {"C:\\media\\setup.exe  -yum \"a b\"\t\"\" x\\", "setupc.exe", true, "C:\\media\\setupc.exe",
+       "-winconsole -yum \"a b\"\t\"\" x\\"},
+      {"\"setup.exe\" -recipe r.xml", "setupc.exe", false, "setupc.exe", "-recipe r.xml"},
+      {"C:/media/setup.exe -baseline", "setupc.exe", true, "C:/media/setupc.exe",
+       "-winconsole -baseline"},
+      // An apostrophe in an unquoted path is an ordinary character.
+      {"C:\\O'Brien\\setup.exe -yum list", "setupc.exe", true, "C:\\O'Brien\\setupc.exe",
+       "-winconsole -yum list"},
+      {"\"C:\\a b\\setup.exe\"", nullptr, false, "\"C:\\a b\\setup.exe\"", ""},
+      {"setup.exe", "setupc.exe", true, "setupc.exe", "-winconsole "},
+  };
+  for (const auto& c : cases) {
+    auto built = buildTwinCommandLine(c.line, c.twin, c.prefix);
+    ASSERT_TRUE(built) << c.line;
+    EXPECT_EQ(built->program, c.program) << c.line;
+    EXPECT_EQ(built->arguments, c.arguments) << c.line;
+  }
   auto quoted = buildTwinCommandLine("\"C:\\my media\\setup.exe\" -yum list", "setupc.exe", true);
-  ASSERT_TRUE(quoted);
-  EXPECT_EQ(quoted->program, "\"C:\\my media\\setupc.exe\"");
-  EXPECT_EQ(quoted->arguments, "-winconsole -yum list");
   EXPECT_EQ(joinTwinCommandLine(*quoted), "\"C:\\my media\\setupc.exe\" -winconsole -yum list");
-
-  auto plain =
-      buildTwinCommandLine("C:\\media\\setup.exe  -yum \"a b\"\t\"\" x\\", "setupc.exe", true);
-  ASSERT_TRUE(plain);
-  EXPECT_EQ(plain->program, "C:\\media\\setupc.exe");
-  // The user's arguments go on byte for byte, quoting and all.
-  EXPECT_EQ(plain->arguments, "-winconsole -yum \"a b\"\t\"\" x\\");
-
-  auto bare = buildTwinCommandLine("\"setup.exe\" -recipe r.xml", "setupc.exe", false);
-  ASSERT_TRUE(bare);
-  EXPECT_EQ(bare->program, "setupc.exe");
-  EXPECT_EQ(bare->arguments, "-recipe r.xml");
-
-  auto slashes = buildTwinCommandLine("C:/media/setup.exe -baseline", "setupc.exe", true);
-  ASSERT_TRUE(slashes);
-  EXPECT_EQ(slashes->program, "C:/media/setupc.exe");
-}
-
-TEST(WindowsCommandLineTest, TwinProgramTokenEdges) {
-  // An apostrophe in an unquoted path is an ordinary character.
-  auto apostrophe = buildTwinCommandLine("C:\\O'Brien\\setup.exe -yum list", "setupc.exe", true);
-  ASSERT_TRUE(apostrophe);
-  EXPECT_EQ(apostrophe->program, "C:\\O'Brien\\setupc.exe");
-  EXPECT_EQ(apostrophe->arguments, "-winconsole -yum list");
-
-  auto alone = buildTwinCommandLine("\"C:\\a b\\setup.exe\"", nullptr, false);
-  ASSERT_TRUE(alone);
-  EXPECT_EQ(alone->program, "\"C:\\a b\\setup.exe\"");
-  EXPECT_EQ(alone->arguments, "");
-
-  auto prefixedAlone = buildTwinCommandLine("setup.exe", "setupc.exe", true);
-  ASSERT_TRUE(prefixedAlone);
-  EXPECT_EQ(prefixedAlone->program, "setupc.exe");
-  EXPECT_EQ(prefixedAlone->arguments, "-winconsole ");
-
   EXPECT_FALSE(buildTwinCommandLine("", "setupc.exe", true));
 }
 
